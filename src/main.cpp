@@ -1,0 +1,43 @@
+// Role dispatch: the command line is looked at once, in a fixed order of tests,
+// and exactly one role runs.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "agents/HookEndpoint.hpp"
+#include "privileged/Diagnose.hpp"
+#include "privileged/RootMode.hpp"
+
+namespace {
+
+int unavailableRole(const char* role) {
+    std::fprintf(stderr, "vesperon: %s is not part of this build.\n", role);
+    return 1;
+}
+
+bool startsWithDashes(const std::string& text) { return text.rfind("--", 0) == 0; }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    const std::string first = args.size() > 1 ? args[1] : std::string();
+    const bool hasFirst = args.size() > 1;
+
+    if (args.size() == 3 && first == "--agent-event") {
+        return vesperon::hookEndpoint(args[2]);
+    }
+    if (hasFirst && first == "--diagnose") {
+        return vesperon::diagnose();
+    }
+    if (hasFirst && first == "--render-panel" && args.size() >= 3) {
+        return unavailableRole("the panel renderer");
+    }
+    if (hasFirst && first == "--render-about") {
+        return unavailableRole("the About renderer");
+    }
+    if (hasFirst && startsWithDashes(first)) {
+        return vesperon::rootMode(args);
+    }
+    return unavailableRole("the menu-bar application");
+}
