@@ -1,0 +1,44 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <mutex>
+#include <vector>
+
+#include "common/Scheduler.hpp"
+
+namespace vesperon::testing {
+
+// A main loop on a virtual clock: time moves only when a test calls advance().
+// Posted tasks (also from other threads) run at the next advance() or drain().
+class VirtualScheduler final : public Scheduler {
+  public:
+    void post(Task task) override;
+    TimerId after(double seconds, Task task) override;
+    TimerId every(double seconds, Task task) override;
+    void cancel(TimerId timer) override;
+
+    // Runs posted tasks until none is left.
+    void drain();
+    // Moves the clock forward by `seconds`, running every timer that falls due, in
+    // order of due time, and the tasks they post.
+    void advance(double seconds);
+    double now() const { return now_; }
+    std::size_t pendingTimers() const;
+
+  private:
+    struct Timer {
+        double due;
+        double period; // 0 for one-shot timers
+        Task task;
+    };
+    std::optional<std::pair<TimerId, double>> nextDue(double limit) const;
+
+    double now_ = 0;
+    TimerId nextId_ = 1;
+    std::map<TimerId, Timer> timers_;
+    mutable std::mutex postedMutex_;
+    std::vector<Task> posted_;
+};
+
+} // namespace vesperon::testing
