@@ -1,0 +1,21 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vesperon {
+
+// Opening links and applications with the desktop's default handlers.
+class Workspace {
+  public:
+    virtual ~Workspace() = default;
+
+    virtual void openURL(const std::string& url) = 0;
+    // Opens the application at `path`; `done` gets an error description on failure and
+    // may be called on any thread.
+    virtual void openApplication(const std::string& path,
+                                 std::function<void(std::optional<std::string> error)> done) = 0;
+};
+
+} // namespace vesperon
