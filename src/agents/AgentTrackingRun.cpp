@@ -1,0 +1,393 @@
+#include "agents/AgentTrackingRun.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "agents/AgentEventFiles.hpp"
+#include "agents/OwnedFd.hpp"
+#include "common/UntrustedJson.hpp"
+#include "common/Uuid.hpp"
+
+namespace vesperon {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kPosixDomain = "POSIX";
+
+std::unexpected<Error> trackingError(const char* message) {
+    return fail(AgentTrackingRun::errorDomain, message);
+}
+
+// A file-system failure, passed on with the system's own description.
+std::unexpected<Error> fileSystemError(const std::string& what, const std::string& path,
+                                       int error) {
+    return fail(kPosixDomain, what + " \u201c" + path + "\u201d: " + std::strerror(error) + ".",
+                error);
+}
+
+void removeTree(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+// Removes one entry of an opened folder; a folder is removed with its contents.
+// Errors are ignored: a poll never fails.
+void removeEntry(int folder, const std::string& folderPath, const std::string& name) {
+    if (unlinkat(folder, name.c_str(), 0) != 0 && (errno == EISDIR || errno == EPERM)) {
+        removeTree(folderPath + "/" + name);
+    }
+}
+
+// Creates `path` and any missing parents with mode 0700; existing folders are kept
+// as they are.
+std::optional<int> createFolders(const std::string& path) {
+    std::size_t next = 0;
+    while (next != std::string::npos) {
+        next = path.find('/', next + 1);
+        const std::string prefix = path.substr(0, next);
+        if (prefix.empty() || mkdir(prefix.c_str(), 0700) == 0 || errno == EEXIST) {
+            continue;
+        }
+        return errno;
+    }
+    return std::nullopt;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t put = write(fd, data.data() + written, data.size() - written);
+        if (put > 0) {
+            written += static_cast<std::size_t>(put);
+        } else if (put == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> listFolder(int folder, bool& ok) {
+    std::vector<std::string> names;
+    ok = false;
+    const int listing = dup(folder);
+    if (listing < 0) {
+        return names;
+    }
+    DIR* dir = fdopendir(listing);
+    if (dir == nullptr) {
+        close(listing);
+        return names;
+    }
+    errno = 0;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
+            if (names.size() > AgentTrackingRun::maximumEntries) {
+                break; // too many already: no need to read the rest
+            }
+        }
+        errno = 0;
+    }
+    ok = errno == 0;
+    closedir(dir);
+    return names;
+}
+
+bool isActiveState(const std::string& state) {
+    return state == "busy" || state == "waiting";
+}
+
+} // namespace
+
+AgentTrackingRun::AgentTrackingRun(std::optional<std::string> rootFolder, Clock now,
+                                   double graceSeconds)
+    : rootFolder_(rootFolder ? std::move(*rootFolder) : AgentEventFiles::defaultFolder()),
+      now_(now ? std::move(now) : Clock(&AgentEventFiles::wallClockNow)),
+      graceSeconds_(std::isnan(graceSeconds) ? 0.0 : std::max(0.0, graceSeconds)) {}
+
+AgentTrackingRun::~AgentTrackingRun() {
+    disarm();
+}
+
+bool AgentTrackingRun::validSessionID(std::string_view sessionID) {
+    return AgentEventFiles::validSessionID(sessionID);
+}
+
+std::string AgentTrackingRun::runFolder() const {
+    return runID_ ? rootFolder_ + "/" + *runID_ : std::string();
+}
+
+Result<std::string> AgentTrackingRun::arm(const std::optional<std::string>& provider) {
+    if (provider && !AgentEventFiles::supportedProvider(*provider)) {
+        return trackingError("Unsupported agent provider.");
+    }
+    disarm();
+    if (rootFolder_.empty() || rootFolder_[0] != '/') {
+        return trackingError("Agent event folder must be private and owned by you.");
+    }
+    if (const std::optional<int> error = createFolders(rootFolder_)) {
+        return fileSystemError("Could not create the folder", rootFolder_, *error);
+    }
+    const OwnedFd root = AgentEventFiles::openPrivateDirectory(rootFolder_);
+    if (!root) {
+        return trackingError("Agent event folder must be private and owned by you.");
+    }
+
+    const std::string runID = newUuidText();
+    if (runID.empty()) {
+        return fail(kPosixDomain, "The system gave no random numbers for a run ID.");
+    }
+    const std::string folder = rootFolder_ + "/" + runID;
+    if (mkdirat(root.get(), runID.c_str(), 0700) != 0) {
+        return fileSystemError("Could not create the folder", folder, errno);
+    }
+    // From here on a failure must not leave the new run folder behind: nothing would
+    // ever remove it.
+    auto abandon = [&](std::unexpected<Error> error) -> Result<std::string> {
+        removeTree(folder);
+        return error;
+    };
+
+    const double startedAt = now_();
+    std::string descriptor;
+    try {
+        descriptor =
+            json{{"runID", runID}, {"startedAt", startedAt}, {"ownerPID", getpid()}}.dump();
+    } catch (const json::exception& error) {
+        return abandon(fail(errorDomain, error.what()));
+    }
+
+    const std::string name(AgentEventFiles::descriptorName);
+    const std::string descriptorPath = rootFolder_ + "/" + name;
+    struct stat existing {};
+    if (fstatat(root.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !AgentEventFiles::readPrivateAt(root.get(), name, AgentEventFiles::descriptorMaximum)) {
+        std::error_code removal;
+        std::filesystem::remove_all(descriptorPath, removal);
+        if (removal) {
+            return abandon(fileSystemError("Could not remove", descriptorPath, removal.value()));
+        }
+        return abandon(trackingError("Agent event descriptor is not a private regular file."));
+    }
+
+    const std::string temporary = "." + name + "." + runID + ".tmp";
+    OwnedFd file(openat(root.get(), temporary.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file) {
+        return abandon(fileSystemError("Could not write", descriptorPath, errno));
+    }
+    const bool written = writeAll(file.get(), descriptor) && fchmod(file.get(), 0600) == 0;
+    const int writeError = errno;
+    file.reset();
+    if (!written) {
+        unlinkat(root.get(), temporary.c_str(), 0);
+        return abandon(fileSystemError("Could not write", descriptorPath, writeError));
+    }
+    if (renameat(root.get(), temporary.c_str(), root.get(), name.c_str()) != 0) {
+        const int renameError = errno;
+        unlinkat(root.get(), temporary.c_str(), 0);
+        return abandon(fileSystemError("Could not write", descriptorPath, renameError));
+    }
+
+    runID_ = runID;
+    selectedProvider_ = provider;
+    startedAt_ = startedAt;
+    sessions_.clear();
+    graceStarted_.reset();
+    integrityFailure_ = false;
+    return runID;
+}
+
+void AgentTrackingRun::disarm() {
+    if (!runID_) {
+        return;
+    }
+    if (const OwnedFd root = AgentEventFiles::openPrivateDirectory(rootFolder_)) {
+        const std::string name(AgentEventFiles::descriptorName);
+        if (const auto data = AgentEventFiles::readPrivateAt(root.get(), name,
+                                                             AgentEventFiles::descriptorMaximum)) {
+            const std::optional<json> descriptor =
+                parseUntrustedJson(*data, AgentEventFiles::recordDepthLimit);
+            if (descriptor && descriptor->is_object()) {
+                const auto it = descriptor->find("runID");
+                if (it != descriptor->end() && it->is_string() && *it == *runID_) {
+                    unlinkat(root.get(), name.c_str(), 0);
+                }
+            }
+        }
+        if (AgentEventFiles::openPrivateDirectoryAt(root.get(), *runID_)) {
+            removeTree(runFolder());
+        }
+    }
+    runID_.reset();
+    selectedProvider_.reset();
+    sessions_.clear();
+    graceStarted_.reset();
+}
+
+AgentTrackingSnapshot AgentTrackingRun::poll() {
+    if (!runID_) {
+        return snapshot(false);
+    }
+    const std::string folderPath = runFolder();
+    const OwnedFd root = AgentEventFiles::openPrivateDirectory(rootFolder_);
+    OwnedFd folder;
+    if (root) {
+        folder.reset(
+            openat(root.get(), runID_->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    if (!folder || !AgentEventFiles::privateDirectoryHandle(folder.get())) {
+        integrityFailure_ = true;
+        return snapshot(true);
+    }
+    bool listed = false;
+    const std::vector<std::string> names = listFolder(folder.get(), listed);
+    if (!listed || names.size() > maximumEntries) {
+        integrityFailure_ = true;
+        return snapshot(true);
+    }
+
+    const double now = now_();
+    std::vector<Event> accepted;
+    const std::size_t examined = std::min(names.size(), entriesPerPoll);
+    for (std::size_t i = 0; i < examined; ++i) {
+        const std::string& name = names[i];
+        const std::size_t dot = name.rfind('.');
+        const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+        const std::string extension =
+            dot == std::string::npos ? std::string() : name.substr(dot + 1);
+        const bool uuidName = Uuid::isValidText(base);
+        if (uuidName && extension == "tmp") {
+            continue; // a hook process is still writing it
+        }
+        std::optional<json> event;
+        if (uuidName && extension == "json") {
+            if (const auto data = AgentEventFiles::readPrivateAt(folder.get(), name,
+                                                                 AgentEventFiles::eventMaximum)) {
+                event = parseUntrustedJson(*data, AgentEventFiles::recordDepthLimit);
+            }
+        }
+        const bool valid =
+            event && event->is_object() && event->size() == 5 && event->contains("runID") &&
+            event->contains("provider") && event->contains("sessionID") &&
+            event->contains("state") && event->contains("timestamp") &&
+            (*event)["runID"].is_string() && (*event)["provider"].is_string() &&
+            (*event)["sessionID"].is_string() && (*event)["state"].is_string() &&
+            (*event)["timestamp"].is_number() &&
+            AgentEventFiles::supportedProvider(
+                (*event)["provider"].get_ref<const std::string&>()) &&
+            AgentEventFiles::validSessionID((*event)["sessionID"].get_ref<const std::string&>()) &&
+            AgentEventFiles::knownState((*event)["state"].get_ref<const std::string&>()) &&
+            std::isfinite((*event)["timestamp"].get<double>());
+        if (!valid) {
+            integrityFailure_ = true;
+            removeEntry(folder.get(), folderPath, name);
+            continue;
+        }
+        const std::string& provider = (*event)["provider"].get_ref<const std::string&>();
+        const double timestamp = (*event)["timestamp"].get<double>();
+        if ((*event)["runID"] != *runID_ || timestamp < startedAt_ ||
+            timestamp > now + AgentEventFiles::futureToleranceSeconds ||
+            (selectedProvider_ && *selectedProvider_ != provider)) {
+            removeEntry(folder.get(), folderPath, name);
+            continue;
+        }
+        accepted.push_back(Event{name, provider + ":" + (*event)["sessionID"].get<std::string>(),
+                                 (*event)["state"].get<std::string>(), timestamp});
+    }
+
+    std::stable_sort(accepted.begin(), accepted.end(),
+                     [](const Event& a, const Event& b) { return a.timestamp < b.timestamp; });
+    for (const Event& event : accepted) {
+        apply(event);
+        removeEntry(folder.get(), folderPath, event.name);
+    }
+
+    if (names.size() > entriesPerPoll) {
+        graceStarted_.reset();
+        return snapshot(true, false);
+    }
+    if (quiet()) {
+        if (!graceStarted_) {
+            graceStarted_ = now_();
+        }
+    } else {
+        graceStarted_.reset();
+    }
+    return snapshot(true);
+}
+
+void AgentTrackingRun::apply(const Event& event) {
+    const auto existing = sessions_.find(event.key);
+    if (existing != sessions_.end() && existing->second.timestamp > event.timestamp) {
+        return; // out of order: never roll a session back
+    }
+    if (existing == sessions_.end() && sessions_.size() >= maximumSessions) {
+        integrityFailure_ = true;
+        return;
+    }
+    if (event.state == "busy") {
+        sessions_[event.key] = Session{"busy", event.timestamp, true};
+        graceStarted_.reset();
+    } else if (event.state == "waiting") {
+        const bool sawBusy = existing != sessions_.end() && existing->second.sawBusy;
+        sessions_[event.key] = Session{"waiting", event.timestamp, sawBusy};
+        graceStarted_.reset();
+    } else if (existing != sessions_.end() && existing->second.sawBusy) {
+        // idle, failed or ended: only a session seen working during this run can end it.
+        existing->second = Session{event.state, event.timestamp, true};
+    }
+}
+
+bool AgentTrackingRun::quiet() const {
+    if (sessions_.empty() || integrityFailure_) {
+        return false;
+    }
+    return std::none_of(sessions_.begin(), sessions_.end(),
+                        [](const auto& entry) { return isActiveState(entry.second.state); });
+}
+
+AgentTrackingSnapshot AgentTrackingRun::snapshot(bool armed, bool drained) const {
+    AgentTrackingSnapshot result;
+    for (const auto& [key, session] : sessions_) {
+        result.busyCount += session.state == "busy" ? 1 : 0;
+        result.waitingCount += session.state == "waiting" ? 1 : 0;
+    }
+    result.trackedCount = static_cast<int>(sessions_.size());
+    const double now = now_();
+    result.shouldFinish = armed && drained && !integrityFailure_ && graceStarted_ &&
+                          now - *graceStarted_ >= graceSeconds_;
+    result.ready = armed && !integrityFailure_;
+    if (!armed) {
+        result.summary = AgentTrackingSnapshot::offSummary;
+    } else if (integrityFailure_) {
+        result.summary = AgentTrackingSnapshot::interruptedSummary;
+    } else if (result.waitingCount >= 1) {
+        result.summary = AgentTrackingSnapshot::waitingSummary;
+    } else if (result.busyCount >= 1) {
+        result.summary = AgentTrackingSnapshot::workingSummary;
+    } else if (sessions_.empty() && now - startedAt_ >= silenceHintSeconds) {
+        result.summary = AgentTrackingSnapshot::silentSummary;
+    } else if (sessions_.empty()) {
+        result.summary = AgentTrackingSnapshot::expectingSummary;
+    } else {
+        result.summary = AgentTrackingSnapshot::finishedTurnSummary;
+    }
+    return result;
+}
+
+} // namespace vesperon
