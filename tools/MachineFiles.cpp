@@ -1,0 +1,179 @@
+#include "MachineFiles.hpp"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace vesperon::tools {
+namespace {
+
+constexpr std::size_t maxStateFileBytes = 64 * 1024;
+
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+} // namespace
+
+MachineFiles::MachineFiles(std::string sandboxRoot) : root_(std::move(sandboxRoot)) {}
+
+std::string MachineFiles::path(std::string_view name) const {
+    return root_ + "/machine/" + std::string(name);
+}
+
+MachineFiles::Lock::Lock(const MachineFiles& files) {
+    fd_ = ::open(files.path(".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ >= 0) {
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                fd_ = -1;
+                break;
+            }
+        }
+    }
+}
+
+MachineFiles::Lock::~Lock() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+std::optional<std::string> MachineFiles::readText(std::string_view name) const {
+    const int fd = ::open(path(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string text;
+    std::array<char, 4096> buffer{};
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 || text.size() + static_cast<std::size_t>(n) > maxStateFileBytes) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\r' ||
+                             text.back() == '\t')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+long long MachineFiles::readInteger(std::string_view name, long long fallback) const {
+    const auto text = readText(name);
+    if (!text) {
+        return fallback;
+    }
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (error != std::errc() || end != text->data() + text->size()) {
+        return fallback;
+    }
+    return value;
+}
+
+bool MachineFiles::writeText(std::string_view name, std::string_view text) const {
+    const std::string target = path(name);
+    const std::string temporary = target + ".tmp." + std::to_string(::getpid());
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = writeAll(fd, text);
+    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool MachineFiles::writeInteger(std::string_view name, long long value) const {
+    return writeText(name, std::to_string(value) + "\n");
+}
+
+std::optional<std::string> sandboxRootOfTool(std::string_view installedPath) {
+    std::array<char, PATH_MAX> buffer{};
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n > 0) {
+        const std::string_view self(buffer.data(), static_cast<std::size_t>(n));
+        if (self.size() > installedPath.size() && self.ends_with(installedPath)) {
+            return std::string(self.substr(0, self.size() - installedPath.size()));
+        }
+    }
+    if (const char* root = std::getenv("VESPERON_SANDBOX"); root != nullptr && root[0] == '/') {
+        return std::string(root);
+    }
+    return std::nullopt;
+}
+
+std::string makeUuid() {
+    std::array<unsigned char, 16> bytes{};
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t n = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (n > 0) {
+            filled += static_cast<std::size_t>(n);
+        } else if (errno != EINTR) {
+            std::abort();
+        }
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            text += '-';
+        }
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0f];
+    }
+    return text;
+}
+
+namespace {
+double secondsOf(clockid_t clock) {
+    timespec now{};
+    ::clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+} // namespace
+
+double bootClockSeconds() {
+    return secondsOf(CLOCK_BOOTTIME);
+}
+
+double wallClockSeconds() {
+    return secondsOf(CLOCK_REALTIME);
+}
+
+} // namespace vesperon::tools

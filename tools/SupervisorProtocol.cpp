@@ -1,0 +1,160 @@
+#include "SupervisorProtocol.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace vesperon::tools {
+namespace {
+
+constexpr std::size_t maxRequestBytes = 64 * 1024;
+constexpr std::size_t maxReplyBytes = 1024 * 1024;
+
+std::expected<sockaddr_un, std::string> addressOf(const std::string& sandboxRoot) {
+    const std::string path = supervisorSocketPath(sandboxRoot);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return std::unexpected("the sandbox folder's path is too long for a socket (" + path + ")");
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return address;
+}
+
+void setTimeout(int fd, int option, int seconds) {
+    timeval timeout{};
+    timeout.tv_sec = seconds;
+    ::setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof timeout);
+}
+
+bool sendAll(int fd, const std::string& data) {
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads to end of stream; nothing on error, time-out or more than `limit` bytes.
+std::optional<std::string> receiveAll(int fd, std::size_t limit) {
+    std::string data;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 || data.size() + static_cast<std::size_t>(n) > limit) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return data;
+        }
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+} // namespace
+
+std::string supervisorSocketPath(const std::string& sandboxRoot) {
+    return sandboxRoot + "/machine/launchd.sock";
+}
+
+std::expected<SupervisorReply, std::string> askSupervisor(const std::string& sandboxRoot,
+                                                          const std::vector<std::string>& args,
+                                                          int timeoutSeconds) {
+    const auto address = addressOf(sandboxRoot);
+    if (!address) {
+        return std::unexpected(address.error());
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return std::unexpected(std::string("socket: ") + std::strerror(errno));
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return std::unexpected("the sandbox's service manager is not running at " +
+                               supervisorSocketPath(sandboxRoot) + " (" + std::strerror(error) +
+                               ")");
+    }
+    setTimeout(fd, SO_RCVTIMEO, timeoutSeconds);
+    setTimeout(fd, SO_SNDTIMEO, timeoutSeconds);
+    std::string request;
+    for (const std::string& arg : args) {
+        request += arg;
+        request += '\0';
+    }
+    if (!sendAll(fd, request) || ::shutdown(fd, SHUT_WR) != 0) {
+        ::close(fd);
+        return std::unexpected("could not send the request to the service manager");
+    }
+    const auto data = receiveAll(fd, maxReplyBytes);
+    ::close(fd);
+    const std::size_t newline = data ? data->find('\n') : std::string::npos;
+    if (newline == std::string::npos) {
+        return std::unexpected("no answer from the service manager");
+    }
+    SupervisorReply reply;
+    const auto [end, error] = std::from_chars(data->data(), data->data() + newline, reply.status);
+    if (error != std::errc() || end != data->data() + newline) {
+        return std::unexpected("malformed answer from the service manager");
+    }
+    reply.text = data->substr(newline + 1);
+    return reply;
+}
+
+std::expected<int, std::string> listenForRequests(const std::string& sandboxRoot) {
+    const auto address = addressOf(sandboxRoot);
+    if (!address) {
+        return std::unexpected(address.error());
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return std::unexpected(std::string("socket: ") + std::strerror(errno));
+    }
+    ::unlink(address->sun_path);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
+        ::listen(fd, 64) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return std::unexpected("cannot listen at " + supervisorSocketPath(sandboxRoot) + ": " +
+                               std::strerror(error));
+    }
+    return fd;
+}
+
+std::optional<std::vector<std::string>> readRequest(int connection) {
+    setTimeout(connection, SO_RCVTIMEO, 2);
+    setTimeout(connection, SO_SNDTIMEO, 2);
+    const auto data = receiveAll(connection, maxRequestBytes);
+    if (!data || data->empty() || data->back() != '\0') {
+        return std::nullopt;
+    }
+    std::vector<std::string> args;
+    std::size_t start = 0;
+    while (start < data->size()) {
+        const std::size_t end = data->find('\0', start);
+        args.push_back(data->substr(start, end - start));
+        start = end + 1;
+    }
+    return args;
+}
+
+void sendReply(int connection, const SupervisorReply& reply) {
+    sendAll(connection, std::to_string(reply.status) + "\n" + reply.text);
+    ::close(connection);
+}
+
+} // namespace vesperon::tools
