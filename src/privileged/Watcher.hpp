@@ -1,0 +1,12 @@
+#pragma once
+
+namespace vesperon {
+
+// "--watch", the recovery watcher run by launchd from the root state folder's copy:
+// passes the first health test under the root lock and switches the sleep override
+// on, polls every 2 s (putting the display to sleep when the lid closes), and once
+// the session is over for any reason restores normal sleep and removes the job.
+// Returns the exit status: 0 once sleep is restored and the job removed, else 1.
+int watchMode();
+
+} // namespace vesperon
