@@ -1,0 +1,33 @@
+#include "preferences/PreferencesError.hpp"
+
+namespace vesperon {
+
+const std::string& describe(PreferencesError error) {
+    static const std::string invalidDuration = "Choose a duration from one minute to 24 hours.";
+    static const std::string invalidName = "Give the preset a name of 1\u201330 characters.";
+    static const std::string limitReached =
+        "You can save up to eight presets. Delete one before adding another.";
+    static const std::string corruptStorage =
+        "Saved presets could not be read. They have been preserved; restore the saved data "
+        "before editing presets.";
+    static const std::string storage = "Your preset could not be saved.";
+    switch (error) {
+    case PreferencesError::invalidDuration:
+        return invalidDuration;
+    case PreferencesError::invalidName:
+        return invalidName;
+    case PreferencesError::limitReached:
+        return limitReached;
+    case PreferencesError::corruptStorage:
+        return corruptStorage;
+    case PreferencesError::storage:
+        break;
+    }
+    return storage;
+}
+
+Error toError(PreferencesError error) {
+    return Error::make("Vesperon.Preferences", describe(error));
+}
+
+} // namespace vesperon
