@@ -112,8 +112,8 @@ std::vector<JobStart> SandboxedMachine::jobStarts() const {
     return starts;
 }
 
-FakeApp::FakeApp(const SandboxedMachine& machine, bool renewing) {
-    const std::string folder = machine.root() + "/tmp/Vesperon-session";
+FakeApp::FakeApp(const SandboxedMachine& machine, bool renewing, const std::string& folderName) {
+    const std::string folder = machine.root() + "/tmp/" + folderName;
     ::mkdir((machine.root() + "/tmp").c_str(), 0755);
     ::mkdir(folder.c_str(), 0700);
     heartbeat_ = folder + "/heartbeat";

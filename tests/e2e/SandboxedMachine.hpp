@@ -60,7 +60,8 @@ class SandboxedMachine {
 // renews every second while `renewing`, and a stop file path, in a private folder.
 class FakeApp {
   public:
-    FakeApp(const SandboxedMachine& machine, bool renewing);
+    FakeApp(const SandboxedMachine& machine, bool renewing,
+            const std::string& folderName = "Vesperon-session");
 
     pid_t pid() const { return process_->pid(); }
     const std::string& heartbeat() const { return heartbeat_; }

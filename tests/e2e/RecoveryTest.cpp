@@ -1,0 +1,121 @@
+// Recovery when things go wrong: a power tool that will not switch the override off,
+// and a session record that is not what setup wrote.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "SessionFixture.hpp"
+
+namespace vesperon::e2e {
+namespace {
+
+constexpr const char* invalidState = "Missing or invalid recovery state; restoring normal sleep.\n";
+
+using Recovery = SessionFixture;
+
+TEST_F(Recovery, WatcherRetriesAFailedRestoreUntilItSucceeds) {
+    FakeApp app(machine, true);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    ASSERT_EQ(machine.sandbox({"fail-power", "1000000"}).status, 0);
+    app.createStopFile();
+
+    // The watcher gives up, exits 1 and is started again; three starts in all.
+    ASSERT_TRUE(waitUntil([&] { return machine.jobStarts().size() >= 3; }, 25))
+        << machine.jobsLog();
+    const auto starts = machine.jobStarts();
+    for (std::size_t i = 1; i < starts.size(); ++i) {
+        EXPECT_GE(starts[i].wallSeconds - starts[i - 1].wallSeconds, 5.0 - 0.01);
+    }
+    EXPECT_NE(machine.jobsLog().find("Could not restore normal sleep; recovery will retry.\n"),
+              std::string::npos)
+        << machine.jobsLog();
+    auto state = machine.state();
+    EXPECT_EQ(state["override"], "on");
+    EXPECT_EQ(state["root-state"], "present");
+    EXPECT_EQ(state["job-file"], "present");
+    EXPECT_EQ(state["job"], "loaded");
+
+    // Once the power tool works again, the next start restores.
+    ASSERT_EQ(machine.sandbox({"fail-power", "0"}).status, 0);
+    expectRestoredWithin(14);
+}
+
+TEST_F(Recovery, ForcedRestoreWithAFailingPowerToolKeepsTheFilesAndTheWatcher) {
+    FakeApp app(machine, true);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    ASSERT_EQ(machine.sandbox({"fail-power", "1000000"}).status, 0);
+    const ProcessOutcome restore = machine.vesperon({"--restore"});
+    EXPECT_EQ(restore.status, 1);
+    EXPECT_EQ(restore.out, "");
+    EXPECT_EQ(restore.err, "Could not restore normal sleep. Recovery files were retained.\n");
+    EXPECT_GE(restore.seconds, 4.5);
+    EXPECT_LE(restore.seconds, 8.0);
+    auto state = machine.state();
+    EXPECT_EQ(state["override"], "on");
+    EXPECT_EQ(state["root-state"], "present");
+    EXPECT_EQ(state["job-file"], "present");
+    EXPECT_EQ(state["job"], "loaded"); // the watcher was put back
+    EXPECT_TRUE(pathExists(machine.recordPath()));
+
+    // The session goes on under the re-loaded watcher, and ends normally later.
+    ASSERT_EQ(machine.sandbox({"fail-power", "0"}).status, 0);
+    app.createStopFile();
+    expectRestoredWithin(8);
+}
+
+// Replaces the record under a paused watcher and ends that watcher, so that the next
+// one, started by the service manager, reads the replaced record at its start.
+void replaceRecordAndRestartWatcher(int watcherPid, const std::function<void()>& replace) {
+    ASSERT_GT(watcherPid, 0);
+    ASSERT_EQ(::kill(watcherPid, SIGSTOP), 0);
+    replace();
+    ASSERT_EQ(::kill(watcherPid, SIGKILL), 0);
+}
+
+class BadRecord : public SessionFixture {
+  protected:
+    void expectInvalidRecordRestores(const std::function<void()>& replace) {
+        FakeApp app(machine, true);
+        ASSERT_NO_FATAL_FAILURE(startSession(app));
+        ASSERT_NO_FATAL_FAILURE(replaceRecordAndRestartWatcher(watcherPid(), replace));
+        expectRestoredWithin(12);
+        EXPECT_NE(machine.jobsLog().find(invalidState), std::string::npos) << machine.jobsLog();
+    }
+};
+
+TEST_F(BadRecord, RandomBytesRestoreSleep) {
+    expectInvalidRecordRestores([&] {
+        std::ifstream random("/dev/urandom", std::ios::binary);
+        std::string bytes(4096, '\0');
+        random.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes[0] = '\xff'; // never valid JSON, whatever follows
+        writeFile(machine.recordPath(), bytes);
+    });
+}
+
+TEST_F(BadRecord, HugeRecordRestoresSleep) {
+    expectInvalidRecordRestores([&] {
+        // A record that would otherwise be valid, padded to 32 MiB.
+        auto record = nlohmann::json::parse(readFile(machine.recordPath()));
+        record["padding"] = std::string(32 * 1024 * 1024, 'x');
+        writeFile(machine.recordPath(), record.dump());
+    });
+}
+
+TEST_F(BadRecord, DeeplyNestedJsonRestoresSleep) {
+    expectInvalidRecordRestores([&] {
+        const std::size_t depth = 200000;
+        writeFile(machine.recordPath(),
+                  "{\"pid\":" + std::string(depth, '[') + std::string(depth, ']') + "}");
+    });
+}
+
+TEST_F(BadRecord, MissingRecordRestoresSleep) {
+    expectInvalidRecordRestores([&] { ::unlink(machine.recordPath().c_str()); });
+}
+
+} // namespace
+} // namespace vesperon::e2e

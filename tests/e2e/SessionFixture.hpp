@@ -1,0 +1,58 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "SandboxedMachine.hpp"
+
+namespace vesperon::e2e {
+
+// A sandboxed machine and the steps every session test shares.
+class SessionFixture : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(machine.failure(), ""); }
+
+    // "--setup" for `app`, expecting READY.
+    void setUpSession(const FakeApp& app, int seconds = 3600) {
+        const ProcessOutcome setup =
+            machine.vesperon({"--setup", std::to_string(app.pid()), std::to_string(seconds),
+                              app.heartbeat(), app.stop()});
+        ASSERT_EQ(setup.status, 0) << setup.err;
+        ASSERT_EQ(setup.out, "READY\n");
+    }
+
+    // Sets a session up and waits until the watcher has switched the override on.
+    void startSession(const FakeApp& app, int seconds = 3600) {
+        ASSERT_NO_FATAL_FAILURE(setUpSession(app, seconds));
+        ASSERT_TRUE(waitUntil([&] { return overrideOn(); }, 5))
+            << "the watcher did not switch the override on\n"
+            << machine.jobsLog();
+    }
+
+    // Read straight from the machine's state, so that polling it is cheap.
+    bool overrideOn() const { return readFile(machine.machineFile("sleep-disabled")) == "1\n"; }
+
+    // Seconds until the override reads off, or a negative value after `limit` seconds.
+    double secondsUntilOverrideOff(double limit) const {
+        const double start = steadySeconds();
+        return waitUntil([&] { return !overrideOn(); }, limit) ? steadySeconds() - start : -1;
+    }
+
+    // Waits until the machine is back to normal: override off, job unloaded, job file
+    // and root state gone.
+    void expectRestoredWithin(double seconds) const {
+        EXPECT_TRUE(waitUntil([&] { return machine.restored(); }, seconds))
+            << machine.sandbox({"state"}).out << machine.jobsLog();
+    }
+
+    int watcherPid() const {
+        auto values = machine.state();
+        return values["watcher-pid"] == "none" ? 0 : std::stoi(values["watcher-pid"]);
+    }
+
+    SandboxedMachine machine;
+};
+
+} // namespace vesperon::e2e

@@ -1,0 +1,183 @@
+// Setting a session up and restoring by force, through the real executable running
+// as root on a sandboxed machine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "SessionFixture.hpp"
+#include "privileged/Quoting.hpp"
+
+namespace vesperon::e2e {
+namespace {
+
+constexpr const char* alreadyExists =
+    "A sleep override or recovery job already exists. Use Restore normal sleep first.\n";
+
+using SessionSetup = SessionFixture;
+
+TEST_F(SessionSetup, PrintsReadyWithTheOverrideStillOffThenTheWatcherSwitchesItOn) {
+    FakeApp app(machine, true);
+    const ProcessOutcome setup = machine.vesperon(
+        {"--setup", std::to_string(app.pid()), "3600", app.heartbeat(), app.stop()});
+    // Setup does not switch the override on itself: the watcher waits for the lock
+    // that setup holds until it exits.
+    const bool onAtReady = overrideOn();
+    ASSERT_EQ(setup.status, 0) << setup.err;
+    EXPECT_EQ(setup.out, "READY\n");
+    EXPECT_EQ(setup.err, "");
+    EXPECT_FALSE(onAtReady);
+    auto state = machine.state();
+    EXPECT_EQ(state["job"], "loaded");
+    EXPECT_EQ(state["job-file"], "present");
+    EXPECT_EQ(state["root-state"], "present");
+    EXPECT_TRUE(waitUntil([&] { return overrideOn(); }, 5)) << machine.jobsLog();
+    EXPECT_NE(watcherPid(), 0);
+}
+
+TEST_F(SessionSetup, HealthyPollsStartNoProcess) {
+    FakeApp app(machine, true);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    // Ten seconds are five polls; a healthy poll must not run the power tool.
+    const long long calls = machine.powerCalls();
+    const auto startsBefore = machine.jobStarts().size();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    EXPECT_EQ(machine.powerCalls(), calls);
+    EXPECT_TRUE(overrideOn());
+    EXPECT_EQ(machine.jobStarts().size(), startsBefore);
+    EXPECT_EQ(machine.jobsLog(), "");
+}
+
+TEST_F(SessionSetup, ClosingTheLidPutsTheDisplayToSleepOncePerClosing) {
+    FakeApp app(machine, true);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    ASSERT_EQ(machine.sandbox({"lid", "closed"}).status, 0);
+    EXPECT_TRUE(waitUntil([&] { return machine.state()["display-sleeps"] == "1"; }, 4));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(machine.state()["display-sleeps"], "1"); // not again while it stays closed
+    ASSERT_EQ(machine.sandbox({"lid", "open"}).status, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    ASSERT_EQ(machine.sandbox({"lid", "closed"}).status, 0);
+    EXPECT_TRUE(waitUntil([&] { return machine.state()["display-sleeps"] == "2"; }, 4));
+    EXPECT_TRUE(overrideOn());
+}
+
+TEST_F(SessionSetup, IsRefusedWhileTheOverrideIsAlreadyOn) {
+    ASSERT_EQ(machine.tool("/usr/bin/pmset", {"-a", "disablesleep", "1"}).status, 0);
+    FakeApp app(machine, true);
+    const ProcessOutcome setup = machine.vesperon(
+        {"--setup", std::to_string(app.pid()), "3600", app.heartbeat(), app.stop()});
+    EXPECT_EQ(setup.status, 1);
+    EXPECT_EQ(setup.err, alreadyExists);
+    EXPECT_EQ(setup.out, "");
+    auto state = machine.state();
+    EXPECT_EQ(state["override"], "on");
+    EXPECT_EQ(state["job"], "absent");
+    EXPECT_EQ(state["job-file"], "absent");
+    EXPECT_EQ(state["root-state"], "absent");
+}
+
+TEST_F(SessionSetup, IsRefusedWhenThePowerToolCannotBeRead) {
+    FakeApp app(machine, true);
+    ASSERT_EQ(machine.sandbox({"fail-power", "1"}).status, 0);
+    ProcessOutcome setup = machine.vesperon(
+        {"--setup", std::to_string(app.pid()), "3600", app.heartbeat(), app.stop()});
+    EXPECT_EQ(setup.status, 1);
+    EXPECT_EQ(setup.err, alreadyExists);
+    EXPECT_TRUE(machine.restored());
+
+    // A power tool that is not there at all reads the same.
+    ASSERT_EQ(::unlink((machine.root() + "/usr/bin/pmset").c_str()), 0);
+    setup = machine.vesperon(
+        {"--setup", std::to_string(app.pid()), "3600", app.heartbeat(), app.stop()});
+    EXPECT_EQ(setup.status, 1);
+    EXPECT_EQ(setup.err, alreadyExists);
+    EXPECT_EQ(machine.state()["root-state"], "absent");
+}
+
+TEST_F(SessionSetup, FailedBootstrapRollsBackToCleanAndReportsLaunchctl) {
+    // Another job already holds the watcher's label, so the bootstrap fails.
+    const std::string other = machine.root() + "/other.plist";
+    writeFile(other, "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                     "<key>Label</key><string>local.vesperon.session</string>"
+                     "<key>ProgramArguments</key><array><string>/bin/sleep</string>"
+                     "<string>600</string></array><key>RunAtLoad</key><true/></dict></plist>");
+    ::chmod(other.c_str(), 0644);
+    ASSERT_EQ(machine.tool("/bin/launchctl", {"bootstrap", "system", other}).status, 0);
+
+    FakeApp app(machine, true);
+    const ProcessOutcome setup = machine.vesperon(
+        {"--setup", std::to_string(app.pid()), "3600", app.heartbeat(), app.stop()});
+    EXPECT_EQ(setup.status, 1);
+    EXPECT_EQ(setup.out, "");
+    EXPECT_EQ(setup.err.rfind("Setup failed: ", 0), 0u) << setup.err;
+    EXPECT_NE(setup.err.find("Bootstrap failed: 5: Input/output error"), std::string::npos)
+        << setup.err;
+    EXPECT_NE(setup.err.find("already loaded"), std::string::npos) << setup.err;
+    EXPECT_NE(setup.err.find("5"), std::string::npos);
+    EXPECT_EQ(std::count(setup.err.begin(), setup.err.end(), '\n'), 1) << setup.err;
+    EXPECT_TRUE(machine.restored()) << machine.sandbox({"state"}).out;
+}
+
+TEST_F(SessionSetup, RejectsBadArgumentsSilently) {
+    FakeApp app(machine, true);
+    const std::string pid = std::to_string(app.pid());
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--setup", "1", "3600", app.heartbeat(), app.stop()},
+             {"--setup", pid, "29.9", app.heartbeat(), app.stop()},
+             {"--setup", pid, "86400.5", app.heartbeat(), app.stop()},
+             {"--setup", pid, "soon", app.heartbeat(), app.stop()},
+             {"--setup", pid, "3600", "heartbeat", app.stop()},
+             {"--setup", pid, "3600", app.heartbeat()},
+             {"--setuq"}}) {
+        const ProcessOutcome setup = machine.vesperon(args);
+        EXPECT_EQ(setup.status, 1) << args[2];
+        EXPECT_EQ(setup.out + setup.err, "") << args[2];
+    }
+    EXPECT_TRUE(machine.restored());
+    EXPECT_EQ(machine.powerCalls(), 0);
+}
+
+TEST_F(SessionSetup, WorksThroughTheAdministratorPromptWithAnAwkwardSessionFolder) {
+    FakeApp app(machine, true, "Vesperon-it's \"odd\" \\ folder\nwith a line");
+    std::string command;
+    for (const std::string& word :
+         {std::string(VESPERON_EXECUTABLE), std::string("--setup"), std::to_string(app.pid()),
+          std::string("3600"), app.heartbeat(), app.stop()}) {
+        command += (command.empty() ? "" : " ") + shellQuote(word);
+    }
+    // The prompt stand-in runs the command with the environment it was given.
+    const ProcessOutcome prompt =
+        runProcess({machine.root() + "/usr/bin/osascript", "-e",
+                    "do shell script " + appleQuote(command) + " with administrator privileges"},
+                   {"VESPERON_SANDBOX=" + machine.root()});
+    ASSERT_EQ(prompt.status, 0) << prompt.err;
+    EXPECT_EQ(prompt.out, "READY\n");
+    // The watcher finds the heartbeat at that path (else it would not switch on), and
+    // ends the session when the stop file appears there.
+    ASSERT_TRUE(waitUntil([&] { return overrideOn(); }, 5)) << machine.jobsLog();
+    app.createStopFile();
+    expectRestoredWithin(5);
+}
+
+TEST_F(SessionSetup, RestoreOnACleanMachinePrintsRestored) {
+    const ProcessOutcome restore = machine.vesperon({"--restore"});
+    EXPECT_EQ(restore.status, 0) << restore.err;
+    EXPECT_EQ(restore.out, "RESTORED\n");
+    EXPECT_EQ(restore.err, "");
+    EXPECT_TRUE(machine.restored());
+}
+
+TEST_F(SessionSetup, RestoreEndsARunningSession) {
+    FakeApp app(machine, true);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    const ProcessOutcome restore = machine.vesperon({"--restore"});
+    EXPECT_EQ(restore.status, 0) << restore.err;
+    EXPECT_EQ(restore.out, "RESTORED\n");
+    EXPECT_TRUE(machine.restored()) << machine.sandbox({"state"}).out;
+}
+
+} // namespace
+} // namespace vesperon::e2e
