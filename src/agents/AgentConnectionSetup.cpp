@@ -1,0 +1,187 @@
+#include "agents/AgentConnectionSetup.hpp"
+
+#include "agents/AgentHookSettings.hpp"
+#include "agents/ForeignJson.hpp"
+#include "agents/UserHome.hpp"
+
+namespace vesperon {
+
+namespace {
+
+constexpr std::string_view claudeSettings = ".claude/settings.json";
+constexpr std::string_view codexHooks = ".codex/hooks.json";
+constexpr std::string_view openCodePluginFile = ".config/opencode/plugins/vesperon.js";
+
+std::unexpected<Error> problem(const char* message) {
+    return std::unexpected(agentConnectionProblem(message));
+}
+
+std::unexpected<Error> unknownProvider() {
+    return problem("Unknown agent provider.");
+}
+
+// The path goes into a shell command and a JavaScript string literal: it must be
+// absolute, one line, and text (valid UTF-8, which the JSON lexer checks).
+bool usableExecutablePath(std::string_view path) {
+    return !path.empty() && path.front() == '/' &&
+           path.find_first_of(std::string_view("\0\n\r", 3)) == std::string_view::npos &&
+           parseForeignJson(jsonStringLiteral(path)).has_value();
+}
+
+constexpr std::string_view pluginHead = R"(// Vesperon agent adapter v1
+// Opt-in observer only. Vesperon ignores events unless tracking is armed.
+import { spawn } from "node:child_process";
+
+const tracked = new Set([
+  "session.status",
+  "session.idle",
+  "session.error",
+  "permission.asked",
+  "permission.v2.asked",
+  "permission.updated",
+  "permission.replied",
+  "permission.v2.replied",
+  "question.asked",
+  "question.v2.asked",
+  "question.replied",
+  "question.rejected",
+  "question.v2.replied",
+  "question.v2.rejected",
+]);
+
+export const Vesperon = async () => {
+  return {
+    event: async ({ event }) => {
+      if (!event || !tracked.has(event.type)) {
+        return;
+      }
+      await new Promise((resolve) => {
+        const child = spawn()";
+
+constexpr std::string_view pluginTail =
+    R"(, ["--agent-event", "opencode"], {
+          stdio: ["pipe", "ignore", "ignore"],
+        });
+        const timer = setTimeout(() => {
+          child.kill();
+          resolve();
+        }, 4000);
+        child.on("error", () => {
+          clearTimeout(timer);
+          resolve();
+        });
+        child.on("close", () => {
+          clearTimeout(timer);
+          resolve();
+        });
+        child.stdin.on("error", () => {});
+        child.stdin.write(JSON.stringify(event));
+        child.stdin.end();
+      });
+    },
+  };
+};)";
+
+} // namespace
+
+AgentConnectionSetup::AgentConnectionSetup(std::string executablePath,
+                                           std::optional<std::string> homeFolder)
+    : executablePath_(std::move(executablePath)),
+      files_(homeFolder ? std::move(*homeFolder) : userHomeFolder(), defaultMaximumBytes) {}
+
+std::string AgentConnectionSetup::configurationPath(std::string_view provider) const {
+    std::string_view relative;
+    if (provider == "claude") {
+        relative = claudeSettings;
+    } else if (provider == "codex") {
+        relative = codexHooks;
+    } else if (provider == "opencode") {
+        relative = openCodePluginFile;
+    } else {
+        return {};
+    }
+    const std::string& home = files_.homeFolder();
+    return (home == "/" ? home : home + "/") + std::string(relative);
+}
+
+std::string AgentConnectionSetup::openCodePlugin() const {
+    return std::string(pluginHead) + jsonStringLiteral(executablePath_) + std::string(pluginTail);
+}
+
+Result<bool> AgentConnectionSetup::isInstalled(std::string_view provider) const {
+    const std::string path = configurationPath(provider);
+    if (path.empty()) {
+        return unknownProvider();
+    }
+    auto bytes = files_.read(path);
+    if (!bytes) {
+        return std::unexpected(bytes.error());
+    }
+    if (!*bytes) {
+        return false;
+    }
+    if (provider == "opencode") {
+        return (*bytes)->starts_with(openCodeHeader);
+    }
+    return agentHooksInstalled(**bytes, agentHookCommand(executablePath_, provider), path);
+}
+
+Result<std::string> AgentConnectionSetup::install(std::string_view provider) const {
+    if (!usableExecutablePath(executablePath_)) {
+        return problem("The Vesperon executable path is invalid.");
+    }
+    const std::string path = configurationPath(provider);
+    if (path.empty()) {
+        return unknownProvider();
+    }
+    if (provider != "opencode") {
+        return installJSON(path, provider);
+    }
+    auto existing = files_.read(path);
+    if (!existing) {
+        return std::unexpected(existing.error());
+    }
+    if (*existing && !(*existing)->starts_with(openCodeHeader)) {
+        return problem(
+            "An existing vesperon.js is not a Vesperon adapter. Rename it before connecting.");
+    }
+    if (auto written = files_.write(openCodePlugin(), path, *existing); !written) {
+        return std::unexpected(written.error());
+    }
+    return path;
+}
+
+Result<bool> AgentConnectionSetup::hooksDisabledInClaudeSettings() const {
+    const std::string path = configurationPath("claude");
+    auto bytes = files_.read(path);
+    if (!bytes) {
+        return std::unexpected(bytes.error());
+    }
+    if (!*bytes) {
+        return false;
+    }
+    return claudeHooksDisabled(**bytes, path);
+}
+
+Result<std::string> AgentConnectionSetup::installJSON(const std::string& path,
+                                                      std::string_view provider) const {
+    auto existing = files_.read(path);
+    if (!existing) {
+        return std::unexpected(existing.error());
+    }
+    std::optional<std::string_view> text;
+    if (*existing) {
+        text = **existing;
+    }
+    auto merged = mergeAgentHooks(text, agentHookEvents(provider),
+                                  agentHookCommand(executablePath_, provider), path);
+    if (!merged) {
+        return std::unexpected(merged.error());
+    }
+    if (auto written = files_.write(*merged, path, *existing); !written) {
+        return std::unexpected(written.error());
+    }
+    return path;
+}
+
+} // namespace vesperon

@@ -1,0 +1,304 @@
+#include "agents/GuardedConfigFile.hpp"
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "agents/AgentHookSettings.hpp"
+#include "common/Uuid.hpp"
+
+namespace vesperon {
+
+namespace {
+
+constexpr const char* symlinkMessage =
+    "Configuration paths must contain regular files and folders, without symbolic links.";
+constexpr const char* outsideMessage = "Configuration is outside your home folder.";
+constexpr const char* tooLargeMessage = "The configuration is too large to modify safely.";
+constexpr const char* changedMessage = "Agent settings changed while connecting. Try again.";
+
+std::unexpected<Error> problem(const char* message) {
+    return std::unexpected(agentConnectionProblem(message));
+}
+
+std::unexpected<Error> posixFailure(const std::string& what, const std::string& path, int err) {
+    return std::unexpected(
+        Error::make("POSIX", what + " " + path + ": " + std::generic_category().message(err), err));
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { close(); }
+    int get() const { return fd_; }
+    // Closes now; false (with errno set) if the close reported an error.
+    bool close() {
+        if (fd_ < 0) {
+            return true;
+        }
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+int openNew(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+// Writes all of `data`; false with errno set on failure.
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t written = ::write(fd, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+std::string parentOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+std::string nameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+} // namespace
+
+GuardedConfigFile::GuardedConfigFile(std::string homeFolder, std::size_t maximumBytes)
+    : home_(std::move(homeFolder)), maximumBytes_(maximumBytes) {
+    while (home_.size() > 1 && home_.back() == '/') {
+        home_.pop_back();
+    }
+}
+
+Result<void> GuardedConfigFile::validate(const std::string& path) const {
+    const std::string prefix = home_ == "/" ? home_ : home_ + "/";
+    if (home_.empty() || home_.front() != '/' || path.size() <= prefix.size() ||
+        path.compare(0, prefix.size(), prefix) != 0) {
+        return problem(outsideMessage);
+    }
+    std::vector<std::string> parts;
+    std::size_t start = prefix.size();
+    while (true) {
+        const std::size_t slash = path.find('/', start);
+        std::string part = path.substr(start, slash == std::string::npos ? slash : slash - start);
+        // "a//b", "." and ".." would let the text of the path say more than the walk checks.
+        if (part.empty() || part == "." || part == "..") {
+            return problem(outsideMessage);
+        }
+        parts.push_back(std::move(part));
+        if (slash == std::string::npos) {
+            break;
+        }
+        start = slash + 1;
+    }
+
+    std::string current = home_;
+    for (std::size_t i = 0; i <= parts.size(); ++i) {
+        if (i > 0) {
+            current += (current == "/" ? "" : "/") + parts[i - 1];
+        }
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0) {
+            if (errno == ENOENT) {
+                return {}; // the rest is still to be created
+            }
+            return posixFailure("Could not inspect", current, errno);
+        }
+        const bool isTarget = i == parts.size();
+        if (isTarget ? !S_ISREG(info.st_mode) : !S_ISDIR(info.st_mode)) {
+            return problem(symlinkMessage);
+        }
+    }
+    return {};
+}
+
+Result<std::optional<std::string>> GuardedConfigFile::read(const std::string& path) const {
+    if (auto valid = validate(path); !valid) {
+        return std::unexpected(valid.error());
+    }
+    // The walk above says the file is regular; opening without following a link and
+    // checking the open file again closes the gap to a swap in between.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT) {
+            return std::optional<std::string>();
+        }
+        if (errno == ELOOP) {
+            return problem(symlinkMessage);
+        }
+        return posixFailure("Could not open", path, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return posixFailure("Could not inspect", path, errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return problem(symlinkMessage);
+    }
+    if (info.st_size < 0 || static_cast<std::size_t>(info.st_size) > maximumBytes_) {
+        return problem(tooLargeMessage);
+    }
+    // The size may grow while reading: read at most one byte beyond the limit.
+    std::string bytes;
+    std::vector<char> chunk(65536);
+    while (bytes.size() <= maximumBytes_) {
+        const ssize_t got = ::read(fd.get(), chunk.data(), chunk.size());
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return posixFailure("Could not read", path, errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        bytes.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    if (bytes.size() > maximumBytes_) {
+        return problem(tooLargeMessage);
+    }
+    return std::optional<std::string>(std::move(bytes));
+}
+
+Result<void> GuardedConfigFile::createParentFolders(const std::string& path) const {
+    const std::string parent = parentOf(path);
+    std::size_t next = home_.size() + (home_ == "/" ? 0 : 1);
+    while (next <= parent.size()) {
+        std::size_t slash = parent.find('/', next);
+        if (slash == std::string::npos) {
+            slash = parent.size();
+        }
+        const std::string folder = parent.substr(0, slash);
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            return posixFailure("Could not create the folder", folder, errno);
+        }
+        next = slash + 1;
+    }
+    return {};
+}
+
+Result<void> GuardedConfigFile::unchangedSince(const std::string& path,
+                                               const std::optional<std::string>& existing) const {
+    auto current = read(path);
+    if (!current) {
+        return std::unexpected(current.error());
+    }
+    if (*current != existing) {
+        return problem(changedMessage);
+    }
+    return {};
+}
+
+void GuardedConfigFile::reach(Checkpoint point) const {
+    if (hook_) {
+        hook_(point);
+    }
+}
+
+Result<bool> GuardedConfigFile::write(const std::string& data, const std::string& path,
+                                      const std::optional<std::string>& existing) const {
+    if (data.size() > maximumBytes_) {
+        return problem("The updated configuration is too large to modify safely.");
+    }
+    if (existing && *existing == data) {
+        return false;
+    }
+    if (auto valid = validate(path); !valid) {
+        return std::unexpected(valid.error());
+    }
+    if (auto made = createParentFolders(path); !made) {
+        return std::unexpected(made.error());
+    }
+    // Again: a folder that already existed may have been swapped for a link meanwhile.
+    if (auto valid = validate(path); !valid) {
+        return std::unexpected(valid.error());
+    }
+    reach(Checkpoint::beforeFirstRecheck);
+    if (auto same = unchangedSince(path, existing); !same) {
+        return std::unexpected(same.error());
+    }
+
+    const std::string folder = parentOf(path);
+    if (existing) {
+        const std::string uuid = newUuidText();
+        const std::string backupPath = folder + "/" + nameOf(path) + ".vesperon-backup-" + uuid;
+        Fd backup(uuid.empty() ? -1 : openNew(backupPath));
+        if (backup.get() < 0) {
+            return problem("Could not create a private settings backup.");
+        }
+        if (!writeAll(backup.get(), *existing) || ::fsync(backup.get()) != 0 || !backup.close()) {
+            const int err = errno;
+            ::unlink(backupPath.c_str());
+            return posixFailure("Could not write the backup", backupPath, err);
+        }
+    }
+
+    mode_t permissions = 0600;
+    if (struct stat info{}; ::lstat(path.c_str(), &info) == 0) {
+        permissions = info.st_mode & 0777;
+    }
+
+    const std::string uuid = newUuidText();
+    const std::string temporaryPath = folder + "/.vesperon-write-" + uuid;
+    Fd temporary(uuid.empty() ? -1 : openNew(temporaryPath));
+    if (temporary.get() < 0) {
+        return problem("Could not create a private configuration file.");
+    }
+    // From here on every way out but the rename leaves the old file as it was and
+    // takes the temporary file away.
+    bool renamed = false;
+    struct Cleanup {
+        Fd& fd;
+        const std::string& path;
+        const bool& renamed;
+        ~Cleanup() {
+            fd.close();
+            if (!renamed) {
+                ::unlink(path.c_str());
+            }
+        }
+    } cleanup{temporary, temporaryPath, renamed};
+
+    if (!writeAll(temporary.get(), data) || ::fsync(temporary.get()) != 0) {
+        return posixFailure("Could not write", temporaryPath, errno);
+    }
+    if (::fchmod(temporary.get(), permissions) != 0) {
+        return problem("Could not preserve configuration permissions.");
+    }
+
+    reach(Checkpoint::beforeFinalRecheck);
+    if (auto valid = validate(path); !valid) {
+        return std::unexpected(valid.error());
+    }
+    if (auto same = unchangedSince(path, existing); !same) {
+        return std::unexpected(same.error());
+    }
+    if (::rename(temporaryPath.c_str(), path.c_str()) != 0) {
+        return problem("Could not replace the agent configuration atomically.");
+    }
+    renamed = true;
+    // Make the new name itself durable; a failure here changes nothing already done.
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+} // namespace vesperon
