@@ -12,10 +12,9 @@ class Workspace {
     virtual ~Workspace() = default;
 
     virtual void openURL(const std::string& url) = 0;
-    // Opens the application at `path`; `done` gets an error description on failure and
-    // may be called on any thread.
-    virtual void openApplication(const std::string& path,
-                                 std::function<void(std::optional<std::string> error)> done) = 0;
+    // Opens the terminal application (Terminal.app on macOS); `done` gets an error
+    // description on failure and may be called on any thread.
+    virtual void openTerminal(std::function<void(std::optional<std::string> error)> done) = 0;
 };
 
 } // namespace vesperon
