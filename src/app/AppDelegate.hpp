@@ -1,0 +1,199 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agents/AgentTrackingRun.hpp"
+#include "agents/AgentTrackingSnapshot.hpp"
+#include "agents/CodexHookTrust.hpp"
+#include "app/Alerts.hpp"
+#include "app/BackgroundThreads.hpp"
+#include "app/HotKey.hpp"
+#include "app/Machine.hpp"
+#include "app/Notifier.hpp"
+#include "app/PrivilegedRequest.hpp"
+#include "app/SessionFolder.hpp"
+#include "app/SessionPanel.hpp"
+#include "app/Ui.hpp"
+#include "app/Workspace.hpp"
+#include "common/Scheduler.hpp"
+#include "preferences/PreferencesStore.hpp"
+#include "tasks/LocalTaskRunner.hpp"
+
+namespace vesperon {
+
+// Where this process lives: fixed at start-up.
+struct AppEnvironment {
+    std::string executablePath; // empty when it cannot be known
+    std::string homeDirectory;
+    std::string temporaryDirectory;
+    int processId = 0;
+    std::string supportAddress;
+};
+
+// The world the controller reaches through narrow interfaces.
+struct AppServices {
+    Ui& ui;
+    Scheduler& scheduler;
+    PrivilegedRequest& privileged;
+    Notifier& notifier;
+    HotKey& hotKey;
+    Workspace& workspace;
+    Machine& machine;
+};
+
+// Asks Codex whether it trusts our hooks (CodexHookTrust::check by default). Blocking;
+// runs on a background thread. Arguments: executable path, working folder.
+using CodexTrustCheck =
+    std::function<CodexHookTrust(const std::string& executablePath, const std::string& cwd)>;
+
+// The parts the controller owns for the life of the process, made by the caller so
+// that tests can point them at temporary folders.
+struct AppParts {
+    std::unique_ptr<PreferencesStore> preferences;
+    std::unique_ptr<LocalTaskRunner> taskRunner;
+    std::unique_ptr<AgentTrackingRun> agentTracking;
+    CodexTrustCheck codexTrustCheck;
+};
+
+// The session controller: the single owner of the session state. It starts a
+// session through the administrator prompt and verifies it, renews the heartbeat and
+// counts down on the sleep-counting clock every 2 seconds, ends the session for
+// every reason (time, battery, heat, agents, task, lost override, lost heartbeat,
+// the user, automation, quitting) by writing the stop file, sees normal sleep come
+// back, and restores it through the prompt when anything is stuck. Main thread only;
+// work finished elsewhere comes back through the scheduler's main queue.
+class AppDelegate final : public PanelOwner {
+  public:
+    enum class TerminateReply { Now, Cancel };
+
+    AppDelegate(AppServices services, AppEnvironment environment, AppParts parts);
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Launch: the panel, the 2-second timer, the shortcut, one tick, and the
+    // recovery hint when an earlier session's root state is still there.
+    void applicationDidFinishLaunching();
+
+    // Session operations.
+    void start(int seconds) override;
+    void stop() override;
+    void restore() override;
+    void tick();
+    std::optional<double> remainingSeconds();
+    void notifySessionEnded(std::string_view reason);
+    void quit();
+    TerminateReply applicationShouldTerminate();
+
+    // Shortcut, switches, URLs, help.
+    void toggleHotKey();
+    void login();
+    void toggleSessionAlerts();
+    void toggleAutomation();
+    void openURLs(const std::vector<std::string>& urls);
+    void support();
+    void about();
+
+    // Presets and the custom duration.
+    void customDuration();
+    void savePreset();
+    void selectPreset(std::string_view presetId);
+    void deletePreset();
+
+    // Tasks and agents.
+    void runTask() override;
+    void watchAgents() override;
+    void beginAgentWatch(const std::string& provider);
+    void promptCodexTrust();
+    void connectAgents();
+
+    // The panel (after launch) and what it reads.
+    SessionPanel* panel() { return panel_.get(); }
+    PanelOwnerState panelState() const override;
+    void storeLastDuration(int seconds) override;
+    void setFinishReason(std::string_view reason) override { finishReason_ = reason; }
+
+    // State, read by the views and by tests.
+    const std::string& statusLine() const { return status_; }
+    const std::string& statusItemTitle() const { return statusItemTitle_; }
+    const std::optional<std::string>& lastOutcome() const { return lastOutcome_; }
+    const std::string& finishReason() const { return finishReason_; }
+    const std::optional<Machine::WallClock::time_point>& end() const { return end_; }
+    bool starting() const { return starting_; }
+    bool stopping() const { return stopping_; }
+    bool restoring() const { return restoring_; }
+    bool sessionRunning() const { return end_.has_value(); }
+    bool watchingAgents() const { return watchingAgents_; }
+    const std::optional<AgentTrackingSnapshot>& agentSnapshot() const { return agentSnapshot_; }
+    const std::optional<std::string>& pendingCommand() const { return pendingCommand_; }
+    bool pendingAgentWatch() const { return pendingAgentWatch_; }
+    std::optional<std::string> sessionFolder() const;
+    double sessionDuration() const { return sessionDuration_; }
+    PreferencesStore& preferences() { return *preferences_; }
+    LocalTaskRunner& taskRunner() { return *taskRunner_; }
+    AgentTrackingRun& agentTracking() { return *agentTracking_; }
+    // Background checks (Codex) still running.
+    std::size_t backgroundWork() const { return background_.running(); }
+
+  private:
+    void alert(AlertKind kind, std::string_view text = {});
+    void refreshPanel();
+    void setStatus(std::string_view text);
+    void setStatusItemTitle(std::string title);
+    int selectedDuration() const;
+    void terminate();
+    bool anySession() const { return end_.has_value() || starting_ || stopping_; }
+    // Runs `work` on the main queue later, unless this object is gone by then.
+    std::function<void(std::function<void()>)> mainQueue();
+
+    void setupAnswered(bool success, const std::string& output);
+    void verify();
+    void taskCompleted(int status);
+    void clearPendingWork();
+    void runCodexCheck(bool recheckSessionState);
+    void codexChecked(const CodexHookTrust& outcome, bool recheckSessionState);
+
+    AppServices services_;
+    AppEnvironment environment_;
+    std::unique_ptr<PreferencesStore> preferences_;
+    std::unique_ptr<LocalTaskRunner> taskRunner_;
+    std::unique_ptr<AgentTrackingRun> agentTracking_;
+    CodexTrustCheck codexTrustCheck_;
+
+    bool pendingAgentWatch_ = false;
+    std::optional<std::string> pendingAgentProvider_;
+    bool watchingAgents_ = false;
+    std::optional<AgentTrackingSnapshot> agentSnapshot_;
+    std::optional<std::string> pendingCommand_;
+    bool shortcutRegistered_ = false;
+    std::optional<double> sessionStarted_;
+    double sessionDuration_ = 0;
+    std::optional<double> stoppingStarted_;
+    bool cancellationRequested_ = false;
+    bool restoring_ = false;
+    std::optional<std::string> lastOutcome_;
+    std::string finishReason_;
+    std::unique_ptr<SessionPanel> panel_;
+    std::string statusItemTitle_;
+    std::string status_;
+    std::optional<Machine::WallClock::time_point> end_;
+    std::optional<SessionFolder> dir_;
+    bool starting_ = false;
+    bool stopping_ = false;
+    bool quitAfterStop_ = false;
+    Scheduler::TimerId timer_ = 0;
+    bool codexCheckRunning_ = false;
+
+    // Closures handed to the main queue hold this weakly: after destruction they do
+    // nothing.
+    std::shared_ptr<AppDelegate*> self_;
+    BackgroundThreads background_; // last: joined before everything above goes
+};
+
+} // namespace vesperon
