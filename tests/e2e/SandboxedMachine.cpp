@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -35,6 +36,14 @@ SandboxedMachine::SandboxedMachine() {
 SandboxedMachine::~SandboxedMachine() {
     if (root_.empty()) {
         return;
+    }
+    // A sanitizer report from a job or from the service manager fails the test.
+    for (const char* log : {"jobs.log", "launchd.log"}) {
+        const std::string text = readFile(machineFile(log));
+        if (text.find("Sanitizer") != std::string::npos ||
+            text.find("runtime error") != std::string::npos) {
+            ADD_FAILURE() << "sanitizer report in " << log << ":\n" << text;
+        }
     }
     const ProcessOutcome destroyed = sandbox({"destroy"});
     if (destroyed.status != 0) {
