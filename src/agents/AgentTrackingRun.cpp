@@ -306,12 +306,15 @@ AgentTrackingSnapshot AgentTrackingRun::poll() {
             removeEntry(folder.get(), folderPath, name);
             continue;
         }
-        accepted.push_back(Event{name, provider + ":" + (*event)["sessionID"].get<std::string>(),
+        accepted.push_back(Event{accepted.size(), name,
+                                 provider + ":" + (*event)["sessionID"].get<std::string>(),
                                  (*event)["state"].get<std::string>(), timestamp});
     }
 
-    std::stable_sort(accepted.begin(), accepted.end(),
-                     [](const Event& a, const Event& b) { return a.timestamp < b.timestamp; });
+    // Oldest first; events with equal timestamps keep their listing order.
+    std::sort(accepted.begin(), accepted.end(), [](const Event& a, const Event& b) {
+        return a.timestamp < b.timestamp || (a.timestamp == b.timestamp && a.order < b.order);
+    });
     for (const Event& event : accepted) {
         apply(event);
         removeEntry(folder.get(), folderPath, event.name);

@@ -60,6 +60,7 @@ class AgentTrackingRun {
         bool sawBusy = false;
     };
     struct Event {
+        std::size_t order = 0; // position among the accepted events of one poll
         std::string name;
         std::string key; // provider + ":" + session identifier
         std::string state;
