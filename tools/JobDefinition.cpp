@@ -22,14 +22,14 @@ std::expected<std::string, std::string> stringValue(plist_t node, const char* ke
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
         return std::unexpected(std::string(key) + " must be a string");
     }
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    if (value == nullptr) {
-        return std::unexpected(std::string(key) + " must be a string");
+    // Read through the length: a string holding a NUL byte is refused, not cut short
+    // (the copying accessor asserts on it).
+    uint64_t length = 0;
+    const char* value = plist_get_string_ptr(node, &length);
+    if (value == nullptr || std::strlen(value) != length) {
+        return std::unexpected(std::string(key) + " must be a string without NUL bytes");
     }
-    std::string text(value);
-    std::free(value);
-    return text;
+    return std::string(value, static_cast<std::size_t>(length));
 }
 
 std::expected<bool, std::string> optionalBool(plist_t dict, const char* key) {

@@ -342,7 +342,7 @@ TEST_F(SandboxTools, ServiceToolLoadsPrintsAndUnloadsAJob) {
 
 TEST_F(SandboxTools, ServiceToolRefusesBadJobFiles) {
     const std::string folder = machine.root() + "/Library/LaunchDaemons/";
-    const std::vector<std::pair<std::string, std::string>> bad = {
+    std::vector<std::pair<std::string, std::string>> bad = {
         {"garbage", "\x01\x02 not a plist"},
         {"array", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"},
         {"no-label", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>ProgramArguments"
@@ -353,6 +353,13 @@ TEST_F(SandboxTools, ServiceToolRefusesBadJobFiles) {
          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Label</key><string>x</string>"
          "<key>ProgramArguments</key><array><string>/bin/true</string></array>"
          "<key>KeepAlive</key><string>yes</string></dict></plist>"}};
+    // A NUL byte inside a string must be refused, not crash the service manager.
+    std::string nulInString = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Label"
+                              "</key><string>x</string><key>ProgramArguments</key><array>"
+                              "<string>/bin/tr";
+    nulInString += '\0';
+    nulInString += "ue</string></array></dict></plist>";
+    bad.emplace_back("nul-in-string", nulInString);
     for (const auto& [name, text] : bad) {
         writeFile(folder + name + ".plist", text);
         const ProcessOutcome refused =
@@ -367,6 +374,8 @@ TEST_F(SandboxTools, ServiceToolRefusesBadJobFiles) {
     ::chmod(writable.c_str(), 0666);
     EXPECT_NE(machine.tool("/bin/launchctl", {"bootstrap", "system", writable}).status, 0);
     EXPECT_NE(machine.tool("/bin/launchctl", {"kickstart", "system/x"}).status, 0);
+    // The service manager survived all of it.
+    EXPECT_EQ(machine.tool("/bin/launchctl", {"print", "system/x"}).status, 113);
 }
 
 TEST_F(SandboxTools, KeptAliveJobRestartsNoSoonerThanItsThrottleInterval) {
