@@ -20,6 +20,10 @@ std::vector<std::string> sandboxEnvironment() {
 } // namespace
 
 SandboxedMachine::SandboxedMachine() {
+    if (::geteuid() != 0) {
+        failure_ = "the end-to-end tests run as root, as the privileged side does";
+        return;
+    }
     char folder[] = "/tmp/vesperon-e2e-XXXXXX";
     if (::mkdtemp(folder) == nullptr) {
         failure_ = "mkdtemp failed";

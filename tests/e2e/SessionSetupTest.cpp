@@ -162,6 +162,28 @@ TEST_F(SessionSetup, WorksThroughTheAdministratorPromptWithAnAwkwardSessionFolde
     expectRestoredWithin(5);
 }
 
+TEST_F(SessionSetup, DiagnoseReadsTheSandboxedMachine) {
+    ProcessOutcome diagnose = machine.vesperon({"--diagnose"});
+    EXPECT_EQ(diagnose.status, 0);
+    EXPECT_EQ(diagnose.out, "Battery above cutoff or charger connected: true\n"
+                            "Thermal state: 0\n"
+                            "Sleep override: Optional(false)\n"
+                            "Lid closed: false\n"
+                            "Recovery job exists: false\n");
+
+    ASSERT_EQ(machine.sandbox({"battery", "15", "battery"}).status, 0);
+    ASSERT_EQ(machine.sandbox({"lid", "closed"}).status, 0);
+    ASSERT_EQ(machine.sandbox({"thermal", "3"}).status, 0);
+    ASSERT_EQ(machine.sandbox({"fail-power", "1"}).status, 0);
+    diagnose = machine.vesperon({"--diagnose"});
+    EXPECT_EQ(diagnose.status, 0);
+    EXPECT_EQ(diagnose.out, "Battery above cutoff or charger connected: false\n"
+                            "Thermal state: 3\n"
+                            "Sleep override: nil\n"
+                            "Lid closed: true\n"
+                            "Recovery job exists: false\n");
+}
+
 TEST_F(SessionSetup, RestoreOnACleanMachinePrintsRestored) {
     const ProcessOutcome restore = machine.vesperon({"--restore"});
     EXPECT_EQ(restore.status, 0) << restore.err;
