@@ -14,6 +14,11 @@
 #include "privileged/Quoting.hpp"
 
 namespace vesperon {
+
+void PrintTo(const CodexHookTrust& trust, std::ostream* out) {
+    *out << static_cast<int>(trust.kind()) << " \"" << trust.message() << "\"";
+}
+
 namespace {
 
 using testing::readText;

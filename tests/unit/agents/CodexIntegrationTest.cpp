@@ -1,0 +1,105 @@
+// The trust check against the real Codex app server, with hooks installed by the
+// connection setup into a throw-away home folder. Label "integration": not part of
+// the quick suite. Codex comes from npm, installed outside the repository:
+//   npm install --prefix ~/.cache/vesperon-agents/codex @openai/codex@0.169.0
+// (another folder holding node_modules/.bin/codex can be named in VESPERON_CODEX_PREFIX).
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "TempFolder.hpp"
+#include "agents/AgentConnectionSetup.hpp"
+#include "agents/CodexHookTrust.hpp"
+
+namespace vesperon {
+
+void PrintTo(const CodexHookTrust& trust, std::ostream* out) {
+    *out << static_cast<int>(trust.kind()) << " \"" << trust.message() << "\"";
+}
+
+namespace {
+
+using testing::readText;
+using testing::TempFolder;
+
+std::string codexBinFolder() {
+    const char* prefix = std::getenv("VESPERON_CODEX_PREFIX");
+    const char* home = std::getenv("HOME");
+    const std::string base = prefix != nullptr ? prefix
+                             : home != nullptr ? std::string(home) + "/.cache/vesperon-agents/codex"
+                                               : std::string();
+    return base + "/node_modules/.bin";
+}
+
+// Processes whose environment names `home` as HOME: the Codex we started and
+// anything it started.
+int processesWithHome(const std::string& home) {
+    int count = 0;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        return 0;
+    }
+    const std::string wanted = std::string("HOME=") + home;
+    while (const dirent* entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') {
+            continue;
+        }
+        const std::string environment =
+            readText(std::string("/proc/") + entry->d_name + "/environ");
+        std::size_t start = 0;
+        while (start < environment.size()) {
+            const std::size_t end = environment.find('\0', start);
+            if (environment.compare(start, end - start, wanted) == 0) {
+                ++count;
+                break;
+            }
+            start = end == std::string::npos ? environment.size() : end + 1;
+        }
+    }
+    ::closedir(proc);
+    return count;
+}
+
+class CodexIntegrationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        codexBin_ = codexBinFolder();
+        if (::access((codexBin_ + "/codex").c_str(), X_OK) != 0) {
+            GTEST_SKIP() << "Codex is not installed in " << codexBin_;
+        }
+        // Codex finds its hooks file through HOME, which its child inherits.
+        const char* saved = std::getenv("HOME");
+        savedHome_ = saved != nullptr ? saved : "";
+        ::setenv("HOME", home.path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (!savedHome_.empty()) {
+            ::setenv("HOME", savedHome_.c_str(), 1);
+        }
+    }
+
+    CodexHookTrust check() const {
+        return CodexHookTrust::check(exe, home.path(), {{}, codexBin_});
+    }
+
+    TempFolder home;
+    const std::string exe = "/opt/Vesperon/bin/vesperon";
+    std::string codexBin_;
+    std::string savedHome_;
+};
+
+TEST_F(CodexIntegrationTest, FreshlyInstalledHooksNeedReviewInCodex) {
+    EXPECT_EQ(check(), CodexHookTrust::unavailable("Some Vesperon hooks are missing from Codex. "
+                                                   "Reconnect Codex and restart it."));
+    const AgentConnectionSetup setup(exe, home.path());
+    ASSERT_TRUE(setup.install("codex"));
+    EXPECT_EQ(check(), CodexHookTrust::needsReview());
+    EXPECT_EQ(processesWithHome(home.path()), 0);
+}
+
+} // namespace
+} // namespace vesperon
