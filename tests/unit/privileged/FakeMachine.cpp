@@ -27,6 +27,12 @@ std::string makeTemporaryFolder() {
 constexpr const char* pmsetScript = R"SH(#!/bin/sh
 m='@MACHINE@'
 echo "$*" >>"$m/pmset.log"
+if [ -e "$m/describe-caller" ]; then
+    {
+        ls /proc/$PPID/fd
+        grep -E '^(Umask|Max core file size)' /proc/$PPID/status /proc/$PPID/limits
+    } >"$m/caller.txt" 2>&1
+fi
 n=$(cat "$m/fail-power" 2>/dev/null || echo 0)
 if [ "$n" -gt 0 ]; then
     echo $((n - 1)) >"$m/fail-power"

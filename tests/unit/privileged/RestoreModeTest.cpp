@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <unistd.h>
 
 #include "ChildProcess.hpp"
@@ -33,6 +35,37 @@ TEST_F(RestoreModeTest, OnACleanMachineSwitchesTheOverrideOffAndSucceeds) {
     EXPECT_EQ(outcome.out, "RESTORED\n");
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(machine.pmsetCalls(), (std::vector<std::string>{"-a disablesleep 0", "-g"}));
+}
+
+TEST_F(RestoreModeTest, RunsHardenedWithoutTheCallersDescriptors) {
+    // A descriptor the caller leaked to us without close-on-exec.
+    const int leaked = ::open("/dev/null", O_RDONLY);
+    ASSERT_EQ(::dup2(leaked, 57), 57);
+    machine.put("describe-caller", "");
+    const ChildOutcome outcome = restore();
+    ::close(57);
+    ::close(leaked);
+    ASSERT_EQ(outcome.exitStatus, 0) << outcome.err;
+    const std::string caller = machine.read("caller.txt");
+    // The leaked descriptor was closed at start (the lock and the tool's pipe remain).
+    std::istringstream lines(caller);
+    std::vector<std::string> descriptors;
+    std::string coreLimit;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("Max core file size") != std::string::npos) {
+            coreLimit = line.substr(line.find("size") + 4);
+        } else if (line.find(':') == std::string::npos) {
+            descriptors.push_back(line);
+        }
+    }
+    EXPECT_EQ(std::count(descriptors.begin(), descriptors.end(), "57"), 0) << caller;
+    EXPECT_LE(descriptors.size(), 5u) << caller;
+    EXPECT_NE(caller.find("Umask:\t0022"), std::string::npos) << caller;
+    std::istringstream limits(coreLimit);
+    std::string soft, hard;
+    limits >> soft >> hard;
+    EXPECT_EQ(soft, "0") << caller;
+    EXPECT_EQ(hard, "0") << caller;
 }
 
 TEST_F(RestoreModeTest, TakesDownARunningSession) {
