@@ -147,7 +147,7 @@ PanelOwnerState AppDelegate::panelState() const {
     if (agentSnapshot_) {
         state.agentSummary = agentSnapshot_->summary;
     }
-    state.remainingSeconds = const_cast<AppDelegate*>(this)->remainingSeconds();
+    state.remainingSeconds = remainingSeconds();
     state.statusLine = status_;
     state.lastOutcome = lastOutcome_;
     state.rootStateExists = services_.machine.rootStateExists();
@@ -305,7 +305,7 @@ void AppDelegate::taskCompleted(int status) {
 // ---------------------------------------------------------------------------------
 // Monitoring and ending
 
-std::optional<double> AppDelegate::remainingSeconds() {
+std::optional<double> AppDelegate::remainingSeconds() const {
     if (sessionStarted_ && end_) {
         const double elapsed = services_.machine.continuousSeconds() - *sessionStarted_;
         return std::max(0.0, sessionDuration_ - elapsed);

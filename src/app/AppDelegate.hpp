@@ -86,7 +86,7 @@ class AppDelegate final : public PanelOwner {
     void stop() override;
     void restore() override;
     void tick();
-    std::optional<double> remainingSeconds();
+    std::optional<double> remainingSeconds() const;
     void notifySessionEnded(std::string_view reason);
     void quit();
     TerminateReply applicationShouldTerminate();

@@ -1,0 +1,44 @@
+#include "app/AppWiring.hpp"
+
+#include <climits>
+#include <unistd.h>
+
+#include "agents/UserHome.hpp"
+#include "platform/SystemLayout.hpp"
+#include "preferences/PropertyListFile.hpp"
+
+namespace vesperon {
+namespace {
+
+std::string ownExecutable() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+} // namespace
+
+AppEnvironment currentAppEnvironment() {
+    AppEnvironment environment;
+    environment.executablePath = ownExecutable();
+    environment.homeDirectory = userHomeFolder();
+    environment.temporaryDirectory = "/tmp";
+    environment.processId = static_cast<int>(::getpid());
+    environment.supportAddress = supportAddress;
+    return environment;
+}
+
+AppParts defaultAppParts(Scheduler& scheduler, const AppEnvironment& environment) {
+    AppParts parts;
+    parts.preferences = std::make_unique<PreferencesStore>(std::make_unique<PropertyListFile>(
+        environment.homeDirectory + "/.config/vesperon/preferences.plist"));
+    parts.taskRunner = std::make_unique<LocalTaskRunner>(scheduler, systemLayout().shellPath,
+                                                         environment.homeDirectory);
+    parts.agentTracking = std::make_unique<AgentTrackingRun>();
+    parts.codexTrustCheck = [](const std::string& executable, const std::string& cwd) {
+        return CodexHookTrust::check(executable, cwd);
+    };
+    return parts;
+}
+
+} // namespace vesperon
