@@ -1,0 +1,224 @@
+// Whole-process wall time of the hook endpoint ("vesperon --agent-event claude" with a
+// typical 2 KB payload, against an armed run) side by side with
+//   - the baseline: a plain C++ program that reads standard input and prints "{}";
+//   - the floor: the same with bare system calls and no C++ runtime.
+// The three run in turn, in a rotating order, so that all see the same machine load;
+// the run folder is drained every 64 rounds, outside the timing.
+//
+// Usage: hook_endpoint_bench VESPERON BASELINE FLOOR [ROUNDS]
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "agents/AgentEventFiles.hpp"
+#include "agents/AgentTrackingRun.hpp"
+
+extern char** environ;
+
+namespace {
+
+double monotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Runs `program` with `arguments`, `input` on its standard input; returns the wall time
+// from spawning to reaping, or a negative number if it did not answer "{}" with status 0.
+double timedRun(const std::string& program, const std::vector<std::string>& arguments,
+                const std::string& input, char** environment) {
+    int in[2];
+    int out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::vector<std::string> all = {program};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    const double start = monotonicSeconds();
+    pid_t pid = -1;
+    const int spawned =
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environment);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    bool ok = spawned == 0;
+    if (ok) {
+        ok = write(in[1], input.data(), input.size()) == static_cast<ssize_t>(input.size());
+    }
+    close(in[1]);
+    std::string answer;
+    char buffer[64];
+    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0) {
+            answer.append(buffer, static_cast<std::size_t>(got));
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    close(out[0]);
+    int status = 0;
+    if (spawned == 0) {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    const double elapsed = monotonicSeconds() - start;
+    if (!ok || answer != "{}\n" || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    return elapsed;
+}
+
+struct Summary {
+    double median = 0;
+    double p10 = 0;
+    double p90 = 0;
+    double mean = 0;
+};
+
+Summary summarize(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    Summary s;
+    const std::size_t n = samples.size();
+    s.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+    s.p10 = samples[n / 10];
+    s.p90 = samples[n * 9 / 10];
+    for (double v : samples) {
+        s.mean += v / static_cast<double>(n);
+    }
+    return s;
+}
+
+void print(const char* name, const Summary& s) {
+    std::printf("  %-36s median %7.1f us   p10 %7.1f   p90 %7.1f   mean %7.1f\n", name,
+                s.median * 1e6, s.p10 * 1e6, s.p90 * 1e6, s.mean * 1e6);
+}
+
+// A PreToolUse payload of Claude Code of about 2 KB.
+std::string typicalPayload() {
+    nlohmann::json payload = {
+        {"session_id", "d06897dc-3ef2-468b-9865-e8b46574ef82"},
+        {"transcript_path",
+         "/home/user/.claude/projects/-home-user-work/d06897dc-3ef2-468b-9865-e8b46574ef82.jsonl"},
+        {"cwd", "/home/user/work"},
+        {"permission_mode", "default"},
+        {"hook_event_name", "PreToolUse"},
+        {"tool_name", "Edit"},
+        {"tool_use_id", "toolu_01ABCDEFGHJKLMNPQRSTUVWX"}};
+    std::string code;
+    while (code.size() < 1700) {
+        code += "    for (const auto& entry : entries) { total += entry.size(); }\n";
+    }
+    payload["tool_input"] = {{"file_path", "/home/user/work/src/main.cpp"},
+                             {"old_string", "int total = 0;"},
+                             {"new_string", code}};
+    return payload.dump();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s VESPERON BASELINE FLOOR [ROUNDS]\n", argv[0]);
+        return 2;
+    }
+    const std::string vesperon = argv[1];
+    const std::vector<std::string> programs = {argv[2], argv[3], vesperon};
+    const int rounds = argc > 4 ? std::max(20, std::atoi(argv[4])) : 600;
+    constexpr int warmup = 20;
+
+    // A sandboxed machine whose home folder holds the armed run; the hook processes
+    // find it through the same variable.
+    std::string sandbox =
+        (std::filesystem::temp_directory_path() / "vesperon-bench-XXXXXX").string();
+    if (mkdtemp(sandbox.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    std::filesystem::create_directory(sandbox + "/home");
+    setenv("VESPERON_SANDBOX", sandbox.c_str(), 1);
+    int drained = 0;
+    int failures = 0;
+    std::vector<std::vector<double>> samples(programs.size());
+    {
+        vesperon::AgentTrackingRun run;
+        if (const auto armedRun = run.arm(std::string("claude")); !armedRun) {
+            std::fprintf(stderr, "could not arm a run: %s\n", armedRun.error().message.c_str());
+            return 1;
+        }
+        const std::string runFolder = run.rootFolder() + "/" + *run.runID();
+        const std::string payload = typicalPayload();
+        std::printf("hook endpoint benchmark: %d rounds, payload %zu bytes, armed run in %s\n",
+                    rounds, payload.size(), run.rootFolder().c_str());
+
+        for (int i = 0; i < rounds + warmup; ++i) {
+            for (std::size_t k = 0; k < programs.size(); ++k) {
+                const std::size_t which = (k + static_cast<std::size_t>(i)) % programs.size();
+                const std::string& program = programs[which];
+                const double elapsed =
+                    program == vesperon
+                        ? timedRun(program, {"--agent-event", "claude"}, payload, environ)
+                        : timedRun(program, {}, payload, environ);
+                if (elapsed < 0) {
+                    ++failures;
+                } else if (i >= warmup) {
+                    samples[which].push_back(elapsed);
+                }
+            }
+            if (i % 64 == 63 || i == rounds + warmup - 1) {
+                for (const auto& entry : std::filesystem::directory_iterator(runFolder)) {
+                    (void)entry;
+                    ++drained;
+                }
+                if (!run.poll().ready) {
+                    std::fprintf(stderr, "the run reported an integrity failure\n");
+                    return 1;
+                }
+            }
+        }
+    }
+    std::filesystem::remove_all(sandbox);
+
+    if (failures > 0) {
+        std::fprintf(stderr, "%d runs did not answer \"{}\" with status 0\n", failures);
+        return 1;
+    }
+    const Summary baseline = summarize(samples[0]);
+    const Summary floor = summarize(samples[1]);
+    const Summary hook = summarize(samples[2]);
+    print("baseline: plain C++ stdin -> {}", baseline);
+    print("floor: bare system calls", floor);
+    print("vesperon --agent-event (armed)", hook);
+    const int expected = rounds + warmup;
+    std::printf("  events published and drained: %d of %d\n", drained, expected);
+    const double ratio = hook.median / baseline.median;
+    std::printf("  median vs floor:    %.3f\n", hook.median / floor.median);
+    std::printf("  median vs baseline: %.3f (target <= 1.200): %s\n", ratio,
+                ratio <= 1.2 ? "PASS" : "FAIL");
+    if (drained != expected) {
+        std::fprintf(stderr, "not every hook run published its event\n");
+        return 1;
+    }
+    return ratio <= 1.2 ? 0 : 1;
+}
