@@ -1,8 +1,6 @@
 // The trust check against the real Codex app server, with hooks installed by the
 // connection setup into a throw-away home folder. Label "integration": not part of
-// the quick suite. Codex comes from npm, installed outside the repository:
-//   npm install --prefix ~/.cache/vesperon-agents/codex @openai/codex@0.169.0
-// (another folder holding node_modules/.bin/codex can be named in VESPERON_CODEX_PREFIX).
+// the quick suite; Codex is installed as AgentPackages.hpp says.
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -11,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "AgentPackages.hpp"
 #include "TempFolder.hpp"
 #include "agents/AgentConnectionSetup.hpp"
 #include "agents/CodexHookTrust.hpp"
@@ -25,15 +24,6 @@ namespace {
 
 using testing::readText;
 using testing::TempFolder;
-
-std::string codexBinFolder() {
-    const char* prefix = std::getenv("VESPERON_CODEX_PREFIX");
-    const char* home = std::getenv("HOME");
-    const std::string base = prefix != nullptr ? prefix
-                             : home != nullptr ? std::string(home) + "/.cache/vesperon-agents/codex"
-                                               : std::string();
-    return base + "/node_modules/.bin";
-}
 
 // Processes whose environment names `home` as HOME: the Codex we started and
 // anything it started.
@@ -67,9 +57,9 @@ int processesWithHome(const std::string& home) {
 class CodexIntegrationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        codexBin_ = codexBinFolder();
-        if (::access((codexBin_ + "/codex").c_str(), X_OK) != 0) {
-            GTEST_SKIP() << "Codex is not installed in " << codexBin_;
+        codexBin_ = testing::agentBinFolder("codex");
+        if (codexBin_.empty()) {
+            GTEST_SKIP() << "Codex from npm is not installed (see AgentPackages.hpp)";
         }
         // Codex finds its hooks file through HOME, which its child inherits.
         const char* saved = std::getenv("HOME");
