@@ -1,5 +1,6 @@
 #include "preferences/PropertyListFile.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -98,10 +99,18 @@ Result<PlistPtr> loadDictionary(const std::string& path) {
     } else if (static_cast<std::size_t>(info.st_size) > PropertyListFile::maxFileBytes) {
         failure = "larger than 1 MB";
     } else {
-        // Read up to one byte past the limit so that a file growing meanwhile is caught.
-        bytes.resize(PropertyListFile::maxFileBytes + 1);
+        // Read to the end, but never more than one byte past the limit, so that a file
+        // that grew since fstat is caught too.
+        constexpr std::size_t ceiling = PropertyListFile::maxFileBytes + 1;
+        bytes.resize(std::min(static_cast<std::size_t>(info.st_size) + 1, ceiling));
         std::size_t used = 0;
-        while (used < bytes.size()) {
+        for (;;) {
+            if (used == bytes.size()) {
+                if (bytes.size() == ceiling) {
+                    break;
+                }
+                bytes.resize(std::min(bytes.size() * 2, ceiling));
+            }
             const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
             if (got < 0 && errno == EINTR) {
                 continue;
