@@ -176,6 +176,7 @@ Result<void> LocalTaskRunner::launch(std::string_view command, Completion comple
     }
     pid_ = child;
     completion_ = std::move(completion);
+    // The destructor cancels the timer, so the poll never outlives the runner.
     poller_ = scheduler_.every(pollSeconds, [this] { checkExit(); });
     return {};
 }
