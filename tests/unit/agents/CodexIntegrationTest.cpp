@@ -1,18 +1,22 @@
 // The trust check against the real Codex app server, with hooks installed by the
 // connection setup into a throw-away home folder. Label "integration": not part of
 // the quick suite; Codex is installed as AgentPackages.hpp says.
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include "AgentPackages.hpp"
 #include "TempFolder.hpp"
 #include "agents/AgentConnectionSetup.hpp"
 #include "agents/CodexHookTrust.hpp"
+#include "privileged/Quoting.hpp"
 
 namespace vesperon {
 
@@ -76,6 +80,48 @@ class CodexIntegrationTest : public ::testing::Test {
         return CodexHookTrust::check(exe, home.path(), {{}, codexBin_});
     }
 
+    // Marks every hook Codex lists as trusted, the way Codex records the user's
+    // review: the hook's current hash under its key in config.toml. `disabled`
+    // names one event whose hook is also switched off.
+    void trustAllHooks(const std::string& disabled = "") const {
+        const std::string requests =
+            R"({"id":1,"method":"initialize","params":{"clientInfo":{"name":"t","version":"1"},)"
+            R"("capabilities":{"experimentalApi":true}}})"
+            "\n"
+            R"({"method":"initialized"})"
+            "\n"
+            R"({"id":2,"method":"hooks/list","params":{"cwds":[")" +
+            home.path() + "\"]}}\n";
+        const std::string pipeline = "(printf '%s' " + shellQuote(requests) + "; sleep 2) | " +
+                                     shellQuote(codexBin_ + "/codex") +
+                                     " app-server --listen stdio:// 2>/dev/null";
+        FILE* codex = ::popen(pipeline.c_str(), "r");
+        ASSERT_NE(codex, nullptr);
+        std::string output;
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, codex)) > 0;) {
+            output.append(buffer, got);
+        }
+        ::pclose(codex);
+        std::string config;
+        std::istringstream lines(output);
+        for (std::string line; std::getline(lines, line);) {
+            const auto message = nlohmann::json::parse(line, nullptr, false);
+            if (!message.is_object() || message.value("id", 0) != 2) {
+                continue;
+            }
+            for (const auto& hook : message["result"]["data"][0]["hooks"]) {
+                config += "[hooks.state." + nlohmann::json(hook["key"]).dump() + "]\n";
+                config += "trusted_hash = " + hook["currentHash"].dump() + "\n";
+                if (hook["eventName"] == disabled) {
+                    config += "enabled = false\n";
+                }
+            }
+        }
+        ASSERT_FALSE(config.empty()) << output;
+        testing::writeText(home / ".codex/config.toml", config);
+    }
+
     TempFolder home;
     const std::string exe = "/opt/Vesperon/bin/vesperon";
     std::string codexBin_;
@@ -88,6 +134,17 @@ TEST_F(CodexIntegrationTest, FreshlyInstalledHooksNeedReviewInCodex) {
     const AgentConnectionSetup setup(exe, home.path());
     ASSERT_TRUE(setup.install("codex"));
     EXPECT_EQ(check(), CodexHookTrust::needsReview());
+    EXPECT_EQ(processesWithHome(home.path()), 0);
+}
+
+TEST_F(CodexIntegrationTest, ReviewedHooksAreTrustedUnlessOneIsSwitchedOff) {
+    const AgentConnectionSetup setup(exe, home.path());
+    ASSERT_TRUE(setup.install("codex"));
+    trustAllHooks();
+    EXPECT_EQ(check(), CodexHookTrust::trusted());
+    trustAllHooks("stop");
+    EXPECT_EQ(check(), CodexHookTrust::unavailable("Codex hooks are disabled or their trust "
+                                                   "status is unknown. Review them in Codex."));
     EXPECT_EQ(processesWithHome(home.path()), 0);
 }
 
