@@ -1,0 +1,35 @@
+// What the root side reads from outside: the session record's bytes, the power tool's
+// output and the setup arguments. None may crash; a record that decodes must survive
+// being written and read back unchanged.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "privileged/SessionRecord.hpp"
+#include "privileged/SetupRequest.hpp"
+#include "privileged/SystemProbes.hpp"
+#include "privileged/Utf8Text.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    (void)vesperon::parseSleepDisabled(text);
+    (void)vesperon::parseDecimalInt32(text);
+    (void)vesperon::parseWholeNumber(text);
+    (void)vesperon::isValidUtf8(text);
+
+    if (const auto session = vesperon::decodeSession(text)) {
+        const auto encoded = vesperon::encodeSession(*session);
+        if (!encoded) {
+            std::abort(); // a decoded record always holds valid UTF-8
+        }
+        const auto again = vesperon::decodeSession(*encoded);
+        if (!again || again->pid != session->pid || again->heartbeat != session->heartbeat ||
+            again->stop != session->stop || again->previous != session->previous ||
+            again->timing.has_value() != session->timing.has_value() ||
+            *vesperon::encodeSession(*again) != *encoded) {
+            std::abort();
+        }
+    }
+    return 0;
+}
