@@ -135,6 +135,7 @@ class AppDelegate final : public PanelOwner {
     bool pendingAgentWatch() const { return pendingAgentWatch_; }
     std::optional<std::string> sessionFolder() const;
     double sessionDuration() const { return sessionDuration_; }
+    const AppEnvironment& environment() const { return environment_; }
     PreferencesStore& preferences() { return *preferences_; }
     LocalTaskRunner& taskRunner() { return *taskRunner_; }
     AgentTrackingRun& agentTracking() { return *agentTracking_; }

@@ -3,6 +3,8 @@
 
 #include <fstream>
 
+#include "app/SettingsMenu.hpp"
+
 namespace vesperon::testing {
 namespace {
 
@@ -299,6 +301,47 @@ TEST_F(Commands, TaskDialogCancelledOrRefusedStartLeavesNoPendingCommand) {
     app->runTask();
     EXPECT_FALSE(app->pendingCommand());
     EXPECT_EQ(ui.alerts.back().title, "Session cannot start");
+}
+
+} // namespace
+} // namespace vesperon::testing
+
+namespace vesperon::testing {
+namespace {
+
+std::vector<std::string> titles(const std::vector<MenuEntry>& entries) {
+    std::vector<std::string> result;
+    for (const auto& entry : entries) {
+        result.push_back(entry.separator ? "-" : entry.title);
+    }
+    return result;
+}
+
+TEST_F(Commands, SettingsMenuListsEveryCommandWithCurrentChecks) {
+    make();
+    ASSERT_TRUE(app->preferences().savePreset("Build", 5400));
+    app->toggleAutomation();
+    std::vector<MenuEntry> menu = settingsMenu(*app);
+    EXPECT_EQ(titles(menu),
+              (std::vector<std::string>{
+                  "Custom duration…", "Connect coding agents…", "Start another duration", "Presets",
+                  "-", "Toggle session  ⌃⌥⌘Space", "Allow URL automation", "Session-ended alerts",
+                  "Open at login", "Restore normal sleep…", "Contact support…", "About Vesperon",
+                  "Quit"}));
+    EXPECT_EQ(
+        titles(menu[3].submenu),
+        (std::vector<std::string>{"Build", "-", "Save selected duration…", "Delete a preset…"}));
+    EXPECT_TRUE(menu[6].checked);
+    EXPECT_FALSE(menu[7].checked);
+    EXPECT_FALSE(menu[8].checked);
+
+    menu[8].action(); // Open at login
+    EXPECT_TRUE(settingsMenu(*app)[8].checked);
+    menu[3].submenu[0].action(); // the preset
+    EXPECT_EQ(app->panel()->selectedSeconds(), 5400);
+    menu[2].submenu[1].action(); // 8-hour session
+    ASSERT_EQ(privileged.requests.size(), 1u);
+    EXPECT_EQ(privileged.requests[0][2], "28800");
 }
 
 } // namespace
