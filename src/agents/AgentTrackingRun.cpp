@@ -107,6 +107,35 @@ std::vector<std::string> listFolder(int folder, bool& ok) {
     return names;
 }
 
+// Run folders and descriptor drafts of earlier runs that were never disarmed (the
+// application crashed or was killed) would otherwise stay forever; a hook process
+// could even keep filling such a folder if another process of the user inherited the
+// dead owner's process ID. Only names this layout uses are touched.
+void removeAbandonedRuns(const std::string& rootPath, const std::string& currentRunID) {
+    const OwnedFd root(open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!root || !AgentEventFiles::privateDirectoryHandle(root.get())) {
+        return;
+    }
+    bool listed = false;
+    const std::vector<std::string> names = listFolder(root.get(), listed);
+    if (!listed || names.size() > AgentTrackingRun::maximumEntries) {
+        return;
+    }
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (fstatat(root.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            info.st_uid != getuid()) {
+            continue;
+        }
+        if (S_ISDIR(info.st_mode) && name != currentRunID && Uuid::isValidText(name)) {
+            removeTree(rootPath + "/" + name);
+        } else if (S_ISREG(info.st_mode) && name.starts_with(".current.json.") &&
+                   name.ends_with(".tmp")) {
+            unlinkat(root.get(), name.c_str(), 0);
+        }
+    }
+}
+
 bool isActiveState(const std::string& state) {
     return state == "busy" || state == "waiting";
 }
@@ -202,6 +231,8 @@ Result<std::string> AgentTrackingRun::arm(const std::optional<std::string>& prov
         unlinkat(root.get(), temporary.c_str(), 0);
         return abandon(fileSystemError("Could not write", descriptorPath, renameError));
     }
+
+    removeAbandonedRuns(rootFolder_, runID);
 
     runID_ = runID;
     selectedProvider_ = provider;

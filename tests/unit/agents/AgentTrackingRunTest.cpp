@@ -185,6 +185,28 @@ TEST_F(AgentTrackingRunTest, ArmingAgainDisarmsTheEarlierRun) {
     EXPECT_EQ(snapshot.trackedCount, 0) << "sessions start afresh";
 }
 
+TEST_F(AgentTrackingRunTest, ArmClearsRunsAbandonedByAnEarlierProcess) {
+    // What a crashed application leaves: its descriptor, its run folder with events,
+    // and a descriptor draft. Anything not of the layout stays.
+    std::filesystem::create_directories(root_);
+    chmod(root_.c_str(), 0700);
+    const std::string abandoned = root_ + "/" + newUuidText();
+    mkdir(abandoned.c_str(), 0700);
+    writeFile(abandoned + "/" + newUuidText() + ".json", "{}");
+    writeFile(root_ + "/current.json",
+              json{{"runID", abandoned.substr(root_.size() + 1)}, {"startedAt", 1}, {"ownerPID", 1}}
+                  .dump());
+    writeFile(root_ + "/.current.json." + newUuidText() + ".tmp", "{");
+    writeFile(root_ + "/notes.txt", "mine");
+    mkdir((root_ + "/keep").c_str(), 0700);
+
+    AgentTrackingRun& run = makeRun();
+    const auto runID = run.arm();
+    ASSERT_TRUE(runID);
+    EXPECT_EQ(entries(root_),
+              (std::vector<std::string>{*runID, "current.json", "keep", "notes.txt"}));
+}
+
 TEST_F(AgentTrackingRunTest, DisarmRemovesOnlyWhatBelongsToTheRun) {
     AgentTrackingRun& run = armedRun();
     writeEvent("s1", "busy", kStart);
