@@ -364,7 +364,7 @@ TEST_F(CodexHookTrustTest, AChildIgnoringTerminationIsKilledWithWhatItStarted) {
 }
 
 TEST_F(CodexHookTrustTest, ALateAnswerWithinTheTimeOutCounts) {
-    EXPECT_EQ(checkWith(answer(allTrusted()), {"--delay-ms", "4000", "--then", "hang"}),
+    EXPECT_EQ(checkWith(answer(allTrusted()), {"--delay-ms", "3500", "--then", "hang"}),
               CodexHookTrust::trusted());
 }
 
