@@ -214,6 +214,16 @@ TEST_F(Commands, SelectingAPresetOnlyWhileIdle) {
     EXPECT_EQ(app->preferences().lastDuration(), 600);
 }
 
+TEST_F(Commands, SavingDuringASessionStoresThePanelsSelectionNotTheSessionLength) {
+    make();
+    startVerified(600);
+    app->panel()->selectDuration(7200);
+    ui.answer(0, "Two hours");
+    app->savePreset();
+    ASSERT_EQ(app->preferences().presets().size(), 1u);
+    EXPECT_EQ(app->preferences().presets()[0].seconds, 7200);
+}
+
 TEST_F(Commands, DeletingPresets) {
     make();
     app->deletePreset();

@@ -80,12 +80,22 @@ TEST_F(Work, TaskThatCannotStartEndsTheSession) {
 
 // --- agents: the dialogs -----------------------------------------------------------------
 
-TEST_F(Work, WatchAgentsOffersNothingWhileASessionRuns) {
+TEST_F(Work, WatchAgentsOffersNothingWhileASessionOrATaskRuns) {
     make();
     startVerified(600);
     app->watchAgents();
     app->runTask();
     EXPECT_TRUE(ui.dialogs.empty());
+    app->stop();
+    scheduler.advance(4.0);
+    ASSERT_FALSE(app->sessionRunning());
+    // A task whose session is gone but which is still being reaped blocks too.
+    ASSERT_TRUE(app->taskRunner().launch("sleep 5", [](int) {}));
+    app->watchAgents();
+    app->runTask();
+    EXPECT_TRUE(ui.dialogs.empty());
+    app->taskRunner().cancel();
+    EXPECT_TRUE(runUntil([&] { return !app->taskRunner().isRunning(); }, 5));
 }
 
 TEST_F(Work, ConnectingClaudeCodeInstallsHooksAndStartsNothing) {
