@@ -26,6 +26,8 @@ constexpr std::chrono::milliseconds terminateGrace{200};
 // The tools we run print a few lines; anything beyond this is read and dropped so
 // that a chatty tool can neither block on a full pipe nor exhaust memory.
 constexpr std::size_t maxOutputBytes = 1 << 20;
+constexpr std::size_t runningDrainBudget = 64 * 1024;
+constexpr std::size_t finalDrainBudget = 4 * maxOutputBytes;
 
 // The read end of the child's output pipe. It is drained while the child runs, so a
 // tool that prints more than the pipe holds does not stall waiting for us.
@@ -49,14 +51,18 @@ class OutputPipe {
         }
     }
 
-    // Reads everything that is buffered now. Once the child has exited everything it
-    // wrote is in the pipe; a descendant that keeps the pipe open cannot hold us up.
-    void drain() {
+    // Reads what is buffered now, at most `budget` bytes, so that a tool that writes
+    // without pause cannot keep us from watching the clock. Once the child has exited
+    // everything it wrote is in the pipe (which holds far less than the final budget);
+    // a descendant that keeps the pipe open and writing cannot hold us up.
+    void drain(std::size_t budget = runningDrainBudget) {
         char buffer[16384];
-        while (!ended_) {
+        std::size_t consumed = 0;
+        while (!ended_ && consumed < budget) {
             const ssize_t n = ::read(fd_, buffer, sizeof buffer);
             if (n > 0) {
                 const auto count = static_cast<std::size_t>(n);
+                consumed += count;
                 if (collected_.size() < maxOutputBytes) {
                     collected_.append(buffer, std::min(count, maxOutputBytes - collected_.size()));
                 }
@@ -202,7 +208,7 @@ ToolResult run(const std::string& path, const std::vector<std::string>& argument
         output.waitAndDrain(pollIntervalMs);
         ended = reaped(pid, status);
     }
-    output.drain();
+    output.drain(finalDrainBudget);
 
     std::string text = output.take();
     if (!isValidUtf8(text)) {
