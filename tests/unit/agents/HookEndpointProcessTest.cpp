@@ -301,15 +301,14 @@ TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
         for (int i = 0; i < kHooks; ++i) {
             hooks[static_cast<std::size_t>(i)]->send(payloads[static_cast<std::size_t>(i)]);
         }
-        int polls = 0;
         for (bool running = true; running;) {
             snapshot = run_.poll();
-            ++polls;
             ASSERT_TRUE(snapshot.ready) << "integrity failure while hooks were writing";
             running = false;
             for (auto& hook : hooks) {
                 running = !hook->tryWait() || running;
             }
+            usleep(200); // leave the processors to the hooks between polls
         }
         for (auto& hook : hooks) {
             EXPECT_EQ(hook->answer(), "{}\n");
@@ -319,7 +318,6 @@ TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
         EXPECT_TRUE(snapshot.ready) << event;
         EXPECT_EQ(snapshot.trackedCount, kHooks) << event;
         EXPECT_TRUE(entries(runFolder()).empty()) << event;
-        EXPECT_GE(polls, 1);
         if (std::string(event) == "PreToolUse") {
             EXPECT_EQ(snapshot.busyCount, kHooks);
             EXPECT_FALSE(snapshot.shouldFinish);
