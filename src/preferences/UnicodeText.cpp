@@ -1,5 +1,7 @@
 #include "preferences/UnicodeText.hpp"
 
+#include "common/Utf8Text.hpp"
+
 #include <climits>
 #include <memory>
 
@@ -25,25 +27,8 @@ icu::UnicodeString toUnicode(std::string_view text) {
 
 } // namespace
 
-bool isValidUtf8(std::string_view text) {
-    if (!fitsIcu(text)) {
-        return false;
-    }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    int32_t i = 0;
-    while (i < length) {
-        UChar32 c = 0;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::optional<std::string> trimWhiteSpace(std::string_view text) {
-    if (!isValidUtf8(text)) {
+    if (!fitsIcu(text) || !isValidUtf8(text)) {
         return std::nullopt;
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
@@ -73,7 +58,7 @@ std::optional<std::string> trimWhiteSpace(std::string_view text) {
 }
 
 std::optional<std::size_t> graphemeCount(std::string_view text) {
-    if (!isValidUtf8(text)) {
+    if (!fitsIcu(text) || !isValidUtf8(text)) {
         return std::nullopt;
     }
     UErrorCode status = U_ZERO_ERROR;
@@ -92,7 +77,7 @@ std::optional<std::size_t> graphemeCount(std::string_view text) {
 }
 
 std::optional<std::string> caseFoldedKey(std::string_view text) {
-    if (!isValidUtf8(text)) {
+    if (!fitsIcu(text) || !isValidUtf8(text)) {
         return std::nullopt;
     }
     // Canonical caseless matching: decompose, fold, compose. The default folding is

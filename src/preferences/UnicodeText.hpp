@@ -5,12 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/Utf8Text.hpp" // isValidUtf8
+
 namespace vesperon {
 
 // Text rules shared by preset names and task commands. Every function takes UTF-8
 // and answers nothing when the bytes are not valid UTF-8.
-
-bool isValidUtf8(std::string_view text);
 
 // `text` without leading and trailing characters of the Unicode White_Space
 // property (blanks, tabs, U+000A to U+000D, U+0085, no-break and other spaces).

@@ -7,7 +7,7 @@
 #include "platform/MachineReadings.hpp"
 #include "platform/SystemLayout.hpp"
 #include "privileged/ToolRunner.hpp"
-#include "privileged/Utf8Text.hpp"
+#include "common/Utf8Text.hpp"
 
 namespace vesperon {
 namespace {

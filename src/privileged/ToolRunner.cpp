@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "privileged/ContinuousClock.hpp"
-#include "privileged/Utf8Text.hpp"
+#include "common/Utf8Text.hpp"
 
 extern char** environ;
 

@@ -9,7 +9,7 @@
 #include "privileged/SessionRecord.hpp"
 #include "privileged/SetupRequest.hpp"
 #include "privileged/SystemProbes.hpp"
-#include "privileged/Utf8Text.hpp"
+#include "common/Utf8Text.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

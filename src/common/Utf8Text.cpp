@@ -1,4 +1,4 @@
-#include "privileged/Utf8Text.hpp"
+#include "common/Utf8Text.hpp"
 
 namespace vesperon {
 namespace {
