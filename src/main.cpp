@@ -15,7 +15,9 @@ int unavailableRole(const char* role) {
     return 1;
 }
 
-bool startsWithDashes(const std::string& text) { return text.rfind("--", 0) == 0; }
+bool startsWithDashes(const std::string& text) {
+    return text.rfind("--", 0) == 0;
+}
 
 } // namespace
 

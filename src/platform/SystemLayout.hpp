@@ -8,9 +8,9 @@ namespace vesperon {
 // On macOS these are the real system paths; a sandboxed machine keeps the same
 // relative paths under its own root folder.
 struct SystemLayout {
-    std::string rootDir;       // root state folder, exists while a session or its recovery is pending
-    std::string jobPath;       // the recovery watcher's job file
-    std::string jobName;       // the job's label; addressed as "system/" + jobName
+    std::string rootDir; // root state folder, exists while a session or its recovery is pending
+    std::string jobPath; // the recovery watcher's job file
+    std::string jobName; // the job's label; addressed as "system/" + jobName
     std::string rootLockPath;  // the root lock file
     std::string pmsetPath;     // power tool
     std::string launchctlPath; // service tool

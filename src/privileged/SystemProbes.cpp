@@ -4,10 +4,10 @@
 #include <limits>
 #include <vector>
 
+#include "common/Utf8Text.hpp"
 #include "platform/MachineReadings.hpp"
 #include "platform/SystemLayout.hpp"
 #include "privileged/ToolRunner.hpp"
-#include "common/Utf8Text.hpp"
 
 namespace vesperon {
 namespace {

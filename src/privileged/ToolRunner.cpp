@@ -12,8 +12,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "privileged/ContinuousClock.hpp"
 #include "common/Utf8Text.hpp"
+#include "privileged/ContinuousClock.hpp"
 
 extern char** environ;
 

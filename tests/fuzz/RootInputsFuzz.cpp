@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "common/Utf8Text.hpp"
 #include "privileged/SessionRecord.hpp"
 #include "privileged/SetupRequest.hpp"
 #include "privileged/SystemProbes.hpp"
-#include "common/Utf8Text.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

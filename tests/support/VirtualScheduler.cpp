@@ -21,7 +21,9 @@ Scheduler::TimerId VirtualScheduler::every(double seconds, Task task) {
     return id;
 }
 
-void VirtualScheduler::cancel(TimerId timer) { timers_.erase(timer); }
+void VirtualScheduler::cancel(TimerId timer) {
+    timers_.erase(timer);
+}
 
 void VirtualScheduler::drain() {
     for (;;) {
@@ -39,8 +41,7 @@ void VirtualScheduler::drain() {
     }
 }
 
-std::optional<std::pair<Scheduler::TimerId, double>>
-VirtualScheduler::nextDue(double limit) const {
+std::optional<std::pair<Scheduler::TimerId, double>> VirtualScheduler::nextDue(double limit) const {
     std::optional<std::pair<TimerId, double>> best;
     for (const auto& [id, timer] : timers_) {
         if (timer.due <= limit && (!best || timer.due < best->second)) {
@@ -68,6 +69,8 @@ void VirtualScheduler::advance(double seconds) {
     now_ = target;
 }
 
-std::size_t VirtualScheduler::pendingTimers() const { return timers_.size(); }
+std::size_t VirtualScheduler::pendingTimers() const {
+    return timers_.size();
+}
 
 } // namespace vesperon::testing

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "common/Scheduler.hpp"

@@ -102,7 +102,8 @@ double continuousSeconds() {
     if (const auto text = readReading("clock-offset")) {
         const std::string value = trimmed(*text);
         double offset = 0;
-        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), offset);
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), offset);
         if (error == std::errc() && end == value.data() + value.size()) {
             seconds += offset;
         }
