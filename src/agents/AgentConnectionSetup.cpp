@@ -2,7 +2,7 @@
 
 #include "agents/AgentHookSettings.hpp"
 #include "agents/ForeignJson.hpp"
-#include "agents/UserHome.hpp"
+#include "platform/UserHome.hpp"
 
 namespace vesperon {
 

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "agents/UserHome.hpp"
+#include "platform/UserHome.hpp"
 
 namespace vesperon {
 

@@ -19,8 +19,8 @@
 #include <nlohmann/json.hpp>
 
 #include "agents/AgentHookSettings.hpp"
-#include "agents/UserHome.hpp"
 #include "common/UntrustedJson.hpp"
+#include "platform/UserHome.hpp"
 
 extern char** environ;
 

@@ -3,8 +3,8 @@
 #include <climits>
 #include <unistd.h>
 
-#include "agents/UserHome.hpp"
 #include "platform/SystemLayout.hpp"
+#include "platform/UserHome.hpp"
 #include "preferences/PropertyListFile.hpp"
 
 namespace vesperon {

@@ -6,15 +6,14 @@
 #include <cstring>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/SystemLayout.hpp"
+#include "platform/UserHome.hpp"
 #include "preferences/UnicodeText.hpp"
 
 extern char** environ;
@@ -139,18 +138,6 @@ bool LocalTaskRunner::acceptsCommand(std::string_view command) {
     }
     const auto trimmed = trimWhiteSpace(command);
     return trimmed && !trimmed->empty();
-}
-
-std::string LocalTaskRunner::userHomeFolder() {
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
-        buffer.resize(buffer.size() * 2);
-    }
-    return found != nullptr && found->pw_dir != nullptr ? std::string(found->pw_dir)
-                                                        : std::string();
 }
 
 Result<void> LocalTaskRunner::launch(std::string_view command, Completion completion) {

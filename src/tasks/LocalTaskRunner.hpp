@@ -29,7 +29,7 @@ class LocalTaskRunner {
 
     // `shellPath` runs the command with "-c"; `homeFolder` is the working folder.
     LocalTaskRunner(Scheduler& scheduler, std::string shellPath, std::string homeFolder);
-    // Uses the platform's shell and the home folder of the user this process runs as.
+    // Uses the platform's shell and the user's home folder (userHomeFolder()).
     explicit LocalTaskRunner(Scheduler& scheduler);
     // Kills the running command's process group and reaps it.
     ~LocalTaskRunner();
@@ -39,9 +39,6 @@ class LocalTaskRunner {
     // True for a command that is not blank once trimmed, is valid UTF-8 of at most
     // 16,384 bytes and holds no NUL character.
     static bool acceptsCommand(std::string_view command);
-    // The home folder of the user this process runs as (from the password database,
-    // not from the environment); empty if there is none.
-    static std::string userHomeFolder();
 
     // Starts `command` exactly as given. Refused with the "Vesperon.Task" error when a
     // command already runs or `command` breaks a limit; a failed spawn is an error

@@ -109,13 +109,11 @@ TEST_F(SandboxTools, CreateRefusesAFolderThatIsNotEmpty) {
 }
 
 TEST_F(SandboxTools, CreateSaysClearlyWhenTheToolsAreNotBuilt) {
-    char folder[] = "/tmp/vesperon-e2e-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    const ProcessOutcome created = runProcess({VESPERON_SANDBOX_SCRIPT, "create", folder},
+    const testing::TempFolder folder("vesperon-e2e", "/tmp");
+    const ProcessOutcome created = runProcess({VESPERON_SANDBOX_SCRIPT, "create", folder.path()},
                                               {"VESPERON_TOOLS=/nonexistent/tools"});
     EXPECT_NE(created.status, 0);
     EXPECT_NE(created.err.find("not built"), std::string::npos) << created.err;
-    ::rmdir(folder);
 }
 
 TEST_F(SandboxTools, ReadingsCommandsWriteWhatTheProbesRead) {

@@ -1,7 +1,7 @@
 #include "SandboxedMachine.hpp"
 
 #include <chrono>
-#include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -24,12 +24,13 @@ SandboxedMachine::SandboxedMachine() {
         failure_ = "the end-to-end tests run as root, as the privileged side does";
         return;
     }
-    char folder[] = "/tmp/vesperon-e2e-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) {
-        failure_ = "mkdtemp failed";
+    try {
+        folder_.emplace("vesperon-e2e", "/tmp");
+    } catch (const std::exception& error) {
+        failure_ = error.what();
         return;
     }
-    root_ = folder;
+    root_ = folder_->path();
     const ProcessOutcome created =
         runProcess({VESPERON_SANDBOX_SCRIPT, "create", root_}, sandboxEnvironment(), 30);
     if (created.status != 0) {
@@ -49,10 +50,8 @@ SandboxedMachine::~SandboxedMachine() {
             ADD_FAILURE() << "sanitizer report in " << log << ":\n" << text;
         }
     }
-    const ProcessOutcome destroyed = sandbox({"destroy"});
-    if (destroyed.status != 0) {
-        runProcess({"/bin/rm", "-rf", "--", root_});
-    }
+    // What the sandbox leaves behind goes with the folder.
+    sandbox({"destroy"});
 }
 
 ProcessOutcome SandboxedMachine::sandbox(const std::vector<std::string>& args) const {

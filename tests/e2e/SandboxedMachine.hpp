@@ -3,10 +3,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "TempFolder.hpp"
 
 namespace vesperon::e2e {
 
@@ -52,6 +54,7 @@ class SandboxedMachine {
     std::vector<JobStart> jobStarts() const;
 
   private:
+    std::optional<testing::TempFolder> folder_;
     std::string root_;
     std::string failure_;
 };

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "TempFolder.hpp"
+#include "TestFiles.hpp"
 #include "agents/ForeignJson.hpp"
 
 namespace vesperon {

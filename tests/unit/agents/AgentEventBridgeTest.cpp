@@ -21,7 +21,7 @@ using testing::entries;
 using testing::exists;
 using testing::permissions;
 using testing::readFile;
-using testing::TemporaryFolder;
+using testing::TempFolder;
 using testing::wallClock;
 using testing::writeFile;
 
@@ -272,7 +272,7 @@ class AgentEventEmit : public ::testing::Test {
     }
     std::vector<std::string> events() const { return entries(runFolder()); }
 
-    TemporaryFolder folder_;
+    TempFolder folder_;
     std::string root_;
     std::string runID_;
 };

@@ -1,9 +1,8 @@
 #pragma once
 
-// Test helpers for agent tracking: a private temporary folder that removes itself,
-// and small writers for descriptors and event files with chosen contents.
+// Test helpers for agent tracking (folders come from TempFolder): small writers for
+// descriptors and event files with chosen contents.
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -16,30 +15,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "TempFolder.hpp"
+
 namespace vesperon::testing {
-
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vesperon-agents-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        path_ = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // Writes `text` to `path` with the given permission bits (umask aside).
 inline void writeFile(const std::string& path, const std::string& text, mode_t mode = 0600) {

@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 
 #include "AgentPackages.hpp"
-#include "TempFolder.hpp"
+#include "TestFiles.hpp"
 #include "agents/AgentConnectionSetup.hpp"
 #include "privileged/Quoting.hpp"
 

@@ -19,7 +19,7 @@ using testing::entries;
 using testing::exists;
 using testing::permissions;
 using testing::readFile;
-using testing::TemporaryFolder;
+using testing::TempFolder;
 using testing::writeFile;
 
 constexpr double kStart = 1'700'000'000.0;
@@ -63,7 +63,7 @@ class AgentTrackingRunTest : public ::testing::Test {
         return run_->poll();
     }
 
-    TemporaryFolder folder_;
+    TempFolder folder_;
     std::string root_;
     double clock_ = kStart;
     std::optional<AgentTrackingRun> run_;
@@ -588,7 +588,7 @@ TEST_F(AgentTrackingRunTest, MoreThan4096EntriesIsAnIntegrityFailure) {
 // The bridge and the run together, through the real files.
 
 TEST(AgentTrackingRoundTrip, EventsEmittedByTheBridgeEndTheRun) {
-    TemporaryFolder folder;
+    TempFolder folder;
     const std::string root = folder.path() + "/events";
     AgentTrackingRun run(root, nullptr, 0);
     ASSERT_TRUE(run.arm(std::string("claude")));

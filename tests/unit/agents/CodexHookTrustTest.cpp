@@ -11,7 +11,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include "TempFolder.hpp"
+#include "TestFiles.hpp"
 #include "privileged/Quoting.hpp"
 
 namespace vesperon {

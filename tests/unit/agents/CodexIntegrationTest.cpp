@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "AgentPackages.hpp"
-#include "TempFolder.hpp"
+#include "TestFiles.hpp"
 #include "agents/AgentConnectionSetup.hpp"
 #include "agents/CodexHookTrust.hpp"
 #include "privileged/Quoting.hpp"

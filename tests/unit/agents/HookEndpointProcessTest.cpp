@@ -19,7 +19,6 @@
 #include "AgentEventTestFolder.hpp"
 #include "agents/AgentEventFiles.hpp"
 #include "agents/AgentTrackingRun.hpp"
-#include "agents/UserHome.hpp"
 
 extern char** environ;
 
@@ -335,7 +334,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // A failed write to a hook that stopped reading must not end the test.
     std::signal(SIGPIPE, SIG_IGN);
-    vesperon::testing::TemporaryFolder sandbox;
+    vesperon::testing::TempFolder sandbox;
     vesperon::gSandbox = sandbox.path();
     mkdir((sandbox.path() + "/home").c_str(), 0700);
     setenv("VESPERON_SANDBOX", sandbox.path().c_str(), 1);

@@ -11,28 +11,13 @@
 #include <vector>
 
 #include "AppFakes.hpp"
+#include "TempFolder.hpp"
 #include "app/AppDelegate.hpp"
 #include "preferences/PropertyListFile.hpp"
 
 namespace vesperon::testing {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "vesperon-app-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 class AppScenario : public ::testing::Test {
   public:

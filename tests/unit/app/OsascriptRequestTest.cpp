@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
 #include "app/OsascriptRequest.hpp"
 
@@ -23,14 +24,13 @@ struct Answer {
 
 class OsascriptRequestTest : public ::testing::Test {
   protected:
-    std::string root;
+    testing::TempFolder folder{"vesperon-osa"};
+    const std::string root = folder.path();
     std::string osascript;
     std::string helperDir;
     testing::VirtualScheduler scheduler;
 
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vesperon-osa-XXXXXX").string();
-        root = ::mkdtemp(pattern.data());
         fs::create_directories(root + "/usr/bin");
         fs::create_directories(root + "/machine");
         osascript = root + "/usr/bin/osascript";
@@ -38,7 +38,6 @@ class OsascriptRequestTest : public ::testing::Test {
         helperDir = root + "/it's a \"helper\" dir";
         fs::create_directories(helperDir);
     }
-    void TearDown() override { fs::remove_all(root); }
 
     std::string helper(const std::string& body) {
         const std::string path = helperDir + "/vesperon";

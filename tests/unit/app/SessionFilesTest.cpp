@@ -10,6 +10,7 @@
 
 #include <plist/plist.h>
 
+#include "TempFolder.hpp"
 #include "app/LoginItem.hpp"
 #include "app/SessionFolder.hpp"
 #include "common/Uuid.hpp"
@@ -19,22 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "vesperon-app-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::permissions(path_, fs::perms::owner_all, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using testing::TempFolder;
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -44,7 +30,7 @@ std::string readFile(const std::string& path) {
 }
 
 TEST(SessionFolder, PrivateFolderNamedWithUuidHoldingAnEmptyHeartbeat) {
-    TempDir temp;
+    TempFolder temp;
     const mode_t old = ::umask(0);
     auto folder = SessionFolder::create(temp.path() + "/");
     ::umask(old);
@@ -67,7 +53,7 @@ TEST(SessionFolder, PrivateFolderNamedWithUuidHoldingAnEmptyHeartbeat) {
 }
 
 TEST(SessionFolder, HeartbeatRenewalMovesTheModificationDateAndFailsWhenGone) {
-    TempDir temp;
+    TempFolder temp;
     auto folder = SessionFolder::create(temp.path());
     ASSERT_TRUE(folder);
     const timespec old[2] = {{0, UTIME_OMIT}, {1000, 0}};
@@ -83,7 +69,7 @@ TEST(SessionFolder, HeartbeatRenewalMovesTheModificationDateAndFailsWhenGone) {
 }
 
 TEST(SessionFolder, StopFileIsWrittenEmptyAndReplacesAnEarlierOne) {
-    TempDir temp;
+    TempFolder temp;
     auto folder = SessionFolder::create(temp.path());
     ASSERT_TRUE(folder);
     std::ofstream(folder->stopPath()) << "left over";
@@ -95,7 +81,7 @@ TEST(SessionFolder, StopFileIsWrittenEmptyAndReplacesAnEarlierOne) {
 }
 
 TEST(SessionFolder, MissingOrUnwritableParentIsAnErrorWithADescription) {
-    TempDir temp;
+    TempFolder temp;
     auto missing = SessionFolder::create(temp.path() + "/absent");
     ASSERT_FALSE(missing);
     EXPECT_FALSE(missing.error().message.empty());
@@ -106,7 +92,7 @@ TEST(SessionFolder, MissingOrUnwritableParentIsAnErrorWithADescription) {
 }
 
 TEST(LoginItem, ToggleCreatesThenRemovesTheAutostartEntry) {
-    TempDir home;
+    TempFolder home;
     LoginItem item(home.path(), "/opt/Vesper on/bin/vesperon");
     EXPECT_EQ(item.path(), home.path() + "/.config/autostart/local.vesperon.app.desktop");
     EXPECT_FALSE(item.enabled());
@@ -124,7 +110,7 @@ TEST(LoginItem, ToggleCreatesThenRemovesTheAutostartEntry) {
 }
 
 TEST(LoginItem, ExecKeyQuotesAwkwardPaths) {
-    TempDir home;
+    TempFolder home;
     LoginItem item(home.path(), "/tmp/a\"b$c`d\\e%f");
     EXPECT_NE(item.contents().find("\nExec=\"/tmp/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e%%f\"\n"),
               std::string::npos)
@@ -132,7 +118,7 @@ TEST(LoginItem, ExecKeyQuotesAwkwardPaths) {
 }
 
 TEST(LoginItem, LaunchAgentHoldsExactlyTheThreeKeys) {
-    TempDir home;
+    TempFolder home;
     LoginItem item(home.path(), "/Applications/Vesperon.app/Contents/MacOS/Vesperon",
                    LoginItem::Format::LaunchAgent);
     EXPECT_EQ(item.path(), home.path() + "/Library/LaunchAgents/local.vesperon.app.plist");
@@ -159,7 +145,7 @@ TEST(LoginItem, LaunchAgentHoldsExactlyTheThreeKeys) {
 }
 
 TEST(LoginItem, UnwritableFolderIsReportedAndTheSwitchStaysOff) {
-    TempDir home;
+    TempFolder home;
     fs::create_directories(home.path() + "/.config");
     std::ofstream(home.path() + "/.config/autostart") << "a file where the folder belongs";
     LoginItem item(home.path(), "/usr/bin/vesperon");

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "TempFolder.hpp"
+#include "TestFiles.hpp"
 #include "preferences/PreferencesStore.hpp"
 #include "preferences/PropertyListFile.hpp"
 

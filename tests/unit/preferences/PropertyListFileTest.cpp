@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "TempFolder.hpp"
+#include "TestFiles.hpp"
 #include "preferences/PropertyListFile.hpp"
 
 namespace vesperon {

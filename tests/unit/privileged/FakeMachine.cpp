@@ -13,15 +13,6 @@
 namespace vesperon::test {
 namespace {
 
-std::string makeTemporaryFolder() {
-    std::string pattern = "/tmp/vesperon-priv-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    ::chmod(pattern.c_str(), 0755);
-    return pattern;
-}
-
 // pmset: "-g" prints the settings as macOS does; "-a disablesleep N" switches;
 // "displaysleepnow" does nothing visible. machine/fail-power counts calls to fail.
 constexpr const char* pmsetScript = R"SH(#!/bin/sh
@@ -124,20 +115,8 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-TemporaryFolder::TemporaryFolder() : path_(makeTemporaryFolder()) {}
-
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-FakeMachine::FakeMachine() : root_(makeTemporaryFolder()) {
+FakeMachine::FakeMachine() {
     reset();
-}
-
-FakeMachine::~FakeMachine() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
 }
 
 void FakeMachine::reset() {

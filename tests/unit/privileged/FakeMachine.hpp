@@ -3,10 +3,18 @@
 #include <string>
 #include <vector>
 
+#include "TempFolder.hpp"
 #include "platform/SystemLayout.hpp"
 #include "privileged/SessionRecord.hpp"
 
 namespace vesperon::test {
+
+// A fresh folder under /tmp that every user may read and enter, removed with its
+// contents when the object goes.
+class TemporaryFolder : public vesperon::testing::TempFolder {
+  public:
+    TemporaryFolder() : TempFolder("vesperon-priv", "/tmp", 0755) {}
+};
 
 // A throw-away sandboxed machine for the root side's tests: the layout's folders, the
 // probe readings, and small shell stand-ins for pmset and launchctl that keep their
@@ -16,7 +24,6 @@ namespace vesperon::test {
 class FakeMachine {
   public:
     FakeMachine();
-    ~FakeMachine();
     FakeMachine(const FakeMachine&) = delete;
     FakeMachine& operator=(const FakeMachine&) = delete;
 
@@ -60,7 +67,8 @@ class FakeMachine {
   private:
     std::vector<std::string> lines(const std::string& name) const;
     void writeTools() const;
-    std::string root_;
+    TemporaryFolder folder_;
+    std::string root_ = folder_.path();
 };
 
 // A session record whose every test passes on `machine` right now: owned by this
@@ -70,19 +78,5 @@ Session healthySession(const FakeMachine& machine, const std::string& folder);
 // Writes a file (creating it or replacing its contents).
 void writeFile(const std::string& path, const std::string& text);
 std::string readFile(const std::string& path);
-
-// A fresh temporary folder, removed with its contents when the object goes.
-class TemporaryFolder {
-  public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 } // namespace vesperon::test

@@ -34,7 +34,7 @@ TEST(ParseSleepDisabled, SplitsAtEveryKindOfLineBreak) {
     // A value on the next "line" after any separator is not the value of the name.
     for (const std::string separator :
          {"\n", "\r", "\r\n", "\v", "\f", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
-        SCOPED_TRACE(testing::PrintToString(separator));
+        SCOPED_TRACE(::testing::PrintToString(separator));
         EXPECT_EQ(parseSleepDisabled("SleepDisabled" + separator + "1"), std::nullopt);
         EXPECT_EQ(parseSleepDisabled("x" + separator + "SleepDisabled 1" + separator), true);
     }
@@ -132,7 +132,7 @@ TEST(BootID, TextUpToTheFirstNulAndNothingWhenEmpty) {
 }
 
 // The probes read the machine through the platform seam and the power tool.
-class Probes : public testing::Test {
+class Probes : public ::testing::Test {
   protected:
     void SetUp() override { machine.reset(); }
     test::FakeMachine& machine = test::processMachine();

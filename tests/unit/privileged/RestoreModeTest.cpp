@@ -14,7 +14,7 @@ namespace {
 
 using test::ChildOutcome;
 
-class RestoreModeTest : public testing::Test {
+class RestoreModeTest : public ::testing::Test {
   protected:
     ChildOutcome restore() const {
         return test::runChild({{VESPERON_EXECUTABLE_PATH, "--restore"}, machine.environment(), {}});
@@ -121,7 +121,7 @@ TEST_F(RestoreModeTest, ACleanupThatCannotRemoveTheFilesSaysSo) {
 }
 
 // rootRestore and cleanupJob, run in this process against its own machine.
-class RootRestoreTest : public testing::Test {
+class RootRestoreTest : public ::testing::Test {
   protected:
     void SetUp() override { machine.reset(); }
     test::FakeMachine& machine = test::processMachine();
@@ -155,9 +155,9 @@ TEST_F(RootRestoreTest, ASwitchThatDoesNotReadBackIsAFailedAttempt) {
 TEST_F(RootRestoreTest, CleanupOfAJobThatWasNeverLoadedSucceeds) {
     test::TemporaryFolder folder;
     machine.installSession(test::healthySession(machine, folder.path()));
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     EXPECT_TRUE(cleanupJob());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_FALSE(machine.rootStatePresent());
     EXPECT_FALSE(machine.jobFilePresent());
     EXPECT_EQ(machine.launchctlCalls(),
@@ -170,9 +170,9 @@ TEST_F(RootRestoreTest, CleanupRemovesTheFilesEvenWhenTheJobWillNotUnload) {
     machine.installSession(test::healthySession(machine, folder.path()));
     machine.setJobLoaded(true);
     machine.makeJobSticky();
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(cleanupJob());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Sleep restored, but could not unload recovery watcher.\n");
     EXPECT_FALSE(machine.rootStatePresent());
     EXPECT_FALSE(machine.jobFilePresent());

@@ -14,7 +14,7 @@ using test::runChild;
 
 constexpr const char* lockMessage = "Could not lock the power-setting transaction.\n";
 
-class RootLockTest : public testing::Test {
+class RootLockTest : public ::testing::Test {
   protected:
     test::ChildOptions holder(int holdMs, bool orphan = false) const {
         test::ChildOptions options{

@@ -36,15 +36,15 @@ ChildOutcome asOrdinaryUser(const std::vector<std::string>& arguments) {
 
 void expectSilentFailure(const std::vector<std::string>& arguments) {
     const ChildOutcome outcome = asRoot(arguments);
-    EXPECT_EQ(outcome.exitStatus, 1) << testing::PrintToString(arguments);
-    EXPECT_EQ(outcome.out, "") << testing::PrintToString(arguments);
-    EXPECT_EQ(outcome.err, "") << testing::PrintToString(arguments);
+    EXPECT_EQ(outcome.exitStatus, 1) << ::testing::PrintToString(arguments);
+    EXPECT_EQ(outcome.out, "") << ::testing::PrintToString(arguments);
+    EXPECT_EQ(outcome.err, "") << ::testing::PrintToString(arguments);
 }
 
 void expectAccepted(const std::vector<std::string>& arguments) {
     const ChildOutcome outcome = asRoot(arguments);
-    EXPECT_EQ(outcome.exitStatus, 1) << testing::PrintToString(arguments);
-    EXPECT_EQ(outcome.err, lockMessage) << testing::PrintToString(arguments);
+    EXPECT_EQ(outcome.exitStatus, 1) << ::testing::PrintToString(arguments);
+    EXPECT_EQ(outcome.err, lockMessage) << ::testing::PrintToString(arguments);
 }
 
 std::vector<std::string> setup(const std::string& pid, const std::string& seconds,
@@ -64,9 +64,9 @@ TEST(RootModeGrammar, OrdinaryUsersAreToldAuthorizationIsRequired) {
                                                {"--agent-event", "claude", "extra"},
                                                {"--render-panel"}}) {
         const ChildOutcome outcome = asOrdinaryUser(arguments);
-        EXPECT_EQ(outcome.exitStatus, 1) << testing::PrintToString(arguments);
-        EXPECT_EQ(outcome.err, authorizationMessage) << testing::PrintToString(arguments);
-        EXPECT_EQ(outcome.out, "") << testing::PrintToString(arguments);
+        EXPECT_EQ(outcome.exitStatus, 1) << ::testing::PrintToString(arguments);
+        EXPECT_EQ(outcome.err, authorizationMessage) << ::testing::PrintToString(arguments);
+        EXPECT_EQ(outcome.out, "") << ::testing::PrintToString(arguments);
     }
 }
 

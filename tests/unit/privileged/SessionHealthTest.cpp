@@ -12,7 +12,7 @@ namespace {
 
 // The health test against this process's own machine, with a record whose every test
 // passes until the test at hand breaks one of them.
-class SessionHealthTest : public testing::Test {
+class SessionHealthTest : public ::testing::Test {
   protected:
     void SetUp() override {
         machine.reset();

@@ -15,7 +15,7 @@ using test::ChildOutcome;
 constexpr const char* refusal =
     "A sleep override or recovery job already exists. Use Restore normal sleep first.\n";
 
-class SetupModeTest : public testing::Test {
+class SetupModeTest : public ::testing::Test {
   protected:
     ChildOutcome setup(const std::string& seconds = "600",
                        const std::string& executable = VESPERON_EXECUTABLE_PATH,

@@ -19,7 +19,7 @@ void pause(double seconds) {
 }
 
 // The real executable in its "--watch" mode on a fake machine whose job is loaded.
-class WatcherTest : public testing::Test {
+class WatcherTest : public ::testing::Test {
   protected:
     void SetUp() override {
         session = test::healthySession(machine, folder.path());

@@ -15,7 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
+#include "platform/UserHome.hpp"
 #include "tasks/LocalTaskRunner.hpp"
 
 // Real commands run by the real shell; the poll runs on a virtual clock that the
@@ -27,19 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::VirtualScheduler;
 
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vesperon-task-XXXXXX");
-        path_ = std::filesystem::canonical(::mkdtemp(pattern.data()));
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
-    std::string path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using testing::TempFolder;
 
 std::string readText(const std::string& path) {
     std::ifstream in(path);
@@ -310,7 +300,7 @@ TEST(LocalTaskRunner, DestructionKillsTheGroupAndReapsTheCommand) {
 
 TEST(LocalTaskRunner, DefaultsToThePlatformShellAndTheUsersHomeFolder) {
     VirtualScheduler scheduler;
-    const std::string home = LocalTaskRunner::userHomeFolder();
+    const std::string home = userHomeFolder();
     ASSERT_FALSE(home.empty());
     LocalTaskRunner runner(scheduler);
     const std::string out =

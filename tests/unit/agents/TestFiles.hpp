@@ -1,40 +1,18 @@
 #pragma once
 
-#include <cstdlib>
+// Small file helpers for the agent connection tests; folders come from TempFolder.
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
-#include <stdexcept>
 #include <string>
 
 #include <sys/stat.h>
 
+#include "TempFolder.hpp"
+
 namespace vesperon::testing {
-
-// A fresh folder under the temporary directory, removed with everything in it.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vesperon-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
-
-  private:
-    std::string path_;
-};
 
 inline std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+namespace vesperon::testing {
+
+// A fresh folder of its own (made by mkdtemp, so no other test can share it), removed
+// with everything in it when the object goes. Its path is canonical, so it compares
+// equal to what a process working inside it reports. Throws std::runtime_error when
+// the folder cannot be made.
+class TempFolder {
+  public:
+    // The folder is "<prefix>-XXXXXX" under `base` (the system's temporary folder when
+    // empty), with permission bits `mode`.
+    explicit TempFolder(std::string_view prefix = "vesperon-test", const std::string& base = {},
+                        mode_t mode = 0700);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    // The path of `relative` inside the folder.
+    std::string file(std::string_view relative) const;
+    std::string operator/(std::string_view relative) const { return file(relative); }
+
+  private:
+    std::string path_;
+};
+
+} // namespace vesperon::testing
