@@ -16,6 +16,7 @@
 
 #include "agents/AgentEventFiles.hpp"
 #include "agents/OwnedFd.hpp"
+#include "common/DescriptorIO.hpp"
 #include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
 
@@ -64,19 +65,6 @@ std::optional<int> createFolders(const std::string& path) {
         return errno;
     }
     return std::nullopt;
-}
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t put = write(fd, data.data() + written, data.size() - written);
-        if (put > 0) {
-            written += static_cast<std::size_t>(put);
-        } else if (put == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::vector<std::string> listFolder(int folder, bool& ok) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "agents/AgentHookSettings.hpp"
+#include "common/DescriptorIO.hpp"
 #include "common/Uuid.hpp"
 
 namespace vesperon {
@@ -53,21 +54,6 @@ class Fd {
 
 int openNew(const std::string& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-}
-
-// Writes all of `data`; false with errno set on failure.
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 std::string parentOf(const std::string& path) {

@@ -8,6 +8,7 @@
 
 #include "agents/AgentEventBridge.hpp"
 #include "agents/AgentEventFiles.hpp"
+#include "common/DescriptorIO.hpp"
 
 namespace vesperon {
 
@@ -31,16 +32,8 @@ std::size_t readStandardInput(char* buffer, std::size_t capacity) {
 }
 
 void answer() {
-    static constexpr std::string_view reply = "{}\n";
-    std::size_t sent = 0;
-    while (sent < reply.size()) {
-        const ssize_t put = write(STDOUT_FILENO, reply.data() + sent, reply.size() - sent);
-        if (put > 0) {
-            sent += static_cast<std::size_t>(put);
-        } else if (put == 0 || errno != EINTR) {
-            break;
-        }
-    }
+    // Nothing more to do when the agent has stopped listening.
+    (void)writeAll(STDOUT_FILENO, "{}\n");
 }
 
 } // namespace

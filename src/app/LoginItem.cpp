@@ -1,4 +1,5 @@
 #include "app/LoginItem.hpp"
+#include "common/DescriptorIO.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -88,19 +89,11 @@ Result<void> writeAtomically(const std::string& path, const std::string& content
     if (fd < 0) {
         return fileError("The login setting could not be written", errno);
     }
-    std::size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return fileError("The login setting could not be written", error);
-        }
-        done += static_cast<std::size_t>(n);
+    if (!writeAll(fd, contents)) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return fileError("The login setting could not be written", error);
     }
     ::fchmod(fd, 0644);
     if (::fsync(fd) != 0 || ::close(fd) != 0) {

@@ -14,6 +14,7 @@
 
 #include <plist/plist.h>
 
+#include "common/DescriptorIO.hpp"
 #include "preferences/UnicodeText.hpp"
 
 namespace vesperon {
@@ -222,20 +223,6 @@ Result<void> createParents(const std::string& path) {
     return {};
 }
 
-Result<void> writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return std::unexpected(Error{"", errno, errnoText(errno)});
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return {};
-}
-
 // Replaces `path` with `bytes`: a private temporary file beside it, synced, then renamed.
 Result<void> replaceAtomically(const std::string& path, std::string_view bytes) {
     if (auto made = createParents(path); !made) {
@@ -251,8 +238,8 @@ Result<void> replaceAtomically(const std::string& path, std::string_view bytes) 
     std::string failure;
     if (::fchmod(fd, 0600) != 0) {
         failure = errnoText(errno);
-    } else if (auto written = writeAll(fd, bytes); !written) {
-        failure = written.error().message;
+    } else if (!writeAll(fd, bytes)) {
+        failure = errnoText(errno);
     } else if (::fsync(fd) != 0) {
         failure = errnoText(errno);
     }

@@ -1,4 +1,5 @@
 #include "privileged/AtomicFile.hpp"
+#include "common/DescriptorIO.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -33,15 +34,8 @@ std::string nameOf(const std::string& path) {
 }
 
 Result<void> writeAll(int fd, std::string_view bytes, const std::string& path) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return fileError("write", path, errno);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
+    if (!vesperon::writeAll(fd, bytes)) {
+        return fileError("write", path, errno);
     }
     return {};
 }

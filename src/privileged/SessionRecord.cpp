@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/DescriptorIO.hpp"
 #include "common/UntrustedJson.hpp"
 #include "platform/SystemLayout.hpp"
 #include "privileged/AtomicFile.hpp"
@@ -187,24 +188,7 @@ std::optional<std::string> readSessionBytes(const std::string& path) {
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;
     }
-    std::string bytes;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return std::nullopt;
-        }
-        if (n == 0) {
-            return bytes;
-        }
-        if (bytes.size() + static_cast<std::size_t>(n) > maxSessionRecordBytes) {
-            return std::nullopt;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
+    return readToEnd(fd, maxSessionRecordBytes);
 }
 
 std::optional<LoadedSession> loadSession(const std::string& path) {

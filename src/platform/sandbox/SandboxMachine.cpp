@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "common/DescriptorIO.hpp"
 #include "common/UntrustedJson.hpp"
 
 namespace vesperon::platform {
@@ -27,19 +28,9 @@ std::optional<std::string> readReading(const char* name) {
     if (fd < 0) {
         return std::nullopt;
     }
-    std::string data;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0 || data.size() + static_cast<std::size_t>(n) > maxReadingBytes) {
-            ::close(fd);
-            return n == 0 ? std::optional<std::string>(data) : std::nullopt;
-        }
-        data.append(buffer, static_cast<std::size_t>(n));
-    }
+    auto data = readToEnd(fd, maxReadingBytes);
+    ::close(fd);
+    return data;
 }
 
 std::string trimmed(std::string text) {
