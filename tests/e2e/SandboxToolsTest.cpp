@@ -384,6 +384,8 @@ TEST_F(SandboxTools, KeptAliveJobRestartsNoSoonerThanItsThrottleInterval) {
         2);
     ASSERT_EQ(machine.tool("/bin/launchctl", {"bootstrap", "system", path}).status, 0);
     ASSERT_TRUE(waitUntil([&] { return machine.jobStarts().size() >= 3; }, 10));
+    // Unloaded first, so that no restart is rewriting the file while it is read.
+    ASSERT_EQ(machine.tool("/bin/launchctl", {"bootout", "system/local.test.crasher"}).status, 0);
     const auto starts = machine.jobStarts();
     for (std::size_t i = 1; i < starts.size(); ++i) {
         EXPECT_EQ(starts[i].label, "local.test.crasher");
