@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "FileContents.hpp"
 #include "TempFolder.hpp"
 
 namespace vesperon::e2e {
@@ -82,7 +83,7 @@ class FakeApp {
 // Polls `condition` every 100 ms until it holds or `seconds` have passed.
 bool waitUntil(const std::function<bool()>& condition, double seconds);
 
-std::string readFile(const std::string& path);
+using vesperon::testing::readFile;
 void writeFile(const std::string& path, const std::string& data);
 bool pathExists(const std::string& path);
 double steadySeconds();

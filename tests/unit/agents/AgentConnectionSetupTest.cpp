@@ -16,7 +16,7 @@ namespace {
 
 using testing::entriesOf;
 using testing::modeOf;
-using testing::readText;
+using testing::readFile;
 using testing::TempFolder;
 using testing::writeText;
 
@@ -59,7 +59,7 @@ class AgentConnectionSetupTest : public ::testing::Test {
     std::string pluginPath() const { return home / ".config/opencode/plugins/vesperon.js"; }
 
     static nlohmann::json parsed(const std::string& path) {
-        return nlohmann::json::parse(readText(path));
+        return nlohmann::json::parse(readFile(path));
     }
     // Files in `folder` whose names start with `prefix`.
     static std::vector<std::string> named(const std::string& folder, const std::string& prefix) {
@@ -89,7 +89,7 @@ TEST_F(AgentConnectionSetupTest, FirstClaudeInstallCreatesAPrivateFolderAndOnlyO
     EXPECT_EQ(modeOf(claudePath()), 0600u);
     EXPECT_EQ(entriesOf(home / ".claude"), std::set<std::string>{"settings.json"});
 
-    const std::string text = readText(claudePath());
+    const std::string text = readFile(claudePath());
     EXPECT_TRUE(text.ends_with("}\n"));
     const auto settings = nlohmann::json::parse(text);
     ASSERT_EQ(settings.size(), 1u);
@@ -105,7 +105,7 @@ TEST_F(AgentConnectionSetupTest, FirstClaudeInstallCreatesAPrivateFolderAndOnlyO
 TEST_F(AgentConnectionSetupTest, CodexFileMatchesTheFormatCodexWasRecordedReading) {
     const auto written = setup.install("codex");
     ASSERT_TRUE(written) << written.error().message;
-    EXPECT_EQ(readText(codexPath()), readText(VESPERON_AGENT_FIXTURES "/codex-0.169.0-hooks.json"));
+    EXPECT_EQ(readFile(codexPath()), readFile(VESPERON_AGENT_FIXTURES "/codex-0.169.0-hooks.json"));
     EXPECT_EQ(setup.isInstalled("codex"), true);
     EXPECT_EQ(setup.isInstalled("claude"), false);
 }
@@ -117,7 +117,7 @@ TEST_F(AgentConnectionSetupTest, EveryForeignValueSurvivesAndOurGroupComesLast) 
     ASSERT_TRUE(before);
 
     ASSERT_TRUE(setup.install("claude"));
-    const std::string text = readText(claudePath());
+    const std::string text = readFile(claudePath());
     const auto after = parseForeignJson(text);
     ASSERT_TRUE(after);
 
@@ -156,7 +156,7 @@ TEST_F(AgentConnectionSetupTest, EveryForeignValueSurvivesAndOurGroupComesLast) 
     // The previous content is kept in a private backup next to the file.
     const auto backups = named(home / ".claude", "settings.json.vesperon-backup-");
     ASSERT_EQ(backups.size(), 1u);
-    EXPECT_EQ(readText(backups[0]), userSettings);
+    EXPECT_EQ(readFile(backups[0]), userSettings);
     EXPECT_EQ(modeOf(backups[0]), 0600u);
     EXPECT_TRUE(named(home / ".claude", ".vesperon-write-").empty());
 }
@@ -164,7 +164,7 @@ TEST_F(AgentConnectionSetupTest, EveryForeignValueSurvivesAndOurGroupComesLast) 
 TEST_F(AgentConnectionSetupTest, InstallingTwiceWritesNothingTheSecondTime) {
     writeText(claudePath(), userSettings);
     ASSERT_TRUE(setup.install("claude"));
-    const std::string first = readText(claudePath());
+    const std::string first = readFile(claudePath());
     struct stat before {};
     ASSERT_EQ(::stat(claudePath().c_str(), &before), 0);
     const auto entries = entriesOf(home / ".claude");
@@ -173,7 +173,7 @@ TEST_F(AgentConnectionSetupTest, InstallingTwiceWritesNothingTheSecondTime) {
     ASSERT_TRUE(again) << again.error().message;
     struct stat after {};
     ASSERT_EQ(::stat(claudePath().c_str(), &after), 0);
-    EXPECT_EQ(readText(claudePath()), first);
+    EXPECT_EQ(readFile(claudePath()), first);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(entriesOf(home / ".claude"), entries); // no second backup
 
@@ -214,7 +214,7 @@ TEST_F(AgentConnectionSetupTest, AnAgentRewritingItsFileWinsAndNothingIsLeftBehi
         });
         EXPECT_EQ(message(setup.install("claude")),
                   "Agent settings changed while connecting. Try again.");
-        EXPECT_EQ(readText(claudePath()), agentVersion);
+        EXPECT_EQ(readFile(claudePath()), agentVersion);
         EXPECT_TRUE(named(home / ".claude", ".vesperon-write-").empty());
     }
     // The agent removing the file counts as a change too.
@@ -228,7 +228,7 @@ TEST_F(AgentConnectionSetupTest, AnAgentRewritingItsFileWinsAndNothingIsLeftBehi
     setup.setCheckpointHook([&](GuardedConfigFile::Checkpoint) { writeText(codexPath(), "{}"); });
     EXPECT_EQ(message(setup.install("codex")),
               "Agent settings changed while connecting. Try again.");
-    EXPECT_EQ(readText(codexPath()), "{}");
+    EXPECT_EQ(readFile(codexPath()), "{}");
 }
 
 TEST_F(AgentConnectionSetupTest, PermissionsOfTheReplacedFileAreKept) {
@@ -263,7 +263,7 @@ TEST_F(AgentConnectionSetupTest, SymbolicLinksAnywhereOnThePathAreRefused) {
     std::filesystem::create_directory_symlink(elsewhere / "missing", home / ".config/opencode");
     EXPECT_EQ(message(setup.install("opencode")), refused);
     EXPECT_FALSE(std::filesystem::exists(elsewhere / "missing"));
-    EXPECT_EQ(readText(elsewhere / "settings.json"), "{}");
+    EXPECT_EQ(readFile(elsewhere / "settings.json"), "{}");
     EXPECT_EQ(entriesOf(elsewhere.path()), std::set<std::string>{"settings.json"});
 
     // The home folder itself is a link.
@@ -310,7 +310,7 @@ TEST_F(AgentConnectionSetupTest, SizeLimitsHoldForWhatIsReadAndWhatIsWritten) {
     writeText(codexPath(), nearlyFull);
     EXPECT_EQ(message(setup.install("codex")),
               "The updated configuration is too large to modify safely.");
-    EXPECT_EQ(readText(codexPath()), nearlyFull);
+    EXPECT_EQ(readFile(codexPath()), nearlyFull);
     EXPECT_EQ(entriesOf(home / ".codex"), std::set<std::string>{"hooks.json"});
 }
 
@@ -335,7 +335,7 @@ TEST_F(AgentConnectionSetupTest, MalformedSettingsAreRefusedAndLeftAlone) {
         EXPECT_EQ(result.error().message, expected) << text;
         EXPECT_EQ(result.error().domain, "Vesperon.AgentConnections");
         EXPECT_EQ(result.error().code, 1);
-        EXPECT_EQ(readText(claudePath()), text);
+        EXPECT_EQ(readFile(claudePath()), text);
         EXPECT_EQ(entriesOf(home / ".claude"), std::set<std::string>{"settings.json"});
     }
     for (const char* invalid : {"{\"a\": 1,}", "", "{\"a\": \"\xff\"}", "{} {}"}) {
@@ -345,7 +345,7 @@ TEST_F(AgentConnectionSetupTest, MalformedSettingsAreRefusedAndLeftAlone) {
         EXPECT_EQ(result.error().domain, "JSON");
         EXPECT_NE(result.error().message.find(claudePath()), std::string::npos);
         EXPECT_FALSE(setup.isInstalled("claude"));
-        EXPECT_EQ(readText(claudePath()), invalid);
+        EXPECT_EQ(readFile(claudePath()), invalid);
     }
 }
 
@@ -420,7 +420,7 @@ TEST_F(AgentConnectionSetupTest, OpenCodePluginIsInstalledOnlyOverOurOwn) {
     const auto written = setup.install("opencode");
     ASSERT_TRUE(written) << written.error().message;
     EXPECT_EQ(*written, pluginPath());
-    const std::string script = readText(pluginPath());
+    const std::string script = readFile(pluginPath());
     EXPECT_TRUE(script.starts_with("// Vesperon agent adapter v1\n"));
     EXPECT_NE(script.find("\"/Applications/Vesperon.app/Contents/MacOS/Vesperon\""),
               std::string::npos);
@@ -431,14 +431,14 @@ TEST_F(AgentConnectionSetupTest, OpenCodePluginIsInstalledOnlyOverOurOwn) {
     // Ours from an older version is replaced (and backed up).
     writeText(pluginPath(), "// Vesperon agent adapter v1\nold");
     ASSERT_TRUE(setup.install("opencode"));
-    EXPECT_EQ(readText(pluginPath()), script);
+    EXPECT_EQ(readFile(pluginPath()), script);
     EXPECT_EQ(named(home / ".config/opencode/plugins", "vesperon.js.vesperon-backup-").size(), 1u);
 
     // Somebody else's file of the same name is left alone.
     writeText(pluginPath(), "export const Mine = 1;\n");
     EXPECT_EQ(message(setup.install("opencode")),
               "An existing vesperon.js is not a Vesperon adapter. Rename it before connecting.");
-    EXPECT_EQ(readText(pluginPath()), "export const Mine = 1;\n");
+    EXPECT_EQ(readFile(pluginPath()), "export const Mine = 1;\n");
     EXPECT_EQ(setup.isInstalled("opencode"), false);
 }
 
@@ -465,8 +465,8 @@ await plugin.event({ event: { type: "permission.asked", properties: { sessionID:
 )js");
     const std::string command = "cd '" + home.path() + "' && /usr/bin/node drive.mjs 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(readText(recorder + ".args"), "--agent-event opencode\n--agent-event opencode\n");
-    EXPECT_EQ(readText(recorder + ".input"),
+    EXPECT_EQ(readFile(recorder + ".args"), "--agent-event opencode\n--agent-event opencode\n");
+    EXPECT_EQ(readFile(recorder + ".input"),
               "{\"type\":\"session.idle\",\"properties\":{\"sessionID\":\"ses_1/ü\"}}\n"
               "{\"type\":\"permission.asked\",\"properties\":{\"sessionID\":\"ses_1\"}}\n");
 }

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "FileContents.hpp"
 #include "TempFolder.hpp"
 
 namespace vesperon::testing {
@@ -26,11 +27,6 @@ inline void writeFile(const std::string& path, const std::string& text, mode_t m
         out << text;
     }
     chmod(path.c_str(), mode);
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline mode_t permissions(const std::string& path) {

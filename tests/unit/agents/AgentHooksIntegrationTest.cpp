@@ -21,7 +21,7 @@
 namespace vesperon {
 namespace {
 
-using testing::readText;
+using testing::readFile;
 using testing::TempFolder;
 using testing::writeText;
 
@@ -49,7 +49,7 @@ class AgentHooksIntegrationTest : public ::testing::Test {
     std::vector<HookRun> runs(const std::string& recorderPath) {
         std::vector<HookRun> found;
         for (const auto& entry : std::filesystem::directory_iterator(recorderPath + ".runs")) {
-            const std::string text = readText(entry.path().string());
+            const std::string text = readFile(entry.path().string());
             const auto newline = text.find('\n');
             found.push_back({text.substr(0, newline),
                              nlohmann::json::parse(text.substr(newline + 1), nullptr, false)});
@@ -82,11 +82,11 @@ TEST_F(AgentHooksIntegrationTest, ClaudeCodeRunsTheInstalledHooks) {
     std::set<std::string> events;
     for (const auto& run : runs(hook)) {
         EXPECT_EQ(run.arguments, "--agent-event claude");
-        ASSERT_TRUE(run.payload.is_object()) << readText(home / "agent.log");
+        ASSERT_TRUE(run.payload.is_object()) << readFile(home / "agent.log");
         events.insert(run.payload.value("hook_event_name", ""));
     }
     EXPECT_EQ(events, (std::set<std::string>{"UserPromptSubmit", "StopFailure", "SessionEnd"}))
-        << readText(home / "agent.log");
+        << readFile(home / "agent.log");
 }
 
 TEST_F(AgentHooksIntegrationTest, ClaudeCodeRunsNoHookWhenAllAreDisabled) {
@@ -118,7 +118,7 @@ TEST_F(AgentHooksIntegrationTest, OpenCodeLoadsThePluginAndPassesSessionEventsOn
     std::map<std::string, int> seen;
     for (const auto& run : runs(hook)) {
         EXPECT_EQ(run.arguments, "--agent-event opencode");
-        ASSERT_TRUE(run.payload.is_object()) << readText(home / "agent.log");
+        ASSERT_TRUE(run.payload.is_object()) << readFile(home / "agent.log");
         std::string type = run.payload.value("type", "");
         if (type == "session.status") {
             type += "." + run.payload["properties"]["status"].value("type", "");
@@ -130,7 +130,7 @@ TEST_F(AgentHooksIntegrationTest, OpenCodeLoadsThePluginAndPassesSessionEventsOn
                                                 {"session.error", 1},
                                                 {"session.status.idle", 1},
                                                 {"session.idle", 1}}))
-        << readText(home / "agent.log");
+        << readFile(home / "agent.log");
 }
 
 } // namespace

@@ -22,7 +22,7 @@ void PrintTo(const CodexHookTrust& trust, std::ostream* out) {
 
 namespace {
 
-using testing::readText;
+using testing::readFile;
 using testing::TempFolder;
 using testing::writeText;
 using Json = nlohmann::json;
@@ -81,7 +81,7 @@ bool processGone(pid_t pid) {
         return true;
     }
     // Killed and waiting for its new parent to collect it counts as gone.
-    std::istringstream stat(readText("/proc/" + std::to_string(pid) + "/stat"));
+    std::istringstream stat(readFile("/proc/" + std::to_string(pid) + "/stat"));
     std::string id, name, state;
     stat >> id >> name >> state;
     return state == "Z";
@@ -139,7 +139,7 @@ class CodexHookTrustTest : public ::testing::Test {
     }
 
     void expectStandinGone() {
-        std::istringstream pids(readText(dir / "pids"));
+        std::istringstream pids(readFile(dir / "pids"));
         int count = 0;
         for (pid_t pid; pids >> pid; ++count) {
             // The child itself is reaped before the check returns; what it started
@@ -156,15 +156,15 @@ class CodexHookTrustTest : public ::testing::Test {
 
 TEST_F(CodexHookTrustTest, AllNineTrustedAndEnabledIsTrustedAndTheRequestsAreExact) {
     EXPECT_EQ(checkWith(answer(allTrusted()), {"--notifications", "3"}), CodexHookTrust::trusted());
-    const std::string record = readText(dir / "record");
+    const std::string record = readFile(dir / "record");
     EXPECT_EQ(record, "app-server --listen stdio://\n" +
-                          readText(VESPERON_AGENT_FIXTURES
+                          readFile(VESPERON_AGENT_FIXTURES
                                    "/codex-0.169.0-app-server-hooks-list.in.jsonl"));
 }
 
 TEST_F(CodexHookTrustTest, TheRecordedCodexAnswerNeedsReview) {
     // Everything the real Codex printed, notifications included: all nine untrusted.
-    EXPECT_EQ(checkWith(readText(VESPERON_AGENT_FIXTURES
+    EXPECT_EQ(checkWith(readFile(VESPERON_AGENT_FIXTURES
                                  "/codex-0.169.0-app-server-hooks-list.out.jsonl")),
               CodexHookTrust::needsReview());
 }

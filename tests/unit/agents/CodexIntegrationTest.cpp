@@ -26,7 +26,7 @@ void PrintTo(const CodexHookTrust& trust, std::ostream* out) {
 
 namespace {
 
-using testing::readText;
+using testing::readFile;
 using testing::TempFolder;
 
 // Processes whose environment names `home` as HOME: the Codex we started and
@@ -43,7 +43,7 @@ int processesWithHome(const std::string& home) {
             continue;
         }
         const std::string environment =
-            readText(std::string("/proc/") + entry->d_name + "/environ");
+            readFile(std::string("/proc/") + entry->d_name + "/environ");
         std::size_t start = 0;
         while (start < environment.size()) {
             const std::size_t end = environment.find('\0', start);

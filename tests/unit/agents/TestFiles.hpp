@@ -10,14 +10,10 @@
 
 #include <sys/stat.h>
 
+#include "FileContents.hpp"
 #include "TempFolder.hpp"
 
 namespace vesperon::testing {
-
-inline std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 inline void writeText(const std::string& path, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());

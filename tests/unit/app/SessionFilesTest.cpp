@@ -10,6 +10,7 @@
 
 #include <plist/plist.h>
 
+#include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "app/LoginItem.hpp"
 #include "app/SessionFolder.hpp"
@@ -22,12 +23,7 @@ namespace fs = std::filesystem;
 
 using testing::TempFolder;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::readFile;
 
 TEST(SessionFolder, PrivateFolderNamedWithUuidHoldingAnEmptyHeartbeat) {
     TempFolder temp;

@@ -14,7 +14,7 @@
 namespace vesperon {
 namespace {
 
-using testing::readBytes;
+using testing::readFile;
 using testing::TempFolder;
 using testing::writeBytes;
 
@@ -152,10 +152,10 @@ TEST_F(PreferencesStoreTest, EightPresetsAtMostButSameNameUpdatesInPlace) {
         ASSERT_TRUE(prefs->savePreset("Preset " + std::to_string(i), 60 * (i + 1)));
     }
     const auto eight = prefs->presets();
-    const std::string before = readBytes(path());
+    const std::string before = readFile(path());
     EXPECT_EQ(prefs->savePreset("Ninth", 600).error(), PreferencesError::limitReached);
     EXPECT_EQ(prefs->presets(), eight);
-    EXPECT_EQ(readBytes(path()), before);
+    EXPECT_EQ(readFile(path()), before);
 
     ASSERT_TRUE(prefs->savePreset(" PRESET 3 ", 7200));
     ASSERT_EQ(prefs->presets().size(), 8u);
@@ -239,7 +239,7 @@ TEST_F(PreferencesStoreTest, CorruptStoredListIsNeverWrittenOver) {
         SCOPED_TRACE(label);
         std::filesystem::remove(path());
         store(PreferencesStore::presetKey, value);
-        const std::string before = readBytes(path());
+        const std::string before = readFile(path());
 
         auto prefs = open();
         EXPECT_TRUE(prefs->isCorrupt());
@@ -248,7 +248,7 @@ TEST_F(PreferencesStoreTest, CorruptStoredListIsNeverWrittenOver) {
         EXPECT_EQ(prefs->savePreset("Fresh", 600).error(), PreferencesError::corruptStorage);
         EXPECT_EQ(prefs->savePreset("", 1).error(), PreferencesError::corruptStorage);
         EXPECT_EQ(prefs->deletePreset(*Uuid::random()).error(), PreferencesError::corruptStorage);
-        EXPECT_EQ(readBytes(path()), before);
+        EXPECT_EQ(readFile(path()), before);
     }
 }
 
@@ -278,7 +278,7 @@ TEST_F(PreferencesStoreTest, DamagedFileMeansNothingReadAndNothingWritten) {
     EXPECT_FALSE(prefs->setAutomationEnabled(true));
     EXPECT_FALSE(prefs->setSessionAlertsEnabled(true));
     EXPECT_FALSE(prefs->setLastDuration(600));
-    EXPECT_EQ(readBytes(path()), damaged);
+    EXPECT_EQ(readFile(path()), damaged);
 }
 
 TEST_F(PreferencesStoreTest, FailedWriteKeepsTheListAndReportsStorage) {
@@ -294,11 +294,11 @@ TEST_F(PreferencesStoreTest, FailedWriteKeepsTheListAndReportsStorage) {
     // A name of one very long cluster cannot be stored within the file's size limit.
     auto fine = open();
     ASSERT_TRUE(fine->savePreset("Focus", 600));
-    const std::string before = readBytes(path());
+    const std::string before = readFile(path());
     EXPECT_EQ(fine->savePreset("e" + repeat("\u0301", 600'000), 600).error(),
               PreferencesError::storage);
     EXPECT_EQ(fine->presets().size(), 1u);
-    EXPECT_EQ(readBytes(path()), before);
+    EXPECT_EQ(readFile(path()), before);
     // The next good save clears the message.
     ASSERT_TRUE(fine->savePreset("Build", 600));
     EXPECT_FALSE(fine->errorMessage());

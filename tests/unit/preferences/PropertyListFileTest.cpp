@@ -12,7 +12,7 @@
 namespace vesperon {
 namespace {
 
-using testing::readBytes;
+using testing::readFile;
 using testing::TempFolder;
 using testing::writeBytes;
 
@@ -75,7 +75,7 @@ TEST(PropertyListFile, WritingOneKeyKeepsKeysItCannotUse) {
     ASSERT_TRUE(store.setValue("flag", true));
     EXPECT_EQ(store.value("when").value(), PreferenceValue(UnusablePreference{"date"}));
     EXPECT_EQ(store.value("list").value(), PreferenceValue(UnusablePreference{"array"}));
-    EXPECT_NE(readBytes(path).find("<string>kept</string>"), std::string::npos);
+    EXPECT_NE(readFile(path).find("<string>kept</string>"), std::string::npos);
     EXPECT_EQ(store.value("flag").value(), PreferenceValue(true));
 }
 
@@ -84,7 +84,7 @@ TEST(PropertyListFile, RefusesValuesThatWouldNotReadBackAndLeavesTheFile) {
     const std::string path = folder.file("preferences.plist");
     PropertyListFile store(path);
     ASSERT_TRUE(store.setValue("flag", true));
-    const std::string before = readBytes(path);
+    const std::string before = readFile(path);
     EXPECT_FALSE(store.setValue("text", std::string("a\0b", 3)));
     EXPECT_FALSE(store.setValue("text", std::string("\xc3\x28")));
     EXPECT_FALSE(store.setValue("integer", std::int64_t{-1}));
@@ -94,7 +94,7 @@ TEST(PropertyListFile, RefusesValuesThatWouldNotReadBackAndLeavesTheFile) {
     // A value that would make the file larger than the reader accepts.
     EXPECT_FALSE(
         store.setValue("data", PreferenceData{std::string(PropertyListFile::maxFileBytes, 'x')}));
-    EXPECT_EQ(readBytes(path), before);
+    EXPECT_EQ(readFile(path), before);
 }
 
 // Each case puts something in the file's place that is not a readable dictionary.
@@ -147,7 +147,7 @@ TEST(PropertyListFile, DamagedFileIsReportedAndNeverReplaced) {
         damage.make(path);
         const auto typeBefore = std::filesystem::symlink_status(path).type();
         const std::string before =
-            typeBefore == std::filesystem::file_type::regular ? readBytes(path) : "";
+            typeBefore == std::filesystem::file_type::regular ? readFile(path) : "";
 
         PropertyListFile store(path);
         const auto read = store.value("Vesperon.urlAutomation.v1");
@@ -158,10 +158,10 @@ TEST(PropertyListFile, DamagedFileIsReportedAndNeverReplaced) {
 
         EXPECT_EQ(std::filesystem::symlink_status(path).type(), typeBefore);
         if (typeBefore == std::filesystem::file_type::regular) {
-            EXPECT_EQ(readBytes(path), before);
+            EXPECT_EQ(readFile(path), before);
         }
         if (typeBefore == std::filesystem::file_type::symlink) {
-            EXPECT_EQ(readBytes(path + ".real"), header + "<dict/></plist>");
+            EXPECT_EQ(readFile(path + ".real"), header + "<dict/></plist>");
         }
     }
 }
@@ -171,10 +171,10 @@ TEST(PropertyListFile, RefusesToWriteOverAFileDamagedSinceTheLastRead) {
     const std::string path = folder.file("preferences.plist");
     PropertyListFile store(path);
     ASSERT_TRUE(store.setValue("flag", true));
-    const std::string damaged = readBytes(path).substr(0, 80);
+    const std::string damaged = readFile(path).substr(0, 80);
     writeBytes(path, damaged);
     EXPECT_FALSE(store.setValue("flag", false));
-    EXPECT_EQ(readBytes(path), damaged);
+    EXPECT_EQ(readFile(path), damaged);
 }
 
 TEST(PropertyListFile, ReportsAFolderThatCannotBeCreated) {

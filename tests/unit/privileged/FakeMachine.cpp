@@ -108,13 +108,6 @@ void writeFile(const std::string& path, const std::string& text) {
     }
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 FakeMachine::FakeMachine() {
     reset();
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "platform/SystemLayout.hpp"
 #include "privileged/SessionRecord.hpp"
@@ -77,6 +78,6 @@ Session healthySession(const FakeMachine& machine, const std::string& folder);
 
 // Writes a file (creating it or replacing its contents).
 void writeFile(const std::string& path, const std::string& text);
-std::string readFile(const std::string& path);
+using vesperon::testing::readFile;
 
 } // namespace vesperon::test
