@@ -7,4 +7,8 @@ namespace vesperon {
 // boot identifier.
 double continuousSeconds();
 
+// Wall-clock seconds since 1970-01-01 UTC: for file dates and the informational
+// deadline only, never for deciding how much of a session is left.
+double wallClockSeconds();
+
 } // namespace vesperon

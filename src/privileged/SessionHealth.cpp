@@ -1,7 +1,6 @@
 #include "privileged/SessionHealth.hpp"
 
 #include <cerrno>
-#include <chrono>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -18,11 +17,6 @@ bool processExists(std::int32_t pid) {
         return false;
     }
     return ::kill(pid, 0) == 0;
-}
-
-double wallClockSeconds() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return std::chrono::duration<double>(now).count();
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "privileged/SetupMode.hpp"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -22,11 +21,6 @@ namespace {
 bool entryExists(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
-}
-
-double wallClockSeconds() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return std::chrono::duration<double>(now).count();
 }
 
 // The file to copy as the watcher: the path we were started by when it is absolute;
