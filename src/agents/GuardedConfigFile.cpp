@@ -140,26 +140,13 @@ Result<std::optional<std::string>> GuardedConfigFile::read(const std::string& pa
     if (info.st_size < 0 || static_cast<std::size_t>(info.st_size) > maximumBytes_) {
         return problem(tooLargeMessage);
     }
-    // The size may grow while reading: read at most one byte beyond the limit.
-    std::string bytes;
-    std::vector<char> chunk(65536);
-    while (bytes.size() <= maximumBytes_) {
-        const ssize_t got = ::read(fd.get(), chunk.data(), chunk.size());
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return posixFailure("Could not read", path, errno);
-        }
-        if (got == 0) {
-            break;
-        }
-        bytes.append(chunk.data(), static_cast<std::size_t>(got));
+    // The file may grow while it is read: the limit holds for what is read.
+    auto bytes = readToEnd(fd.get(), maximumBytes_);
+    if (!bytes) {
+        return errno == EFBIG ? problem(tooLargeMessage)
+                              : posixFailure("Could not read", path, errno);
     }
-    if (bytes.size() > maximumBytes_) {
-        return problem(tooLargeMessage);
-    }
-    return std::optional<std::string>(std::move(bytes));
+    return std::optional<std::string>(std::move(*bytes));
 }
 
 Result<void> GuardedConfigFile::createParentFolders(const std::string& path) const {

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/DescriptorIO.hpp"
+#include "common/Utf8Text.hpp"
 #include "privileged/Quoting.hpp"
 
 extern char** environ;
@@ -15,57 +17,8 @@ extern char** environ;
 namespace vesperon {
 namespace {
 
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool validUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned low = 0x80, high = 0xBF;
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        } else if (byte >= 0xC2 && byte <= 0xDF) {
-            length = 1;
-        } else if (byte >= 0xE0 && byte <= 0xEF) {
-            length = 2;
-            low = byte == 0xE0 ? 0xA0 : 0x80;
-            high = byte == 0xED ? 0x9F : 0xBF;
-        } else if (byte >= 0xF0 && byte <= 0xF4) {
-            length = 3;
-            low = byte == 0xF0 ? 0x90 : 0x80;
-            high = byte == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (i + length >= text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
-                return false;
-            }
-        }
-        i += length + 1;
-    }
-    return true;
-}
-
-std::string readToEnd(int fd) {
-    std::string data;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return data;
-        }
-        data.append(buffer, static_cast<std::size_t>(n));
-    }
-}
+// The helper prints a few short lines; anything past this is not a helper's answer.
+constexpr std::size_t maximumOutputBytes = 1024 * 1024;
 
 int waitForExit(pid_t pid) {
     int status = 0;
@@ -136,10 +89,11 @@ void OsascriptRequest::auth(const std::vector<std::string>& arguments, Done done
 
     const int readFd = pipeFds[0];
     waiters_.start([this, readFd, pid, done = std::move(done)]() mutable {
-        std::string output = readToEnd(readFd);
+        // Output that cannot be read whole or is not UTF-8 counts as no text.
+        std::string output = readToEnd(readFd, maximumOutputBytes).value_or(std::string());
         ::close(readFd);
         const int status = waitForExit(pid);
-        if (!validUtf8(output)) {
+        if (!isValidUtf8(output)) {
             output.clear();
         }
         mainQueue_.post([done = std::move(done), status, output = std::move(output)] {

@@ -31,7 +31,11 @@ std::optional<std::string> readToEnd(int fd, std::size_t limit) {
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got < 0 || static_cast<std::size_t>(got) > limit - data.size()) {
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (static_cast<std::size_t>(got) > limit - data.size()) {
+            errno = EFBIG;
             return std::nullopt;
         }
         if (got == 0) {

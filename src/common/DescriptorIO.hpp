@@ -12,7 +12,8 @@ namespace vesperon {
 bool writeAll(int fd, std::string_view data);
 
 // Reads `fd` to its end, going on after interrupted reads. Nothing when a read fails
-// or the contents would exceed `limit` bytes.
+// (errno as the read left it) or the contents would exceed `limit` bytes (errno EFBIG;
+// no more than one buffer beyond the limit is read).
 std::optional<std::string> readToEnd(int fd, std::size_t limit);
 
 } // namespace vesperon

@@ -99,36 +99,11 @@ Result<PlistPtr> loadDictionary(const std::string& path) {
         failure = "not a regular file";
     } else if (static_cast<std::size_t>(info.st_size) > PropertyListFile::maxFileBytes) {
         failure = "larger than 1 MB";
+    } else if (auto contents = readToEnd(fd, PropertyListFile::maxFileBytes)) {
+        bytes = std::move(*contents);
     } else {
-        // Read to the end, but never more than one byte past the limit, so that a file
-        // that grew since fstat is caught too.
-        constexpr std::size_t ceiling = PropertyListFile::maxFileBytes + 1;
-        bytes.resize(std::min(static_cast<std::size_t>(info.st_size) + 1, ceiling));
-        std::size_t used = 0;
-        for (;;) {
-            if (used == bytes.size()) {
-                if (bytes.size() == ceiling) {
-                    break;
-                }
-                bytes.resize(std::min(bytes.size() * 2, ceiling));
-            }
-            const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                failure = errnoText(errno);
-                break;
-            }
-            if (got == 0) {
-                break;
-            }
-            used += static_cast<std::size_t>(got);
-        }
-        bytes.resize(used);
-        if (failure.empty() && used > PropertyListFile::maxFileBytes) {
-            failure = "larger than 1 MB";
-        }
+        // The limit also holds for a file that grew since fstat.
+        failure = errno == EFBIG ? "larger than 1 MB" : errnoText(errno);
     }
     ::close(fd);
     if (!failure.empty()) {

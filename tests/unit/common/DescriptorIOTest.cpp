@@ -68,6 +68,7 @@ TEST(DescriptorIO, ReadingRefusesContentsBeyondTheLimitAndFailedReads) {
     ASSERT_TRUE(writeAll(pipe.write, "12345"));
     pipe.closeWrite();
     EXPECT_EQ(readToEnd(pipe.read, 4), std::nullopt);
+    EXPECT_EQ(errno, EFBIG); // callers tell "too large" from a failed read by this
 
     Pipe empty;
     empty.closeWrite();
@@ -75,6 +76,7 @@ TEST(DescriptorIO, ReadingRefusesContentsBeyondTheLimitAndFailedReads) {
 
     Pipe wrongEnd;
     EXPECT_EQ(readToEnd(wrongEnd.write, 100), std::nullopt);
+    EXPECT_EQ(errno, EBADF);
 }
 
 TEST(DescriptorIO, WritingToAClosedPipeFailsWithItsError) {
