@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 
+#if defined(VESPERON_PLATFORM_LINUX)
+#include "platform/linux/HostPaths.hpp"
+#endif
+
 namespace vesperon {
 
 SystemLayout SystemLayout::macOS() {
@@ -31,6 +35,17 @@ SystemLayout SystemLayout::sandbox(const std::string& root) {
     return layout;
 }
 
+SystemLayout SystemLayout::linuxHost(const std::string& root) {
+    SystemLayout layout;
+    layout.rootDir = root + "/var/lib/vesperon";
+    layout.jobPath = root + "/run/local.vesperon.session.plist";
+    layout.jobName = "local.vesperon.session";
+    layout.rootLockPath = root + "/run/local.vesperon.lock";
+    layout.osascriptPath = "/usr/bin/pkexec";
+    layout.shellPath = "/bin/sh";
+    return layout;
+}
+
 namespace {
 
 SystemLayout chooseLayout() {
@@ -39,7 +54,11 @@ SystemLayout chooseLayout() {
         return SystemLayout::sandbox(root);
     }
 #endif
+#if defined(VESPERON_PLATFORM_LINUX)
+    return SystemLayout::linuxHost(platform::hostPath(""));
+#else
     return SystemLayout::macOS();
+#endif
 }
 
 } // namespace
@@ -54,6 +73,12 @@ std::string machineDescription() {
     if (layout.isSandbox()) {
         return "Machine: sandbox at " + layout.sandboxRoot;
     }
+#if defined(VESPERON_PLATFORM_LINUX)
+    if (platform::hostFromEnvironment()) {
+        return "Machine: this computer, read under '" + platform::hostPath("") +
+               "' and the system bus at " + platform::systemBusAddress() + " (test build)";
+    }
+#endif
 #if defined(VESPERON_PLATFORM_SANDBOX)
     return "Machine: none (sandbox build; set VESPERON_SANDBOX to a sandboxed machine's folder)";
 #else

@@ -14,7 +14,7 @@ struct SystemLayout {
     std::string rootLockPath;  // the root lock file
     std::string pmsetPath;     // power tool
     std::string launchctlPath; // service tool
-    std::string osascriptPath; // administrator prompt
+    std::string osascriptPath; // administrator prompt (pkexec on Linux)
     std::string shellPath;     // shell for task commands
     std::string sandboxRoot;   // the sandboxed machine's root; empty on a real machine
 
@@ -27,6 +27,10 @@ struct SystemLayout {
 
     static SystemLayout macOS();
     static SystemLayout sandbox(const std::string& root);
+    // A Linux machine's locations, under `root` ("" for the real one). The service is a
+    // systemd unit named after jobName, the override a logind inhibitor, and the
+    // administrator prompt pkexec; the macOS tools have no paths here.
+    static SystemLayout linuxHost(const std::string& root);
 };
 
 // The layout of the machine this process runs on, fixed at first use. Sandbox

@@ -1,0 +1,66 @@
+// Probe readings of a Linux machine: the kernel's power-supply and thermal classes,
+// logind's lid state, the kernel's boot identifier and CLOCK_BOOTTIME. The readings
+// are handed out in the shapes the shared probe rules read.
+#include "platform/MachineReadings.hpp"
+
+#include <memory>
+#include <time.h>
+
+#include "platform/linux/HostPaths.hpp"
+#include "platform/linux/KernelAttribute.hpp"
+#include "platform/linux/PowerSupplies.hpp"
+#include "platform/linux/SystemBus.hpp"
+#include "platform/linux/ThermalZones.hpp"
+
+namespace vesperon::platform {
+namespace {
+
+// One connection for the life of the process: the watcher asks for the lid on every
+// poll, and that costs one round trip, not a new connection.
+std::unique_ptr<SystemBus>& sharedBus() {
+    static std::unique_ptr<SystemBus> bus;
+    if (!bus) {
+        bus = SystemBus::connect();
+    }
+    return bus;
+}
+
+} // namespace
+
+std::optional<nlohmann::json> powerSourceDescriptions() {
+    return powerSourcesIn(hostPath("/sys/class/power_supply"));
+}
+
+std::optional<nlohmann::json> clamshellStateProperty() {
+    auto& bus = sharedBus();
+    if (!bus) {
+        return std::nullopt;
+    }
+    const auto closed = bus->booleanProperty("org.freedesktop.login1", "/org/freedesktop/login1",
+                                             "org.freedesktop.login1.Manager", "LidClosed");
+    if (!closed) {
+        bus.reset(); // a dropped connection is made again at the next reading
+        return nlohmann::json();
+    }
+    return nlohmann::json(*closed);
+}
+
+std::optional<std::string> bootSessionIdentifierBytes() {
+    const auto text = readKernelAttribute(hostPath("/proc/sys/kernel/random/boot_id"));
+    if (!text) {
+        return std::nullopt;
+    }
+    return *text + '\0';
+}
+
+int thermalState() {
+    return thermalStateIn(hostPath("/sys/class/thermal"));
+}
+
+double continuousSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+} // namespace vesperon::platform
