@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "agents/HookEndpoint.hpp"
+#include "instance/ApplicationRole.hpp"
 #include "privileged/Diagnose.hpp"
 #include "privileged/RootMode.hpp"
 
@@ -41,5 +42,5 @@ int main(int argc, char** argv) {
     if (hasFirst && startsWithDashes(first)) {
         return vesperon::rootMode(args);
     }
-    return unavailableRole("the menu-bar application");
+    return vesperon::applicationRole(args);
 }

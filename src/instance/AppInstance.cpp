@@ -1,0 +1,247 @@
+#include "instance/AppInstance.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include "common/DescriptorIO.hpp"
+#include "platform/SystemLayout.hpp"
+
+namespace vesperon {
+namespace {
+
+constexpr const char* errorDomain = "Vesperon.Instance";
+
+std::unexpected<Error> failure(const std::string& what, int error) {
+    return fail(errorDomain, what + ": " + std::strerror(error), error);
+}
+
+bool ownedFolder(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
+
+Result<sockaddr_un> socketAddress(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return fail(errorDomain, "The instance socket path is too long: " + path);
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return address;
+}
+
+// The folder exists, is no symbolic link, belongs to this user and only this user
+// may enter it.
+Result<void> preparePrivateFolder(const std::string& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return failure("Could not create " + folder, errno);
+    }
+    OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        return failure("Could not open " + folder, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return failure("Could not inspect " + folder, errno);
+    }
+    if (info.st_uid != ::geteuid()) {
+        return fail(errorDomain, folder + " belongs to another user.");
+    }
+    if ((info.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
+        return failure("Could not make " + folder + " private", errno);
+    }
+    return {};
+}
+
+double steadySeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes.
+bool waitFor(int fd, short events, double deadline) {
+    for (;;) {
+        const double left = deadline - steadySeconds();
+        if (left <= 0) {
+            return false;
+        }
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(left * 1000) + 1);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+Result<OwnedFd> connectWithRetry(const sockaddr_un& address, double deadline) {
+    for (;;) {
+        OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!fd) {
+            return failure("Could not make a socket", errno);
+        }
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            return fd;
+        }
+        const int error = errno;
+        // The running instance takes the lock a moment before it listens.
+        if ((error != ENOENT && error != ECONNREFUSED && error != EINTR) ||
+            steadySeconds() >= deadline) {
+            return failure("Could not reach the running Vesperon", error);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+} // namespace
+
+std::string instanceFolderPath() {
+    const std::string uid = std::to_string(::geteuid());
+    const SystemLayout& layout = systemLayout();
+    if (layout.isSandbox()) {
+        return layout.sandboxRoot + "/vesperon-" + uid;
+    }
+    const std::string runtime = "/run/user/" + uid;
+    if (ownedFolder(runtime)) {
+        return runtime + "/vesperon";
+    }
+    return "/tmp/vesperon-" + uid;
+}
+
+Result<InstanceOutcome> claimInstance(const std::string& folder) {
+    if (auto prepared = preparePrivateFolder(folder); !prepared) {
+        return std::unexpected(prepared.error());
+    }
+    const std::string socketPath = folder + "/socket";
+    auto address = socketAddress(socketPath);
+    if (!address) {
+        return std::unexpected(address.error());
+    }
+
+    const std::string lockPath = folder + "/instance.lock";
+    OwnedFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!lock) {
+        return failure("Could not open " + lockPath, errno);
+    }
+    while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return InstanceRunning{socketPath};
+        }
+        if (errno != EINTR) {
+            return failure("Could not lock " + lockPath, errno);
+        }
+    }
+
+    // Whatever socket file is here was left by an instance that no longer runs.
+    if (::unlink(socketPath.c_str()) != 0 && errno != ENOENT) {
+        return failure("Could not remove the stale " + socketPath, errno);
+    }
+    OwnedFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!listener) {
+        return failure("Could not make a socket", errno);
+    }
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) !=
+            0 ||
+        ::listen(listener.get(), 16) != 0) {
+        return failure("Could not listen on " + socketPath, errno);
+    }
+    return InstanceClaim{std::move(lock), std::move(listener), socketPath};
+}
+
+Result<void> handOverURLs(const std::string& socketPath, const std::vector<std::string>& urls,
+                          double seconds) {
+    std::size_t payload = 0;
+    for (const std::string& url : urls) {
+        payload += url.size() + 1;
+    }
+    if (payload > handOverLimit) {
+        return fail(errorDomain, "The URLs are too long to hand over.");
+    }
+    auto address = socketAddress(socketPath);
+    if (!address) {
+        return std::unexpected(address.error());
+    }
+    const double deadline = steadySeconds() + seconds;
+    auto connection = connectWithRetry(*address, deadline);
+    if (!connection) {
+        return std::unexpected(connection.error());
+    }
+    const int fd = connection->get();
+    if (!writeAll(fd, encodeHandOver(urls))) {
+        return failure("Could not hand the URLs over", errno);
+    }
+    std::string receipt;
+    char buffer[16];
+    while (receipt.size() < handOverReceipt.size()) {
+        if (!waitFor(fd, POLLIN, deadline)) {
+            return fail(errorDomain, "The running Vesperon did not answer.");
+        }
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        receipt.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (receipt != handOverReceipt) {
+        return fail(errorDomain, "The running Vesperon refused the URLs.");
+    }
+    return {};
+}
+
+std::string encodeHandOver(const std::vector<std::string>& urls) {
+    std::string payload;
+    for (const std::string& url : urls) {
+        payload += url;
+        payload += '\0';
+    }
+    return std::to_string(payload.size()) + "\n" + payload;
+}
+
+Result<std::optional<std::vector<std::string>>> decodeHandOver(std::string_view received) {
+    const auto malformed = [] { return fail(errorDomain, "Malformed hand-over message."); };
+    const std::size_t lineEnd = received.find('\n');
+    const std::string_view digits = received.substr(0, lineEnd);
+    if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        return malformed();
+    }
+    if (lineEnd == std::string_view::npos) {
+        return std::nullopt;
+    }
+    if (digits.empty()) {
+        return malformed();
+    }
+    const std::size_t length = std::stoul(std::string(digits));
+    std::string_view payload = received.substr(lineEnd + 1);
+    if (length > handOverLimit || payload.size() > length) {
+        return malformed();
+    }
+    if (payload.size() < length) {
+        return std::nullopt;
+    }
+    if (!payload.empty() && payload.back() != '\0') {
+        return malformed();
+    }
+    std::vector<std::string> urls;
+    while (!payload.empty()) {
+        const std::size_t end = payload.find('\0');
+        urls.emplace_back(payload.substr(0, end));
+        payload.remove_prefix(end + 1);
+    }
+    return urls;
+}
+
+} // namespace vesperon
