@@ -33,8 +33,9 @@ constexpr std::array alertTable{
               "review the Vesperon hook in /hooks, then try again."},
     AlertText{"Could not open Terminal", ""},
     AlertText{"Agent hooks added", ""},
+    AlertText{"Could not save setting", ""},
 };
-static_assert(alertTable.size() == static_cast<std::size_t>(AlertKind::AgentHooksAdded) + 1);
+static_assert(alertTable.size() == static_cast<std::size_t>(AlertKind::CouldNotSaveSetting) + 1);
 
 DialogRequest dialog(std::string title, std::string message, std::vector<std::string> buttons) {
     DialogRequest request;

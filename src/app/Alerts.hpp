@@ -31,6 +31,7 @@ enum class AlertKind {
     ClaudeCodeHooksOff,
     CouldNotOpenTerminal,
     AgentHooksAdded,
+    CouldNotSaveSetting,
 };
 
 struct AlertText {

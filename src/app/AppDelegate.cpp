@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "agents/AgentConnectionSetup.hpp"
 #include "app/DurationText.hpp"
 #include "app/FinishReason.hpp"
 #include "app/LoginItem.hpp"
@@ -20,45 +19,24 @@ constexpr double stopPatience = 30.0;
 constexpr int minimumSeconds = 60;
 constexpr int maximumSeconds = 86400;
 
-struct Provider {
-    const char* displayName;
-    const char* name;
-};
-constexpr Provider providers[] = {
-    {"Codex", "codex"}, {"Claude Code", "claude"}, {"OpenCode", "opencode"}};
-
-// The dialog's menu of work: the three agents, then these two.
-constexpr int terminalChoice = 3;
-constexpr int anotherAppChoice = 4;
 constexpr int firstButton = 0;
-constexpr int secondButton = 1;
 
 } // namespace
 
 AppDelegate::AppDelegate(AppServices services, AppEnvironment environment, AppParts parts)
     : services_(services), environment_(std::move(environment)),
       preferences_(std::move(parts.preferences)), taskRunner_(std::move(parts.taskRunner)),
-      agentTracking_(std::move(parts.agentTracking)),
-      codexTrustCheck_(std::move(parts.codexTrustCheck)), finishReason_(FinishReason::sessionEnded),
-      status_(StatusLine::ready), self_(std::make_shared<AppDelegate*>(this)) {}
+      agentTracking_(std::move(parts.agentTracking)), finishReason_(FinishReason::sessionEnded),
+      status_(StatusLine::ready), mainQueue_(services_.scheduler),
+      presets_(*this, services_.ui, *preferences_),
+      agents_(*this, services_.ui, services_.workspace, *taskRunner_, services_.scheduler,
+              {environment_.executablePath, environment_.homeDirectory},
+              std::move(parts.codexTrustCheck)) {}
 
 AppDelegate::~AppDelegate() {
     if (timer_ != 0) {
         services_.scheduler.cancel(timer_);
     }
-    *self_ = nullptr;
-}
-
-std::function<void(std::function<void()>)> AppDelegate::mainQueue() {
-    std::weak_ptr<AppDelegate*> weak = self_;
-    Scheduler& scheduler = services_.scheduler;
-    return [weak, &scheduler](std::function<void()> work) {
-        scheduler.post([weak, work = std::move(work)] {
-            if (auto self = weak.lock(); self && *self != nullptr) {
-                work();
-            }
-        });
-    };
 }
 
 // ---------------------------------------------------------------------------------
@@ -69,22 +47,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     panel_->setSelectedSeconds(
         static_cast<int>(std::min<std::int64_t>(preferences_->lastDuration(), maximumSeconds)));
 
-    std::weak_ptr<AppDelegate*> weak = self_;
-    timer_ = services_.scheduler.every(tickSeconds, [weak] {
-        if (auto self = weak.lock(); self && *self != nullptr) {
-            (*self)->tick();
-        }
-    });
-
-    auto toMain = mainQueue();
-    const bool registered = services_.hotKey.registerShortcut([toMain, weak] {
-        toMain([weak] {
-            if (auto self = weak.lock(); self && *self != nullptr) {
-                (*self)->toggleHotKey();
-            }
-        });
-    });
-    if (!registered) {
+    timer_ = services_.scheduler.every(tickSeconds, mainQueue_.whileAlive([this] { tick(); }));
+    if (!services_.hotKey.registerShortcut(mainQueue_.later([this] { toggleHotKey(); }))) {
         lastOutcome_ = Outcome::shortcutUnavailable;
     }
 
@@ -98,6 +62,12 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::alert(AlertKind kind, std::string_view text) {
     const AlertText& entry = alertText(kind);
     services_.ui.alert(std::string(entry.title), std::string(text.empty() ? entry.text : text));
+}
+
+void AppDelegate::preferenceWritten(const Result<void>& written) {
+    if (!written) {
+        alert(AlertKind::CouldNotSaveSetting, written.error().message);
+    }
 }
 
 void AppDelegate::refreshPanel() {
@@ -155,14 +125,14 @@ PanelOwnerState AppDelegate::panelState() const {
 }
 
 void AppDelegate::storeLastDuration(int seconds) {
-    (void)preferences_->setLastDuration(seconds);
+    preferenceWritten(preferences_->setLastDuration(seconds));
 }
 
 // ---------------------------------------------------------------------------------
 // Starting
 
 void AppDelegate::start(int seconds) {
-    if (end_ || starting_ || stopping_ || restoring_) {
+    if (busy()) {
         return;
     }
     if (seconds < minimumSeconds || seconds > maximumSeconds) {
@@ -192,18 +162,15 @@ void AppDelegate::start(int seconds) {
     if (panel_) {
         panel_->setTotalSeconds(seconds);
     }
-    (void)preferences_->setLastDuration(seconds);
     setStatus(StatusLine::waitingForAuthorization);
     refreshPanel();
+    preferenceWritten(preferences_->setLastDuration(seconds));
 
-    std::weak_ptr<AppDelegate*> weak = self_;
-    services_.privileged.auth({"--setup", std::to_string(environment_.processId),
-                               std::to_string(seconds), dir_->heartbeatPath(), dir_->stopPath()},
-                              [weak](bool success, std::string output) {
-                                  if (auto self = weak.lock(); self && *self != nullptr) {
-                                      (*self)->setupAnswered(success, output);
-                                  }
-                              });
+    services_.privileged.auth(
+        {"--setup", std::to_string(environment_.processId), std::to_string(seconds),
+         dir_->heartbeatPath(), dir_->stopPath()},
+        mainQueue_.whileAlive(
+            [this](bool success, const std::string& output) { setupAnswered(success, output); }));
 }
 
 void AppDelegate::setupAnswered(bool success, const std::string& output) {
@@ -239,12 +206,7 @@ void AppDelegate::setupAnswered(bool success, const std::string& output) {
                                          std::chrono::duration<double>(sessionDuration_));
     setStatus(StatusLine::checking);
     refreshPanel();
-    std::weak_ptr<AppDelegate*> weak = self_;
-    services_.scheduler.after(verificationDelay, [weak] {
-        if (auto self = weak.lock(); self && *self != nullptr) {
-            (*self)->verify();
-        }
-    });
+    services_.scheduler.after(verificationDelay, mainQueue_.whileAlive([this] { verify(); }));
 }
 
 void AppDelegate::verify() {
@@ -278,12 +240,8 @@ void AppDelegate::verify() {
     if (pendingCommand_) {
         const std::string command = std::move(*pendingCommand_);
         pendingCommand_.reset();
-        std::weak_ptr<AppDelegate*> weak = self_;
-        auto launched = taskRunner_->launch(command, [weak](int status) {
-            if (auto self = weak.lock(); self && *self != nullptr) {
-                (*self)->taskCompleted(status);
-            }
-        });
+        auto launched = taskRunner_->launch(
+            command, mainQueue_.whileAlive([this](int status) { taskCompleted(status); }));
         if (!launched) {
             finishReason_ = FinishReason::taskCouldNotStart;
             stop();
@@ -434,36 +392,35 @@ void AppDelegate::restore() {
     clearPendingWork();
     restoring_ = true;
     refreshPanel();
-    std::weak_ptr<AppDelegate*> weak = self_;
-    services_.privileged.auth({"--restore"}, [weak](bool success, std::string output) {
-        auto self = weak.lock();
-        if (!self || *self == nullptr) {
-            return;
-        }
-        AppDelegate& app = **self;
-        app.restoring_ = false;
-        if (!success) {
-            app.alert(AlertKind::SleepRestorationNeedsAttention, output);
-            app.refreshPanel();
-            return;
-        }
-        app.end_.reset();
-        app.sessionStarted_.reset();
-        app.starting_ = false;
-        app.stopping_ = false;
-        app.stoppingStarted_.reset();
-        app.setStatusItemTitle("");
-        if (app.dir_) {
-            app.dir_->remove();
-            app.dir_.reset();
-        }
-        app.setStatus(StatusLine::restored);
-        app.lastOutcome_ = Outcome::sleepRestored;
-        app.refreshPanel();
-        if (app.quitAfterStop_) {
-            app.terminate();
-        }
-    });
+    services_.privileged.auth(
+        {"--restore"}, mainQueue_.whileAlive([this](bool success, const std::string& output) {
+            restoreAnswered(success, output);
+        }));
+}
+
+void AppDelegate::restoreAnswered(bool success, const std::string& output) {
+    restoring_ = false;
+    if (!success) {
+        alert(AlertKind::SleepRestorationNeedsAttention, output);
+        refreshPanel();
+        return;
+    }
+    end_.reset();
+    sessionStarted_.reset();
+    starting_ = false;
+    stopping_ = false;
+    stoppingStarted_.reset();
+    setStatusItemTitle("");
+    if (dir_) {
+        dir_->remove();
+        dir_.reset();
+    }
+    setStatus(StatusLine::restored);
+    lastOutcome_ = Outcome::sleepRestored;
+    refreshPanel();
+    if (quitAfterStop_) {
+        terminate();
+    }
 }
 
 void AppDelegate::quit() {
@@ -473,7 +430,7 @@ void AppDelegate::quit() {
 }
 
 AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
-    if (!(end_ || starting_ || stopping_ || restoring_)) {
+    if (!busy()) {
         return TerminateReply::Now;
     }
     quitAfterStop_ = true;
@@ -485,10 +442,11 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
 // Shortcut, switches, URLs, help
 
 void AppDelegate::toggleHotKey() {
+    // A restore in flight already ends whatever runs.
     if (restoring_) {
         return;
     }
-    if (anySession()) {
+    if (busy()) {
         finishReason_ = FinishReason::endedManually;
         stop();
         return;
@@ -508,18 +466,16 @@ void AppDelegate::login() {
 
 void AppDelegate::toggleSessionAlerts() {
     if (preferences_->sessionAlertsEnabled()) {
-        (void)preferences_->setSessionAlertsEnabled(false);
+        preferenceWritten(preferences_->setSessionAlertsEnabled(false));
         return;
     }
-    auto toMain = mainQueue();
-    services_.notifier.requestAuthorization([toMain, this](bool granted) {
-        // Runs only while this object exists (mainQueue checks).
-        toMain([this, granted] { (void)preferences_->setSessionAlertsEnabled(granted); });
-    });
+    services_.notifier.requestAuthorization(mainQueue_.later([this](bool granted) {
+        preferenceWritten(preferences_->setSessionAlertsEnabled(granted));
+    }));
 }
 
 void AppDelegate::toggleAutomation() {
-    (void)preferences_->setAutomationEnabled(!preferences_->automationEnabled());
+    preferenceWritten(preferences_->setAutomationEnabled(!preferences_->automationEnabled()));
 }
 
 void AppDelegate::openURLs(const std::vector<std::string>& urls) {
@@ -531,7 +487,11 @@ void AppDelegate::openURLs(const std::vector<std::string>& urls) {
         return;
     }
     if (action->kind() == AutomationAction::Kind::stop) {
-        if (anySession()) {
+        // Like the shortcut: a restore in flight already ends whatever runs.
+        if (restoring_) {
+            return;
+        }
+        if (busy()) {
             finishReason_ = FinishReason::endedByAutomation;
         }
         stop();
@@ -549,74 +509,10 @@ void AppDelegate::about() {
 }
 
 // ---------------------------------------------------------------------------------
-// Presets and the custom duration
-
-void AppDelegate::customDuration() {
-    if (panel_) {
-        services_.ui.focusCustomHours();
-    }
-}
-
-void AppDelegate::savePreset() {
-    const DialogAnswer answer = services_.ui.runDialog(Dialogs::savePreset());
-    if (answer.button != firstButton) {
-        return;
-    }
-    if (auto saved = preferences_->savePreset(answer.text, selectedDuration()); !saved) {
-        alert(AlertKind::PresetCouldNotBeSaved, describe(saved.error()));
-    }
-}
-
-void AppDelegate::selectPreset(std::string_view presetId) {
-    if (end_ || starting_ || stopping_ || presetId.empty()) {
-        return;
-    }
-    for (const SavedPreset& preset : preferences_->presets()) {
-        if (preset.id.text() != presetId) {
-            continue;
-        }
-        const int seconds = static_cast<int>(preset.seconds);
-        if (panel_) {
-            panel_->choosePreset(seconds);
-        }
-        (void)preferences_->setLastDuration(seconds);
-        refreshPanel();
-        return;
-    }
-}
-
-void AppDelegate::deletePreset() {
-    const std::vector<SavedPreset> presets = preferences_->presets();
-    if (presets.empty()) {
-        const auto& message = preferences_->errorMessage();
-        alert(AlertKind::NoPresetsSaved,
-              message ? std::string_view(*message) : AlertDetail::firstPreset);
-        return;
-    }
-    std::vector<std::string> names;
-    for (const SavedPreset& preset : presets) {
-        names.push_back(preset.name);
-    }
-    const DialogAnswer answer = services_.ui.runDialog(Dialogs::deletePreset(std::move(names)));
-    if (answer.button != firstButton) {
-        return;
-    }
-    if (answer.selectedItem < 0 ||
-        static_cast<std::size_t>(answer.selectedItem) >= presets.size()) {
-        return;
-    }
-    if (auto deleted =
-            preferences_->deletePreset(presets[static_cast<std::size_t>(answer.selectedItem)].id);
-        !deleted) {
-        alert(AlertKind::PresetCouldNotBeDeleted, describe(deleted.error()));
-    }
-}
-
-// ---------------------------------------------------------------------------------
 // Tasks
 
 void AppDelegate::runTask() {
-    if (end_ || starting_ || stopping_ || restoring_ || taskRunner_->isRunning()) {
+    if (busy() || taskRunner_->isRunning()) {
         return;
     }
     const DialogAnswer answer = services_.ui.runDialog(Dialogs::runTask());
@@ -635,120 +531,7 @@ void AppDelegate::runTask() {
     }
 }
 
-// ---------------------------------------------------------------------------------
-// Agents
-
-void AppDelegate::watchAgents() {
-    if (end_ || starting_ || stopping_ || restoring_ || taskRunner_->isRunning()) {
-        return;
-    }
-    const DialogAnswer answer = services_.ui.runDialog(Dialogs::whatAreYouRunning());
-    if (answer.button != firstButton || environment_.executablePath.empty()) {
-        return;
-    }
-    if (answer.selectedItem == terminalChoice) {
-        runTask();
-        return;
-    }
-    if (answer.selectedItem == anotherAppChoice) {
-        if (services_.ui.runDialog(Dialogs::useTimedSession()).button == firstButton) {
-            start(selectedDuration());
-        }
-        return;
-    }
-    if (answer.selectedItem < 0 || answer.selectedItem >= static_cast<int>(std::size(providers))) {
-        return;
-    }
-    const Provider& provider = providers[answer.selectedItem];
-    const std::string name = provider.name;
-    AgentConnectionSetup setup(environment_.executablePath, environment_.homeDirectory);
-
-    const auto installed = setup.isInstalled(name);
-    if (!installed) {
-        alert(AlertKind::CouldNotConnectAgent, installed.error().message);
-        return;
-    }
-    if (!*installed) {
-        if (services_.ui.runDialog(Dialogs::connectAgent(provider.displayName)).button !=
-            firstButton) {
-            return;
-        }
-        if (auto done = setup.install(name); !done) {
-            alert(AlertKind::CouldNotConnectAgent, done.error().message);
-            return;
-        }
-        if (name != "codex") {
-            alert(AlertKind::AgentConnected);
-            return;
-        }
-    }
-    if (name == "codex") {
-        runCodexCheck(true);
-        return;
-    }
-    if (name == "claude") {
-        const auto disabled = setup.hooksDisabledInClaudeSettings();
-        if (!disabled) {
-            alert(AlertKind::CouldNotCheckClaudeCode, disabled.error().message);
-            return;
-        }
-        if (*disabled) {
-            alert(AlertKind::ClaudeCodeHooksOff);
-            return;
-        }
-        if (services_.ui.runDialog(Dialogs::checkClaudeCode()).button == firstButton) {
-            beginAgentWatch("claude");
-        }
-        return;
-    }
-    if (services_.ui.runDialog(Dialogs::checkOpenCode()).button == firstButton) {
-        beginAgentWatch("opencode");
-    }
-}
-
-void AppDelegate::runCodexCheck(bool recheckSessionState) {
-    // One check at a time: a second request while one runs would only stack dialogs.
-    if (codexCheckRunning_ || environment_.executablePath.empty()) {
-        return;
-    }
-    codexCheckRunning_ = true;
-    auto toMain = mainQueue();
-    CodexTrustCheck check = codexTrustCheck_;
-    const std::string executable = environment_.executablePath;
-    const std::string cwd = environment_.homeDirectory;
-    background_.start([toMain, check, executable, cwd, recheckSessionState, this] {
-        const CodexHookTrust outcome =
-            check ? check(executable, cwd) : CodexHookTrust::check(executable, cwd);
-        toMain(
-            [this, outcome, recheckSessionState] { codexChecked(outcome, recheckSessionState); });
-    });
-}
-
-void AppDelegate::codexChecked(const CodexHookTrust& outcome, bool recheckSessionState) {
-    codexCheckRunning_ = false;
-    if (recheckSessionState && (end_ || starting_ || stopping_)) {
-        return; // a session began meanwhile: the answer no longer applies
-    }
-    switch (outcome.kind()) {
-    case CodexHookTrust::Kind::trusted:
-        beginAgentWatch("codex");
-        break;
-    case CodexHookTrust::Kind::needsReview:
-        promptCodexTrust();
-        break;
-    case CodexHookTrust::Kind::unavailable:
-        alert(AlertKind::AgentTrackingNotReady, outcome.message());
-        break;
-    }
-}
-
-void AppDelegate::beginAgentWatch(const std::string& provider) {
-    if (end_ || starting_ || stopping_ || restoring_) {
-        return;
-    }
-    if (services_.ui.runDialog(Dialogs::watchAgentWork()).button != firstButton) {
-        return;
-    }
+void AppDelegate::startWatchingAgents(const std::string& provider) {
     pendingAgentWatch_ = true;
     pendingAgentProvider_ = provider;
     start(selectedDuration());
@@ -756,38 +539,6 @@ void AppDelegate::beginAgentWatch(const std::string& provider) {
         pendingAgentWatch_ = false;
         pendingAgentProvider_.reset();
     }
-}
-
-void AppDelegate::promptCodexTrust() {
-    const DialogAnswer answer = services_.ui.runDialog(Dialogs::trustCodex());
-    if (answer.button == firstButton) {
-        auto toMain = mainQueue();
-        services_.workspace.openTerminal([toMain, this](std::optional<std::string> error) {
-            if (error) {
-                toMain(
-                    [this, message = *error] { alert(AlertKind::CouldNotOpenTerminal, message); });
-            }
-        });
-    } else if (answer.button == secondButton) {
-        runCodexCheck(false);
-    }
-}
-
-void AppDelegate::connectAgents() {
-    if (environment_.executablePath.empty()) {
-        return;
-    }
-    const DialogAnswer answer = services_.ui.runDialog(Dialogs::connectCodingAgent());
-    if (answer.button < 0 || answer.button >= static_cast<int>(std::size(providers))) {
-        return;
-    }
-    AgentConnectionSetup setup(environment_.executablePath, environment_.homeDirectory);
-    const auto written = setup.install(providers[answer.button].name);
-    if (!written) {
-        alert(AlertKind::CouldNotConnectAgent, written.error().message);
-        return;
-    }
-    alert(AlertKind::AgentHooksAdded, AlertDetail::agentHooksAdded(*written));
 }
 
 } // namespace vesperon

@@ -10,13 +10,15 @@
 
 #include "agents/AgentTrackingRun.hpp"
 #include "agents/AgentTrackingSnapshot.hpp"
-#include "agents/CodexHookTrust.hpp"
+#include "app/AgentWatchCommands.hpp"
 #include "app/Alerts.hpp"
-#include "app/BackgroundThreads.hpp"
 #include "app/HotKey.hpp"
 #include "app/Machine.hpp"
+#include "app/MainQueue.hpp"
 #include "app/Notifier.hpp"
+#include "app/PresetCommands.hpp"
 #include "app/PrivilegedRequest.hpp"
+#include "app/SessionControl.hpp"
 #include "app/SessionFolder.hpp"
 #include "app/SessionPanel.hpp"
 #include "app/Ui.hpp"
@@ -47,11 +49,6 @@ struct AppServices {
     Machine& machine;
 };
 
-// Asks Codex whether it trusts our hooks (CodexHookTrust::check by default). Blocking;
-// runs on a background thread. Arguments: executable path, working folder.
-using CodexTrustCheck =
-    std::function<CodexHookTrust(const std::string& executablePath, const std::string& cwd)>;
-
 // The parts the controller owns for the life of the process, made by the caller so
 // that tests can point them at temporary folders.
 struct AppParts {
@@ -66,9 +63,10 @@ struct AppParts {
 // counts down on the sleep-counting clock every 2 seconds, ends the session for
 // every reason (time, battery, heat, agents, task, lost override, lost heartbeat,
 // the user, automation, quitting) by writing the stop file, sees normal sleep come
-// back, and restores it through the prompt when anything is stuck. Main thread only;
-// work finished elsewhere comes back through the scheduler's main queue.
-class AppDelegate final : public PanelOwner {
+// back, and restores it through the prompt when anything is stuck. The preset and
+// agent-watch dialogs are collaborators it owns. Main thread only; work finished
+// elsewhere comes back through the scheduler's main queue.
+class AppDelegate final : public PanelOwner, public SessionControl {
   public:
     enum class TerminateReply { Now, Cancel };
 
@@ -100,21 +98,29 @@ class AppDelegate final : public PanelOwner {
     void support();
     void about();
 
-    // Presets and the custom duration.
-    void customDuration();
-    void savePreset();
-    void selectPreset(std::string_view presetId);
-    void deletePreset();
+    // Presets and the custom duration, handed to their commands.
+    void customDuration() { presets_.customDuration(); }
+    void savePreset() { presets_.savePreset(); }
+    void selectPreset(std::string_view presetId) { presets_.selectPreset(presetId); }
+    void deletePreset() { presets_.deletePreset(); }
 
-    // Tasks and agents.
+    // Tasks, and the agent-watch commands.
     void runTask() override;
-    void watchAgents() override;
-    void beginAgentWatch(const std::string& provider);
-    void promptCodexTrust();
-    void connectAgents();
+    void watchAgents() override { agents_.watchAgents(); }
+    void beginAgentWatch(const std::string& provider) { agents_.beginAgentWatch(provider); }
+    void promptCodexTrust() { agents_.promptCodexTrust(); }
+    void connectAgents() { agents_.connectAgents(); }
+
+    // What the commands ask of the session (SessionControl).
+    bool busy() const override { return end_.has_value() || starting_ || stopping_ || restoring_; }
+    int selectedDuration() const override;
+    void startWatchingAgents(const std::string& provider) override;
+    void preferenceWritten(const Result<void>& written) override;
+    void alert(AlertKind kind, std::string_view text = {}) override;
+    void refreshPanel() override;
 
     // The panel (after launch) and what it reads.
-    SessionPanel* panel() { return panel_.get(); }
+    SessionPanel* panel() override { return panel_.get(); }
     PanelOwnerState panelState() const override;
     void storeLastDuration(int seconds) override;
     void setFinishReason(std::string_view reason) override { finishReason_ = reason; }
@@ -140,39 +146,30 @@ class AppDelegate final : public PanelOwner {
     LocalTaskRunner& taskRunner() { return *taskRunner_; }
     AgentTrackingRun& agentTracking() { return *agentTracking_; }
     // Background checks (Codex) still running.
-    std::size_t backgroundWork() const { return background_.running(); }
+    std::size_t backgroundWork() const { return agents_.backgroundWork(); }
 
   private:
-    void alert(AlertKind kind, std::string_view text = {});
-    void refreshPanel();
     void setStatus(std::string_view text);
     void setStatusItemTitle(std::string title);
-    int selectedDuration() const;
     void terminate();
-    bool anySession() const { return end_.has_value() || starting_ || stopping_; }
-    // Runs `work` on the main queue later, unless this object is gone by then.
-    std::function<void(std::function<void()>)> mainQueue();
 
     void setupAnswered(bool success, const std::string& output);
     void verify();
     void taskCompleted(int status);
+    void restoreAnswered(bool success, const std::string& output);
     void clearPendingWork();
-    void runCodexCheck(bool recheckSessionState);
-    void codexChecked(const CodexHookTrust& outcome, bool recheckSessionState);
 
     AppServices services_;
     AppEnvironment environment_;
     std::unique_ptr<PreferencesStore> preferences_;
     std::unique_ptr<LocalTaskRunner> taskRunner_;
     std::unique_ptr<AgentTrackingRun> agentTracking_;
-    CodexTrustCheck codexTrustCheck_;
 
     bool pendingAgentWatch_ = false;
     std::optional<std::string> pendingAgentProvider_;
     bool watchingAgents_ = false;
     std::optional<AgentTrackingSnapshot> agentSnapshot_;
     std::optional<std::string> pendingCommand_;
-    bool shortcutRegistered_ = false;
     std::optional<double> sessionStarted_;
     double sessionDuration_ = 0;
     std::optional<double> stoppingStarted_;
@@ -189,12 +186,12 @@ class AppDelegate final : public PanelOwner {
     bool stopping_ = false;
     bool quitAfterStop_ = false;
     Scheduler::TimerId timer_ = 0;
-    bool codexCheckRunning_ = false;
 
-    // Closures handed to the main queue hold this weakly: after destruction they do
-    // nothing.
-    std::shared_ptr<AppDelegate*> self_;
-    BackgroundThreads background_; // last: joined before everything above goes
+    // Timers, answers and other threads reach this object only through here: after
+    // destruction their calls do nothing.
+    MainQueue mainQueue_;
+    PresetCommands presets_;
+    AgentWatchCommands agents_; // last: its background checks end before the rest goes
 };
 
 } // namespace vesperon

@@ -6,8 +6,9 @@
 namespace vesperon {
 
 // The application's main loop as the app-side components see it. Everything posted
-// or scheduled here runs on the main thread, one task at a time. The GUI implements
-// it with Qt's event loop; tests use a virtual clock (tests/support/VirtualScheduler).
+// or scheduled here runs on the main thread, one task at a time, and a timer keeps
+// firing while a modal alert or menu is open. Implementations drive it from the
+// process's event loop; time may be virtual (a test moves it by hand).
 class Scheduler {
   public:
     using Task = std::function<void()>;

@@ -108,6 +108,19 @@ TEST_F(Commands, SessionAlertsNeedPermission) {
     EXPECT_EQ(notifier.authorizationRequests, 2);
 }
 
+TEST_F(Commands, UnreadablePreferencesAreShownNotSwallowed) {
+    std::ofstream(temp.path() + "/preferences.plist") << "not a property list";
+    make();
+    app->toggleAutomation();
+    ASSERT_EQ(ui.alerts.size(), 1u);
+    EXPECT_EQ(ui.alerts[0].title, "Could not save setting");
+    EXPECT_NE(ui.alerts[0].message.find("/preferences.plist could not be read"), std::string::npos);
+    app->deletePreset(); // the store's reason beside the corrupt-storage text
+    EXPECT_EQ(ui.alerts.back().title, "No presets saved");
+    EXPECT_EQ(ui.alerts.back().message.rfind("Saved presets could not be read.", 0), 0u);
+    EXPECT_NE(ui.alerts.back().message.find(ui.alerts[0].message), std::string::npos);
+}
+
 TEST_F(Commands, SupportAndAbout) {
     make();
     app->support();

@@ -519,6 +519,21 @@ TEST_F(Session, RestoreIsRefusedWhileStartingAndOnlyOneRunsAtATime) {
     EXPECT_TRUE(fs::is_empty(tmp));
 }
 
+TEST_F(Session, NothingBeginsWhileARestoreIsInFlight) {
+    make();
+    ASSERT_TRUE(app->preferences().savePreset("Short", 900));
+    app->restore();
+    app->start(600);
+    app->selectPreset(app->preferences().presets()[0].id.text());
+    app->runTask();
+    EXPECT_EQ(privileged.requests.size(), 1u);
+    EXPECT_EQ(app->panel()->selectedSeconds(), 3600);
+    EXPECT_TRUE(ui.dialogs.empty());
+    privileged.respond(true);
+    app->start(600);
+    EXPECT_EQ(privileged.requests.size(), 2u);
+}
+
 TEST_F(Session, QuittingDuringARestoreTerminatesWhenItSucceeds) {
     machine.rootState = true;
     make();
