@@ -7,7 +7,7 @@
 #include "common/Utf8Text.hpp"
 #include "platform/MachineReadings.hpp"
 #include "platform/SystemLayout.hpp"
-#include "privileged/ToolRunner.hpp"
+#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {
@@ -82,11 +82,7 @@ std::optional<bool> parseSleepDisabled(std::string_view output) {
 }
 
 std::optional<bool> sleepDisabled() {
-    const ToolResult result = run(systemLayout().pmsetPath, {"-g"});
-    if (result.status != 0) {
-        return std::nullopt;
-    }
-    return parseSleepDisabled(result.output);
+    return readSleepOverride();
 }
 
 bool batterySafeFrom(const std::optional<nlohmann::json>& descriptions) {

@@ -3,7 +3,6 @@
 // are handed out in the shapes the shared probe rules read.
 #include "platform/MachineReadings.hpp"
 
-#include <memory>
 #include <time.h>
 
 #include "platform/linux/HostPaths.hpp"
@@ -13,33 +12,22 @@
 #include "platform/linux/ThermalZones.hpp"
 
 namespace vesperon::platform {
-namespace {
-
-// One connection for the life of the process: the watcher asks for the lid on every
-// poll, and that costs one round trip, not a new connection.
-std::unique_ptr<SystemBus>& sharedBus() {
-    static std::unique_ptr<SystemBus> bus;
-    if (!bus) {
-        bus = SystemBus::connect();
-    }
-    return bus;
-}
-
-} // namespace
-
 std::optional<nlohmann::json> powerSourceDescriptions() {
     return powerSourcesIn(hostPath("/sys/class/power_supply"));
 }
 
 std::optional<nlohmann::json> clamshellStateProperty() {
-    auto& bus = sharedBus();
-    if (!bus) {
+    // The watcher asks on every poll: one round trip on the process's one connection.
+    SystemBus* bus = SystemBus::shared();
+    if (bus == nullptr) {
         return std::nullopt;
     }
     const auto closed = bus->booleanProperty("org.freedesktop.login1", "/org/freedesktop/login1",
                                              "org.freedesktop.login1.Manager", "LidClosed");
     if (!closed) {
-        bus.reset(); // a dropped connection is made again at the next reading
+        if (SystemBus::connectionLost(closed.error())) {
+            SystemBus::dropShared(); // made again at the next reading
+        }
         return nlohmann::json();
     }
     return nlohmann::json(*closed);

@@ -1,5 +1,6 @@
 #include "platform/linux/SystemBus.hpp"
 
+#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
 
@@ -97,17 +98,43 @@ std::unique_ptr<SystemBus> SystemBus::connect() {
     return std::unique_ptr<SystemBus>(new SystemBus(f, bus));
 }
 
+namespace {
+
+std::unique_ptr<SystemBus>& sharedConnection() {
+    static std::unique_ptr<SystemBus> bus;
+    return bus;
+}
+
+} // namespace
+
+SystemBus* SystemBus::shared() {
+    auto& bus = sharedConnection();
+    if (!bus) {
+        bus = connect();
+    }
+    return bus.get();
+}
+
+void SystemBus::dropShared() {
+    sharedConnection().reset();
+}
+
 SystemBus::~SystemBus() {
     functions_->flushCloseUnref(bus_);
 }
 
-std::optional<bool> SystemBus::booleanProperty(const char* destination, const char* path,
-                                               const char* interface, const char* member) {
+bool SystemBus::connectionLost(int status) {
+    return status == -ENOTCONN || status == -ECONNRESET || status == -EPIPE;
+}
+
+std::expected<bool, int> SystemBus::booleanProperty(const char* destination, const char* path,
+                                                    const char* interface, const char* member) {
     BusError error;
     int value = 0;
-    if (functions_->getPropertyTrivial(bus_, destination, path, interface, member, &error.error,
-                                       'b', &value) < 0) {
-        return std::nullopt;
+    if (const int status = functions_->getPropertyTrivial(bus_, destination, path, interface,
+                                                          member, &error.error, 'b', &value);
+        status < 0) {
+        return std::unexpected(status);
     }
     return value != 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <expected>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,12 @@ class SystemBus {
   public:
     // Connects; nothing when libsystemd is missing or the bus does not answer.
     [[nodiscard]] static std::unique_ptr<SystemBus> connect();
+    // The process's one connection, made on first use and made again after a failed
+    // call was reported with `dropShared`; nothing while the bus cannot be reached.
+    [[nodiscard]] static SystemBus* shared();
+    static void dropShared();
+    // Whether a call's status means the connection itself is gone.
+    static bool connectionLost(int status);
     ~SystemBus();
     SystemBus(const SystemBus&) = delete;
     SystemBus& operator=(const SystemBus&) = delete;
@@ -69,9 +76,10 @@ class SystemBus {
     sd_bus* handle() const { return bus_; }
     const SdBusFunctions& functions() const { return *functions_; }
 
-    // A boolean property; nothing when it cannot be read.
-    [[nodiscard]] std::optional<bool> booleanProperty(const char* destination, const char* path,
-                                                      const char* interface, const char* member);
+    // A boolean property, or the negative errno of the failed call.
+    [[nodiscard]] std::expected<bool, int> booleanProperty(const char* destination,
+                                                           const char* path, const char* interface,
+                                                           const char* member);
 
   private:
     SystemBus(const SdBusFunctions* functions, sd_bus* bus) : functions_(functions), bus_(bus) {}

@@ -1,0 +1,178 @@
+// The root side's seam on Linux. The sleep override is a logind inhibitor lock that
+// this process holds: switching on takes it, switching off closes its descriptor, and
+// reading asks logind whether it holds ours. Because the kernel closes the descriptor
+// when the watcher dies, a crashed or killed watcher gives sleep back by itself, and
+// a reboot leaves no override behind. The watcher runs as a transient systemd service
+// named after the job's label, or as a detached daemon where systemd does not run.
+#include "privileged/SystemCommands.hpp"
+
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/SystemLayout.hpp"
+#include "platform/linux/DetachedService.hpp"
+#include "platform/linux/HostPaths.hpp"
+#include "platform/linux/Logind.hpp"
+#include "platform/linux/SystemBus.hpp"
+#include "platform/linux/SystemdUnits.hpp"
+
+namespace vesperon {
+
+using platform::SystemBus;
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto settleLimit = 2s;
+constexpr auto stopLimit = 10s;
+constexpr auto pollStep = 50ms;
+
+// The descriptor of the inhibitor this process holds; -1 when none.
+int heldInhibitor = -1;
+
+ToolResult success() {
+    return ToolResult{0, ""};
+}
+
+ToolResult failure(const std::string& text) {
+    return ToolResult{1, text + "\n"};
+}
+
+ToolResult noBus() {
+    return failure("The system bus is not available");
+}
+
+bool systemdRuns() {
+    struct stat info {};
+    return ::lstat(platform::hostPath("/run/systemd/system").c_str(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
+std::string unitName() {
+    return systemLayout().jobName + ".service";
+}
+
+std::string daemonPidFile() {
+    return platform::hostPath("/run/local.vesperon.session.pid");
+}
+
+// Whether systemd says the watcher's unit is gone or stopped; false when it does not say.
+bool unitStopped(SystemBus& bus) {
+    const auto state = platform::unitActiveState(bus, unitName());
+    return state && (!*state || **state == "inactive" || **state == "failed");
+}
+
+// logind drops a closed inhibitor when it next runs its event loop; wait for that
+// (briefly) so that a reading right after switching off sees it gone.
+void awaitInhibitorGone() {
+    const auto deadline = std::chrono::steady_clock::now() + settleLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        SystemBus* bus = SystemBus::shared();
+        if (bus == nullptr) {
+            return;
+        }
+        const auto inhibitors = platform::listInhibitors(*bus);
+        if (!inhibitors || !platform::holdsOverride(*inhibitors)) {
+            return;
+        }
+        std::this_thread::sleep_for(pollStep);
+    }
+}
+
+} // namespace
+
+ToolResult bootstrapJob() {
+    const SystemLayout& layout = systemLayout();
+    const std::vector<std::string> arguments{layout.watcherPath(), "--watch"};
+    if (!systemdRuns()) {
+        auto started = platform::startDetachedService(arguments, daemonPidFile());
+        return started ? success() : failure(started.error().message);
+    }
+    SystemBus* bus = SystemBus::shared();
+    if (bus == nullptr) {
+        return noBus();
+    }
+    auto started = platform::startTransientService(*bus, unitName(), arguments);
+    return started ? success() : failure(started.error().message);
+}
+
+ToolResult bootoutJob() {
+    if (!systemdRuns()) {
+        auto stopped = platform::stopDetachedService(daemonPidFile());
+        return stopped ? success() : failure(stopped.error().message);
+    }
+    SystemBus* bus = SystemBus::shared();
+    if (bus == nullptr) {
+        return noBus();
+    }
+    if (auto stopped = platform::stopUnit(*bus, unitName()); !stopped) {
+        return failure(stopped.error().message);
+    }
+    // Like an unload, this returns once the watcher has gone (or ends the caller, when
+    // the watcher stops its own service).
+    const auto deadline = std::chrono::steady_clock::now() + stopLimit;
+    while (!unitStopped(*bus)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return failure("systemd did not stop " + unitName() + " in time");
+        }
+        std::this_thread::sleep_for(pollStep);
+    }
+    return success();
+}
+
+int printJobStatus() {
+    if (!systemdRuns()) {
+        return platform::detachedServiceRunning(daemonPidFile()) ? 0 : jobNotLoadedStatus;
+    }
+    SystemBus* bus = SystemBus::shared();
+    if (bus == nullptr) {
+        return 1; // unknown: not confirmed gone
+    }
+    return unitStopped(*bus) ? jobNotLoadedStatus : 0;
+}
+
+ToolResult switchSleepOverride(bool on) {
+    if (!on) {
+        if (heldInhibitor >= 0) {
+            ::close(heldInhibitor);
+            heldInhibitor = -1;
+        }
+        awaitInhibitorGone();
+        return success();
+    }
+    if (heldInhibitor >= 0) {
+        return success();
+    }
+    SystemBus* bus = SystemBus::shared();
+    if (bus == nullptr) {
+        return noBus();
+    }
+    auto taken = platform::takeInhibitor(
+        *bus, platform::Inhibitor{platform::overrideWhat, platform::overrideWho,
+                                  platform::overrideWhy, platform::overrideMode});
+    if (!taken) {
+        return failure(taken.error().message);
+    }
+    heldInhibitor = *taken;
+    return success();
+}
+
+// A root process has no safe way into the user's graphical session to blank its
+// display; the desktop turns the panel off at the lid itself.
+void putDisplayToSleep() {}
+
+std::optional<bool> readSleepOverride() {
+    SystemBus* bus = SystemBus::shared();
+    if (bus == nullptr) {
+        return std::nullopt;
+    }
+    const auto inhibitors = platform::listInhibitors(*bus);
+    if (!inhibitors) {
+        return std::nullopt;
+    }
+    return platform::holdsOverride(*inhibitors);
+}
+
+} // namespace vesperon

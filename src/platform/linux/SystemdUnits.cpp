@@ -1,0 +1,115 @@
+#include "platform/linux/SystemdUnits.hpp"
+
+#include <cstdint>
+
+namespace vesperon::platform {
+namespace {
+
+constexpr const char* systemdName = "org.freedesktop.systemd1";
+constexpr const char* systemdPath = "/org/freedesktop/systemd1";
+constexpr const char* managerInterface = "org.freedesktop.systemd1.Manager";
+constexpr std::uint64_t restartMicroseconds = 5'000'000;
+constexpr std::uint64_t callTimeoutMicroseconds = 10'000'000;
+
+// Appends the ExecStart property: one command, its path, its argv, failure not ignored.
+int appendExecStart(const SdBusFunctions& f, sd_bus_message* m,
+                    const std::vector<std::string>& arguments) {
+    int r = f.openContainer(m, 'r', "sv");
+    r = r < 0 ? r : f.append(m, "s", "ExecStart");
+    r = r < 0 ? r : f.openContainer(m, 'v', "a(sasb)");
+    r = r < 0 ? r : f.openContainer(m, 'a', "(sasb)");
+    r = r < 0 ? r : f.openContainer(m, 'r', "sasb");
+    r = r < 0 ? r : f.append(m, "s", arguments.front().c_str());
+    r = r < 0 ? r : f.openContainer(m, 'a', "s");
+    for (const std::string& argument : arguments) {
+        r = r < 0 ? r : f.append(m, "s", argument.c_str());
+    }
+    r = r < 0 ? r : f.closeContainer(m);
+    r = r < 0 ? r : f.append(m, "b", 0);
+    r = r < 0 ? r : f.closeContainer(m);
+    r = r < 0 ? r : f.closeContainer(m);
+    r = r < 0 ? r : f.closeContainer(m);
+    return r < 0 ? r : f.closeContainer(m);
+}
+
+} // namespace
+
+Result<void> startTransientService(SystemBus& bus, const std::string& unit,
+                                   const std::vector<std::string>& arguments) {
+    const SdBusFunctions& f = bus.functions();
+    BusMessage call;
+    int r = f.newMethodCall(bus.handle(), &call.message, systemdName, systemdPath, managerInterface,
+                            "StartTransientUnit");
+    r = r < 0 ? r : f.append(call.message, "ss", unit.c_str(), "fail");
+    r = r < 0 ? r : f.openContainer(call.message, 'a', "(sv)");
+    r = r < 0 ? r
+              : f.append(call.message, "(sv)(sv)(sv)(sv)", "Description", "s",
+                         "Vesperon recovery watcher", "Type", "s", "simple", "Restart", "s",
+                         "always", "RestartUSec", "t", restartMicroseconds);
+    r = r < 0 ? r : appendExecStart(f, call.message, arguments);
+    r = r < 0 ? r : f.closeContainer(call.message);
+    r = r < 0 ? r : f.append(call.message, "a(sa(sv))", 0);
+    if (r < 0) {
+        return fail("NSPOSIXErrorDomain", "Could not build the service request", -r);
+    }
+    BusError error;
+    BusMessage reply;
+    if (const int status = f.call(bus.handle(), call.message, callTimeoutMicroseconds, &error.error,
+                                  &reply.message);
+        status < 0) {
+        return fail(error.name(status), "systemd did not start " + unit + ": " + error.text(status),
+                    -status);
+    }
+    return {};
+}
+
+Result<void> stopUnit(SystemBus& bus, const std::string& unit) {
+    BusError error;
+    BusMessage reply;
+    if (const int status = bus.functions().callMethod(
+            bus.handle(), systemdName, systemdPath, managerInterface, "StopUnit", &error.error,
+            &reply.message, "ss", unit.c_str(), "replace");
+        status < 0) {
+        return fail(error.name(status), "systemd did not stop " + unit + ": " + error.text(status),
+                    -status);
+    }
+    return {};
+}
+
+Result<std::optional<std::string>> unitActiveState(SystemBus& bus, const std::string& unit) {
+    const SdBusFunctions& f = bus.functions();
+    BusError error;
+    BusMessage reply;
+    if (const int status = f.callMethod(bus.handle(), systemdName, systemdPath, managerInterface,
+                                        "GetUnit", &error.error, &reply.message, "s", unit.c_str());
+        status < 0) {
+        if (error.name(status) == "org.freedesktop.systemd1.NoSuchUnit") {
+            return std::optional<std::string>();
+        }
+        return fail(error.name(status), "systemd did not say whether " + unit + " runs", -status);
+    }
+    const auto unknown = [&unit] {
+        return fail("org.freedesktop.DBus.Error.InvalidArgs",
+                    "systemd did not say whether " + unit + " runs");
+    };
+    const char* path = nullptr;
+    if (f.read(reply.message, "o", &path) < 0) {
+        return unknown();
+    }
+    const std::string unitPath = path;
+    BusError propertyError;
+    BusMessage property;
+    if (f.callMethod(bus.handle(), systemdName, unitPath.c_str(), "org.freedesktop.DBus.Properties",
+                     "Get", &propertyError.error, &property.message, "ss",
+                     "org.freedesktop.systemd1.Unit", "ActiveState") < 0) {
+        return unknown();
+    }
+    const char* state = nullptr;
+    if (f.enterContainer(property.message, 'v', "s") < 0 ||
+        f.read(property.message, "s", &state) < 0) {
+        return unknown();
+    }
+    return std::optional<std::string>(state);
+}
+
+} // namespace vesperon::platform
