@@ -1,7 +1,6 @@
 #include "app/AppDelegate.hpp"
 
 #include <algorithm>
-#include <cmath>
 
 #include "app/DurationText.hpp"
 #include "app/FinishReason.hpp"
@@ -532,6 +531,9 @@ void AppDelegate::runTask() {
 }
 
 void AppDelegate::startWatchingAgents(const std::string& provider) {
+    if (busy()) {
+        return; // the pending watch would attach to the start already in flight
+    }
     pendingAgentWatch_ = true;
     pendingAgentProvider_ = provider;
     start(selectedDuration());

@@ -84,10 +84,10 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     void stop() override;
     void restore() override;
     void tick();
-    std::optional<double> remainingSeconds() const;
+    [[nodiscard]] std::optional<double> remainingSeconds() const;
     void notifySessionEnded(std::string_view reason);
     void quit();
-    TerminateReply applicationShouldTerminate();
+    [[nodiscard]] TerminateReply applicationShouldTerminate();
 
     // Shortcut, switches, URLs, help.
     void toggleHotKey();
@@ -112,16 +112,18 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     void connectAgents() { agents_.connectAgents(); }
 
     // What the commands ask of the session (SessionControl).
-    bool busy() const override { return end_.has_value() || starting_ || stopping_ || restoring_; }
-    int selectedDuration() const override;
+    [[nodiscard]] bool busy() const override {
+        return end_.has_value() || starting_ || stopping_ || restoring_;
+    }
+    [[nodiscard]] int selectedDuration() const override;
     void startWatchingAgents(const std::string& provider) override;
     void preferenceWritten(const Result<void>& written) override;
     void alert(AlertKind kind, std::string_view text = {}) override;
     void refreshPanel() override;
 
     // The panel (after launch) and what it reads.
-    SessionPanel* panel() override { return panel_.get(); }
-    PanelOwnerState panelState() const override;
+    [[nodiscard]] SessionPanel* panel() override { return panel_.get(); }
+    [[nodiscard]] PanelOwnerState panelState() const override;
     void storeLastDuration(int seconds) override;
     void setFinishReason(std::string_view reason) override { finishReason_ = reason; }
 
@@ -139,14 +141,14 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     const std::optional<AgentTrackingSnapshot>& agentSnapshot() const { return agentSnapshot_; }
     const std::optional<std::string>& pendingCommand() const { return pendingCommand_; }
     bool pendingAgentWatch() const { return pendingAgentWatch_; }
-    std::optional<std::string> sessionFolder() const;
+    [[nodiscard]] std::optional<std::string> sessionFolder() const;
     double sessionDuration() const { return sessionDuration_; }
     const AppEnvironment& environment() const { return environment_; }
     PreferencesStore& preferences() { return *preferences_; }
     LocalTaskRunner& taskRunner() { return *taskRunner_; }
     AgentTrackingRun& agentTracking() { return *agentTracking_; }
     // Background checks (Codex) still running.
-    std::size_t backgroundWork() const { return agents_.backgroundWork(); }
+    [[nodiscard]] std::size_t backgroundWork() const { return agents_.backgroundWork(); }
 
   private:
     void setStatus(std::string_view text);
