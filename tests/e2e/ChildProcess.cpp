@@ -130,8 +130,9 @@ ProcessOutcome runProcess(const std::vector<std::string>& argv,
     return outcome;
 }
 
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
-    auto env = currentEnvironmentWith({});
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::vector<std::string>& extraEnvironment) {
+    auto env = currentEnvironmentWith(extraEnvironment);
     pid_ = ::fork();
     if (pid_ == 0) {
         ::setpgid(0, 0);
@@ -143,6 +144,48 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
     if (pid_ > 0) {
         ::setpgid(pid_, pid_);
     }
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, std::string& report,
+                                     double seconds) {
+    report.clear();
+    int channel[2];
+    if (::pipe2(channel, O_CLOEXEC) != 0) {
+        return;
+    }
+    auto env = currentEnvironmentWith({});
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::setpgid(0, 0);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(channel[1], 3); // dup2 clears close-on-exec on the copy
+        execOrDie(argv, env);
+    }
+    ::close(channel[1]);
+    if (pid_ > 0) {
+        ::setpgid(pid_, pid_);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        char c = 0;
+        while (report.find('\n') == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd entry{channel[0], POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0 ||
+                ::read(channel[0], &c, 1) != 1) {
+                break;
+            }
+            report += c;
+        }
+        if (report.find('\n') == std::string::npos) {
+            report.clear();
+        } else {
+            report.pop_back();
+        }
+    }
+    ::close(channel[0]);
 }
 
 BackgroundProcess::~BackgroundProcess() {

@@ -26,10 +26,16 @@ ProcessOutcome runProcess(const std::vector<std::string>& argv,
 // still answers kill(pid, 0).
 class BackgroundProcess {
   public:
-    explicit BackgroundProcess(const std::vector<std::string>& argv);
+    explicit BackgroundProcess(const std::vector<std::string>& argv,
+                               const std::vector<std::string>& extraEnvironment = {});
     ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+    // Starts a server that reports its address on descriptor 3 once it is ready
+    // (Xvfb -displayfd 3, dbus-daemon --print-address=3) and waits up to `seconds` for
+    // that first line; `report` is left empty when none came.
+    BackgroundProcess(const std::vector<std::string>& argv, std::string& report, double seconds);
 
     pid_t pid() const { return pid_; }
     bool running() const { return pid_ > 0; }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "app/Workspace.hpp"
+
+namespace vesperon::gui {
+
+// Links open with the desktop's handler for their scheme; the terminal is the
+// desktop's terminal emulator.
+class DesktopWorkspace final : public Workspace {
+  public:
+    void openURL(const std::string& url) override;
+    void openTerminal(std::function<void(std::optional<std::string> error)> done) override;
+};
+
+} // namespace vesperon::gui

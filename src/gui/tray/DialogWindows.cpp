@@ -1,0 +1,130 @@
+#include "gui/tray/DialogWindows.hpp"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vesperon::gui {
+namespace {
+
+constexpr int textWidth = 380;
+
+QString text(const std::string& value) {
+    return QString::fromStdString(value);
+}
+
+// An accessory application brings its dialogs to the front itself.
+void bringToFront(QWidget& window) {
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
+
+void showAlert(const std::string& title, const std::string& message) {
+    QMessageBox box;
+    box.setObjectName(QStringLiteral("vesperonAlert"));
+    box.setWindowTitle(QString::fromLatin1(dialogWindowTitle));
+    box.setIcon(QMessageBox::NoIcon);
+    box.setText(text(title));
+    box.setInformativeText(text(message));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    bringToFront(box);
+    box.exec();
+}
+
+DialogAnswer showDialog(const DialogRequest& request) {
+    QDialog dialog;
+    dialog.setObjectName(QStringLiteral("vesperonDialog"));
+    dialog.setWindowTitle(QString::fromLatin1(dialogWindowTitle));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    auto* title = new QLabel(text(request.title));
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    title->setWordWrap(true);
+    title->setFixedWidth(textWidth);
+    layout->addWidget(title);
+    if (!request.message.empty()) {
+        auto* message = new QLabel(text(request.message));
+        message->setWordWrap(true);
+        message->setFixedWidth(textWidth);
+        layout->addWidget(message);
+    }
+
+    QLineEdit* field = nullptr;
+    QComboBox* popUp = nullptr;
+    if (request.textField) {
+        field = new QLineEdit;
+        field->setPlaceholderText(text(request.textField->placeholder));
+        field->setFixedSize(request.textField->width, request.textField->height);
+        layout->addWidget(field);
+    } else if (request.popUp) {
+        popUp = new QComboBox;
+        for (const std::string& item : request.popUp->items) {
+            popUp->addItem(text(item));
+        }
+        popUp->setCurrentIndex(request.popUp->selected);
+        popUp->setAccessibleName(text(request.popUp->accessibilityLabel));
+        popUp->setFixedSize(request.popUp->width, request.popUp->height);
+        layout->addWidget(popUp);
+    }
+
+    int chosen = -1;
+    int cancelIndex = -1;
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    layout->addLayout(row);
+    // The first button is the default and sits at the trailing edge.
+    for (int index = static_cast<int>(request.buttons.size()) - 1; index >= 0; --index) {
+        const std::string& label = request.buttons[static_cast<std::size_t>(index)];
+        auto* button = new QPushButton(text(label));
+        button->setObjectName(QStringLiteral("dialogButton%1").arg(index));
+        button->setAutoDefault(false);
+        if (index == 0) {
+            button->setDefault(true);
+        }
+        if (label == "Cancel") {
+            cancelIndex = index;
+        }
+        QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, &chosen, index] {
+            chosen = index;
+            dialog.accept();
+        });
+        row->addWidget(button);
+    }
+
+    if (field != nullptr) {
+        field->setFocus();
+    } else if (popUp != nullptr) {
+        popUp->setFocus();
+    }
+    bringToFront(dialog);
+    if (dialog.exec() != QDialog::Accepted) {
+        chosen = cancelIndex;
+    }
+
+    DialogAnswer answer;
+    answer.button = chosen;
+    if (field != nullptr) {
+        answer.text = field->text().toStdString();
+    }
+    if (popUp != nullptr) {
+        answer.selectedItem = popUp->currentIndex();
+    }
+    return answer;
+}
+
+} // namespace vesperon::gui

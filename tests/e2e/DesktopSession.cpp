@@ -1,0 +1,111 @@
+#include "DesktopSession.hpp"
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "FileContents.hpp"
+#include "SandboxedMachine.hpp"
+
+namespace vesperon::e2e {
+
+DesktopSession::DesktopSession(Parts parts) {
+    std::string number;
+    server_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24",
+                                 "-nolisten", "tcp"},
+        number, 30);
+    if (number.empty()) {
+        failure_ = "Xvfb did not start";
+        return;
+    }
+    display_ = ":" + number;
+    if (parts.trayHost) {
+        tray_ = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{"/usr/bin/trayer", "--edge", "top", "--align", "right",
+                                     "--widthtype", "request", "--height", "32", "--expand", "true",
+                                     "--transparent", "false"},
+            environment());
+        if (!waitForTray()) {
+            failure_ = "trayer did not show its tray";
+            return;
+        }
+    }
+    if (parts.sessionBus || parts.notificationService) {
+        bus_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"/usr/bin/dbus-daemon",
+                                                                            "--session", "--nofork",
+                                                                            "--print-address=3"},
+                                                   busAddress_, 30);
+        if (busAddress_.empty()) {
+            failure_ = "the session bus did not start";
+            return;
+        }
+    }
+    if (parts.notificationService) {
+        char path[] = "/tmp/vesperon-notifications-XXXXXX";
+        const int fd = ::mkstemp(path);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        logPath_ = path;
+        // Debian's python, which has the dbusmock module.
+        notifications_ = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--template",
+                                     "notification_daemon", "-l", logPath_},
+            environment());
+        if (!waitForNotificationService()) {
+            failure_ = "the notification service stand-in did not start";
+        }
+    }
+}
+
+DesktopSession::~DesktopSession() {
+    notifications_.reset();
+    bus_.reset();
+    tray_.reset();
+    server_.reset();
+    if (!logPath_.empty()) {
+        ::unlink(logPath_.c_str());
+    }
+}
+
+std::vector<std::string> DesktopSession::environment() const {
+    std::vector<std::string> env{"DISPLAY=" + display_};
+    if (!busAddress_.empty()) {
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=" + busAddress_);
+    }
+    return env;
+}
+
+ProcessOutcome DesktopSession::xdotool(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv{"/usr/bin/xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, environment(), 30);
+}
+
+std::string DesktopSession::notificationLog() const {
+    return logPath_.empty() ? std::string() : readFile(logPath_);
+}
+
+bool DesktopSession::screenshot(const std::string& pngPath) const {
+    return runProcess({"/usr/bin/import", "-window", "root", pngPath}, environment(), 60).status ==
+           0;
+}
+
+bool DesktopSession::waitForTray() {
+    return waitUntil([&] { return xdotool({"search", "--classname", "trayer"}).status == 0; }, 30);
+}
+
+bool DesktopSession::waitForNotificationService() {
+    return waitUntil(
+        [&] {
+            return runProcess({"/usr/bin/dbus-send", "--session", "--print-reply",
+                               "--dest=org.freedesktop.Notifications",
+                               "/org/freedesktop/Notifications",
+                               "org.freedesktop.Notifications.GetServerInformation"},
+                              environment(), 10)
+                       .status == 0;
+        },
+        30);
+}
+
+} // namespace vesperon::e2e

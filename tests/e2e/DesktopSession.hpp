@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.hpp"
+
+namespace vesperon::e2e {
+
+// A throw-away desktop for one test: a virtual X server (Xvfb), optionally a real
+// system-tray host (trayer, an XEmbed tray) and a private session bus with the
+// notification service stand-in of python3-dbusmock. Everything ends with the object.
+class DesktopSession {
+  public:
+    struct Parts {
+        bool trayHost = false;
+        bool sessionBus = false;
+        bool notificationService = false; // implies the session bus
+    };
+
+    explicit DesktopSession(Parts parts);
+    ~DesktopSession();
+    DesktopSession(const DesktopSession&) = delete;
+    DesktopSession& operator=(const DesktopSession&) = delete;
+
+    // Empty when everything came up; else what went wrong.
+    const std::string& failure() const { return failure_; }
+    // "DISPLAY=:N" and, with a bus, "DBUS_SESSION_BUS_ADDRESS=...".
+    std::vector<std::string> environment() const;
+    const std::string& display() const { return display_; }
+
+    // xdotool on this display.
+    ProcessOutcome xdotool(const std::vector<std::string>& args) const;
+    // Every call the notification stand-in received, one line each.
+    std::string notificationLog() const;
+    // Saves a screenshot of the whole screen as PNG (ImageMagick's import).
+    bool screenshot(const std::string& pngPath) const;
+
+  private:
+    bool waitForTray();
+    bool waitForNotificationService();
+
+    std::string failure_;
+    std::string display_;
+    std::string busAddress_;
+    std::string logPath_;
+    std::unique_ptr<BackgroundProcess> server_;
+    std::unique_ptr<BackgroundProcess> tray_;
+    std::unique_ptr<BackgroundProcess> bus_;
+    std::unique_ptr<BackgroundProcess> notifications_;
+};
+
+} // namespace vesperon::e2e
