@@ -4,10 +4,13 @@ logind inhibitor after its first health check, and every ending gives it back.""
 import os
 import signal
 import subprocess
+import sys
 import time
 import unittest
 
-from linux_machine import LOGIND, MachineTestCase
+import dbus
+
+from linux_machine import EXECUTABLE, LOGIND, MachineTestCase
 
 WHAT = "handle-lid-switch:sleep:idle"
 
@@ -117,6 +120,50 @@ class SessionOnLinux(MachineTestCase):
         # On a clean machine it has nothing to do and still succeeds.
         again = self.run_vesperon("--restore")
         self.assertEqual((again.returncode, again.stdout), (0, "RESTORED\n"), again.stderr)
+
+
+@unittest.skipUnless(os.geteuid() == 0, "the root modes need root")
+class SetupThroughPolkit(MachineTestCase):
+    """The administrator prompt's path: pkexec asks polkitd about our action."""
+
+    ACTION = "local.vesperon.root-helper"
+    PKEXEC = [sys.executable, os.path.join(os.path.dirname(__file__), "pkexec_standin.py")]
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.polkit_process, cls.polkit = cls.spawn_server_template(
+            "polkitd", {}, stdout=subprocess.DEVNULL)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.polkit_process.terminate()
+        cls.polkit_process.wait()
+        super().tearDownClass()
+
+    def setup_through_prompt(self):
+        heartbeat = os.path.join(self.root, "heartbeat")
+        open(heartbeat, "w", encoding="utf-8").close()
+        command = [*self.PKEXEC, EXECUTABLE, "--setup", str(os.getpid()), "60", heartbeat,
+                   os.path.join(self.root, "stop")]
+        return subprocess.run(command, env=self.environment(), capture_output=True, text=True,
+                               timeout=60, check=False)
+
+    def test_refused_then_granted(self):
+        self.battery("BAT0", 90)
+        self.polkit.SetAllowed(dbus.Array([], signature="s"))
+        refused = self.setup_through_prompt()
+        self.assertEqual(refused.returncode, 127)
+        self.assertFalse(os.path.exists(os.path.join(self.root, "var/lib/vesperon")))
+
+        self.polkit.SetAllowed([self.ACTION])
+        granted = self.setup_through_prompt()
+        self.assertEqual((granted.returncode, granted.stdout), (0, "READY\n"), granted.stderr)
+        self.assertTrue(wait_until(
+            lambda: any(i[1] == "Vesperon"
+                        for i in self.logind.ListInhibitors(dbus_interface=LOGIND)), 10))
+        restored = self.run_vesperon("--restore")
+        self.assertEqual(restored.stdout, "RESTORED\n", restored.stderr)
 
 
 @unittest.skipUnless(os.geteuid() == 0, "the root modes need root")
