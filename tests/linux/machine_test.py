@@ -20,6 +20,7 @@ class DiagnoseReadsTheMachine(MachineTestCase):
         self.assertEqual(facts["Battery above cutoff or charger connected"], "false")
         self.assertEqual(facts["Thermal state"], "0")
         self.assertEqual(facts["Lid closed"], "false")
+        self.assertEqual(facts["Sleep override"], "Optional(false)")
         self.assertEqual(facts["Recovery job exists"], "false")
 
         self.mains(online=True)
