@@ -92,6 +92,12 @@ class SessionOnLinux(MachineTestCase):
         self.app.wait()
         self.assert_released()
 
+    def test_a_stale_heartbeat_ends_the_session(self):
+        self.start_session()
+        stale = time.time() - 25
+        os.utime(self.heartbeat, (stale, stale))
+        self.assert_released()
+
     def test_low_battery_and_heat_end_the_session(self):
         self.start_session()
         self.battery("BAT0", 15)
@@ -205,6 +211,7 @@ class WatcherAsSystemdService(MachineTestCase):
                           for p, argv, f in properties["ExecStart"]],
                          [(watcher, [watcher, "--watch"], False)])
         self.assertEqual((properties["Restart"], properties["RestartUSec"]), ("always", 5000000))
+        self.assertEqual(properties["CollectMode"], "inactive-or-failed")
 
         result = self.run_vesperon("--restore")
         self.assertEqual((result.returncode, result.stdout), (0, "RESTORED\n"), result.stderr)

@@ -42,10 +42,13 @@ Result<void> startTransientService(SystemBus& bus, const std::string& unit,
                             "StartTransientUnit");
     r = r < 0 ? r : f.append(call.message, "ss", unit.c_str(), "fail");
     r = r < 0 ? r : f.openContainer(call.message, 'a', "(sv)");
+    // A failed unit is unloaded too (CollectMode), so that the next session's unit of
+    // the same name can be started.
     r = r < 0 ? r
-              : f.append(call.message, "(sv)(sv)(sv)(sv)", "Description", "s",
+              : f.append(call.message, "(sv)(sv)(sv)(sv)(sv)", "Description", "s",
                          "Vesperon recovery watcher", "Type", "s", "simple", "Restart", "s",
-                         "always", "RestartUSec", "t", restartMicroseconds);
+                         "always", "RestartUSec", "t", restartMicroseconds, "CollectMode", "s",
+                         "inactive-or-failed");
     r = r < 0 ? r : appendExecStart(f, call.message, arguments);
     r = r < 0 ? r : f.closeContainer(call.message);
     r = r < 0 ? r : f.append(call.message, "a(sa(sv))", 0);

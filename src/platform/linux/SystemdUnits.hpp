@@ -12,7 +12,7 @@ namespace vesperon::platform {
 // The watcher as a transient systemd service, over systemd's D-Bus API.
 
 // Starts `unit` running `arguments` (the program first), restarted whenever it exits,
-// at most every 5 seconds.
+// at most every 5 seconds; unloaded once it stops, also after a failure.
 [[nodiscard]] Result<void> startTransientService(SystemBus& bus, const std::string& unit,
                                                  const std::vector<std::string>& arguments);
 
