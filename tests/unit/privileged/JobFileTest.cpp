@@ -59,6 +59,36 @@ TEST(JobFile, HoldsExactlyTheFiveEntriesOfTheWatcherJob) {
     EXPECT_EQ(seconds, 5u);
 }
 
+// The same job encoded by the property-list library.
+std::string libraryEncoding(const SystemLayout& layout) {
+    Plist job{plist_new_dict()};
+    plist_dict_set_item(job.node, "Label", plist_new_string(layout.jobName.c_str()));
+    plist_t arguments = plist_new_array();
+    plist_array_append_item(arguments, plist_new_string(layout.watcherPath().c_str()));
+    plist_array_append_item(arguments, plist_new_string("--watch"));
+    plist_dict_set_item(job.node, "ProgramArguments", arguments);
+    plist_dict_set_item(job.node, "RunAtLoad", plist_new_bool(1));
+    plist_dict_set_item(job.node, "KeepAlive", plist_new_bool(1));
+    plist_dict_set_item(job.node, "ThrottleInterval", plist_new_uint(5));
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(job.node, &xml, &length);
+    std::string text(xml, length);
+    plist_to_xml_free(xml);
+    return text;
+}
+
+TEST(JobFile, MatchesThePropertyListLibraryByteForByteAndRefusesControlCharacters) {
+    for (const std::string root :
+         {"/tmp/plain", "/tmp/a&b <c> \"d\" 'e'\tf", "/tmp/\xc3\xa9t\xc3\xa9"}) {
+        const SystemLayout layout = SystemLayout::sandbox(root);
+        const auto xml = jobFileXml(layout);
+        ASSERT_TRUE(xml) << root;
+        EXPECT_EQ(*xml, libraryEncoding(layout)) << root;
+    }
+    EXPECT_FALSE(jobFileXml(SystemLayout::sandbox("/tmp/bell\x07")));
+}
+
 TEST(JobFile, IsWrittenReadableByAllAndOwnedByRoot) {
     const test::FakeMachine machine;
     const SystemLayout layout = machine.layout();
