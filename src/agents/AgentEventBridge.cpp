@@ -168,8 +168,10 @@ std::optional<std::string> armedRunID(int root, double now) {
         return std::nullopt;
     }
     const double ownerValue = owner.get<double>();
-    if (!std::isfinite(ownerValue) || ownerValue != std::trunc(ownerValue) || ownerValue < 1 ||
-        ownerValue > INT_MAX) {
+    // In range first (this also refuses NaN), so that the whole-number test's
+    // conversion is defined.
+    if (!(ownerValue >= 1 && ownerValue <= INT_MAX) ||
+        static_cast<double>(static_cast<pid_t>(ownerValue)) != ownerValue) {
         return std::nullopt;
     }
     if (kill(static_cast<pid_t>(ownerValue), 0) != 0) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -92,10 +93,11 @@ double continuousSeconds() {
     // The sandbox simulates sleep (and the restart of the clock at a reboot) with an offset.
     if (const auto text = readReading("clock-offset")) {
         const std::string value = trimmed(*text);
-        double offset = 0;
-        const auto [end, error] =
-            std::from_chars(value.data(), value.data() + value.size(), offset);
-        if (error == std::errc() && end == value.data() + value.size()) {
+        // strtod rather than std::from_chars: the latter's floating-point parser would
+        // make the executable load the maths library at every start.
+        char* end = nullptr;
+        const double offset = std::strtod(value.c_str(), &end);
+        if (!value.empty() && value.front() != '+' && end == value.c_str() + value.size()) {
             seconds += offset;
         }
     }
