@@ -1,6 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include <sys/types.h>
 
 namespace vesperon {
 
@@ -10,6 +14,16 @@ namespace vesperon {
 // sandboxed machine (sandbox builds with VESPERON_SANDBOX set) it is the machine's
 // "home" folder instead. Empty when the account has no entry. Looked up on each
 // call, so nothing is read before a caller needs it.
+//
+// A local account is read straight from /etc/passwd: every hook process asks, and the
+// name service would first try its sockets and load its modules. Accounts that the
+// file does not hold (directory services, macOS users) go through getpwuid_r.
 std::string userHomeFolder();
+
+// The home folder of the first entry for `uid` in the text of a password file
+// ("name:password:uid:gid:comment:home:shell" lines), or nothing when no well-formed
+// entry has that id. Comments and the "+"/"-" lines that hand over to other services
+// are skipped.
+[[nodiscard]] std::optional<std::string> homeFolderInPasswordFile(std::string_view text, uid_t uid);
 
 } // namespace vesperon
