@@ -156,6 +156,9 @@ void AppDelegate::start(int seconds) {
     dir_ = std::move(*folder);
     starting_ = true;
     cancellationRequested_ = false;
+    // A reason belongs to one session: one given while nothing ran (an automation stop
+    // during a restore) never names the next session's end.
+    finishReason_ = FinishReason::sessionEnded;
     lastOutcome_.reset();
     sessionDuration_ = seconds;
     if (panel_) {
@@ -441,7 +444,7 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
 // Shortcut, switches, URLs, help
 
 void AppDelegate::toggleHotKey() {
-    // A restore in flight already ends whatever runs.
+    // During a restore the shortcut waits: the restore decides how the session ends.
     if (restoring_) {
         return;
     }
@@ -486,10 +489,6 @@ void AppDelegate::openURLs(const std::vector<std::string>& urls) {
         return;
     }
     if (action->kind() == AutomationAction::Kind::stop) {
-        // Like the shortcut: a restore in flight already ends whatever runs.
-        if (restoring_) {
-            return;
-        }
         if (busy()) {
             finishReason_ = FinishReason::endedByAutomation;
         }

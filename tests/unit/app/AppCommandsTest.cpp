@@ -166,6 +166,19 @@ TEST_F(Commands, AutomationStopEndsTheSessionWithItsReason) {
     EXPECT_EQ(app->lastOutcome(), "Session ended · sleep restored");
 }
 
+TEST_F(Commands, AutomationStopDuringARestoreNamesNoLaterSession) {
+    machine.rootState = true;
+    make();
+    app->toggleAutomation();
+    app->restore();
+    app->openURLs({"vesperon://stop"});
+    privileged.respond(true);
+    startVerified(600);
+    app->quit();
+    scheduler.advance(4.0);
+    EXPECT_EQ(app->lastOutcome(), "Session ended · sleep restored");
+}
+
 // --- presets --------------------------------------------------------------------------------
 
 TEST_F(Commands, SavingAPresetStoresTheSelectedDurationUnderTheTypedName) {
