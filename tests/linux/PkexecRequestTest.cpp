@@ -5,6 +5,7 @@
 
 #include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
+#include "app/AdminPrompt.hpp"
 #include "app/PkexecRequest.hpp"
 
 namespace vesperon {
@@ -65,6 +66,11 @@ TEST_F(PkexecRequestTest, ADismissedPromptAndARefusalAreToldApart) {
     // Without pkexec's own words the reason it gave is kept.
     const auto noAgent = ask(standIn("echo 'No authentication agent found.' >&2; exit 127"), {});
     EXPECT_NE(noAgent.second.find("No authentication agent found."), std::string::npos);
+}
+
+TEST_F(PkexecRequestTest, TheLinuxPromptIsPkexec) {
+    EXPECT_NE(dynamic_cast<PkexecRequest*>(makeAdminPrompt(queue, "/usr/bin/vesperon").get()),
+              nullptr);
 }
 
 TEST_F(PkexecRequestTest, AMissingPkexecIsAFailureWithAReason) {
