@@ -116,6 +116,17 @@ class SessionOnLinux(MachineTestCase):
         # The daemon starts the watcher again while the session stays healthy.
         self.assertTrue(wait_until(lambda: self.ours(), 10))
 
+    def test_a_stale_record_of_the_daemon_never_signals_a_stranger(self):
+        stranger = subprocess.Popen(["sleep", "600"], start_new_session=True)
+        try:
+            self.write("run/local.vesperon.session.pid", str(stranger.pid))
+            result = self.run_vesperon("--restore")
+            self.assertEqual((result.returncode, result.stdout), (0, "RESTORED\n"), result.stderr)
+            self.assertIsNone(stranger.poll())
+        finally:
+            stranger.kill()
+            stranger.wait()
+
     def test_restore_releases_and_verifies(self):
         self.start_session()
         result = self.run_vesperon("--restore")

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <optional>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -32,15 +33,27 @@ std::optional<pid_t> recordedGroup(const std::string& pidFile) {
     return static_cast<pid_t>(*value);
 }
 
-// Whether /proc/<pid>/stat shows a live process in group `group`.
+// The supervisor names itself so; the watcher's name is that of its executable. A
+// recorded group whose live members bear neither name is not ours (its id was reused
+// after ours ended), and is neither reported nor signalled.
+constexpr const char* supervisorName = "vesperon-watch";
+constexpr const char* watcherName = "watcher";
+
+// Whether /proc/<pid>/stat shows a live process of ours in group `group`.
 bool liveMemberOf(const std::filesystem::path& process, pid_t group) {
     const auto stat = readKernelAttribute((process / "stat").string());
     if (!stat) {
         return false;
     }
     // "pid (comm) state ppid pgrp ...": comm may hold anything, so read after the last ')'.
+    const std::size_t open = stat->find('(');
     const std::size_t close = stat->rfind(')');
-    if (close == std::string::npos || close + 2 >= stat->size()) {
+    if (open == std::string::npos || close == std::string::npos || open > close ||
+        close + 2 >= stat->size()) {
+        return false;
+    }
+    const std::string name = stat->substr(open + 1, close - open - 1);
+    if (name != supervisorName && name != watcherName) {
         return false;
     }
     const char state = (*stat)[close + 2];
@@ -122,6 +135,7 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
         }
         ::close_range(3, ~0U, 0);
         ::signal(SIGPIPE, SIG_DFL);
+        ::prctl(PR_SET_NAME, supervisorName, 0, 0, 0);
         supervise(arguments);
     }
     const std::string text = std::to_string(supervisor) + "\n";
