@@ -1,6 +1,7 @@
 #include "platform/SystemLayout.hpp"
 
 #include <cstdlib>
+#include <sys/stat.h>
 
 #if defined(VESPERON_PLATFORM_LINUX)
 #include "platform/linux/HostPaths.hpp"
@@ -66,6 +67,23 @@ SystemLayout chooseLayout() {
 const SystemLayout& systemLayout() {
     static const SystemLayout layout = chooseLayout();
     return layout;
+}
+
+std::optional<std::string> rootLayoutProblem() {
+#if defined(VESPERON_PLATFORM_SANDBOX)
+    const char* root = std::getenv("VESPERON_SANDBOX");
+    if (root == nullptr || root[0] != '/') {
+        return "This build acts only on a sandboxed machine: set VESPERON_SANDBOX to its "
+               "absolute folder.";
+    }
+    struct stat info {};
+    if (::lstat(root, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != 0 ||
+        (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return std::string("The sandboxed machine ") + root +
+               " must be a folder owned by root that no one else can write.";
+    }
+#endif
+    return std::nullopt;
 }
 
 std::string machineDescription() {

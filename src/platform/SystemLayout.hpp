@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace vesperon {
@@ -37,6 +38,12 @@ struct SystemLayout {
 // builds take the sandboxed machine's root from VESPERON_SANDBOX; every other
 // build uses the real system paths and reads no environment variable.
 const SystemLayout& systemLayout();
+
+// Why the root modes must not act on this layout, or nothing when they may. A
+// sandbox build acts only on a sandboxed machine whose folder is absolute, a real
+// folder owned by root and writable by nobody else: anything else would let another
+// user steer root's files, or send root to the host's real paths.
+std::optional<std::string> rootLayoutProblem();
 
 // A one-line description of the machine `systemLayout()` reads, for --diagnose.
 std::string machineDescription();

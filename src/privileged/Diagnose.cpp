@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "platform/SystemLayout.hpp"
+#include "privileged/SystemCommands.hpp"
 #include "privileged/SystemProbes.hpp"
 
 namespace vesperon {
@@ -32,8 +33,11 @@ int diagnose() {
     const int thermal = thermalState();
     const std::optional<bool> override = sleepDisabled();
     const bool lid = lidClosed();
+    // A job can stay loaded after its file is gone (a watcher ended between removing
+    // its files and unloading itself); that is a job all the same.
     struct stat info {};
-    const bool jobExists = ::stat(systemLayout().jobPath.c_str(), &info) == 0;
+    const bool jobExists =
+        ::stat(systemLayout().jobPath.c_str(), &info) == 0 || printJobStatus() == 0;
 
     std::printf("Battery above cutoff or charger connected: %s\n", flag(battery));
     std::printf("Thermal state: %d\n", thermal);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/SystemLayout.hpp"
 #include "privileged/RootLock.hpp"
@@ -9,24 +10,41 @@
 #include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
+namespace {
+
+bool entryExists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+} // namespace
 
 int restoreMode() {
     (void)rootLock(); // held until the process exits
+    const SystemLayout& layout = systemLayout();
 
+    // The steps are ordered so that a restore interrupted at any point leaves someone
+    // responsible for sleep. First the record goes: a watcher that is still loaded
+    // then ends the session itself as soon as we let go of the lock, and a relaunched
+    // one restores through the missing-record path.
+    (void)::unlink(layout.sessionRecordPath().c_str());
+
+    // Then sleep comes back, while the watcher is still there to retry should we fail.
+    if (!rootRestore(false)) {
+        // A job file that is not loaded gets its watcher back, so that it keeps trying.
+        if (entryExists(layout.jobPath) && printJobStatus() == jobNotLoadedStatus) {
+            (void)bootstrapJob();
+        }
+        std::fputs("Could not restore normal sleep. Recovery files were retained.\n", stderr);
+        return 1;
+    }
+
+    // Only with sleep back is the watcher unloaded, and only then do its files go.
     (void)bootoutJob();
     if (printJobStatus() != jobNotLoadedStatus) {
         std::fputs("Could not confirm the recovery watcher stopped. Recovery files were "
                    "retained.\n",
                    stderr);
-        return 1;
-    }
-    if (!rootRestore(false)) {
-        // Put the watcher back so that it keeps trying to restore sleep.
-        struct stat info {};
-        if (::lstat(systemLayout().jobPath.c_str(), &info) == 0) {
-            (void)bootstrapJob();
-        }
-        std::fputs("Could not restore normal sleep. Recovery files were retained.\n", stderr);
         return 1;
     }
     if (!cleanupJob()) {

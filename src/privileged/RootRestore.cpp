@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/SystemLayout.hpp"
 #include "privileged/SystemCommands.hpp"
@@ -22,6 +23,23 @@ constexpr std::chrono::milliseconds pauseAfterFailedAttempt{1000};
 bool entryExists(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Temporary files that an interrupted atomic write of the job file left beside it:
+// "." + the job file's name + "." + six characters.
+std::vector<std::string> leftoverJobTemporaries(const std::string& jobPath) {
+    const std::filesystem::path job(jobPath);
+    const std::string prefix = "." + job.filename().string() + ".";
+    std::vector<std::string> found;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(job.parent_path(), error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix)) {
+            found.push_back(it->path().string());
+        }
+    }
+    return found;
 }
 
 bool cleanupFailed(const std::string& path, const std::error_code& error) {
@@ -52,6 +70,12 @@ bool cleanupJob() {
         std::filesystem::remove(layout.jobPath, error);
         if (error) {
             return cleanupFailed(layout.jobPath, error);
+        }
+    }
+    for (const std::string& leftover : leftoverJobTemporaries(layout.jobPath)) {
+        std::filesystem::remove(leftover, error);
+        if (error) {
+            return cleanupFailed(leftover, error);
         }
     }
     if (entryExists(layout.rootDir)) {

@@ -4,10 +4,11 @@ namespace vesperon {
 
 // Switches the sleep override to `wanted` and reads it back; up to 5 attempts with
 // 1 s between them. True once the override reads exactly `wanted`. Prints nothing.
-bool rootRestore(bool wanted);
+[[nodiscard]] bool rootRestore(bool wanted);
 
-// Removes the job file and the root state folder, then unloads the job. True when
+// Removes the job file (and temporary files an interrupted write of it left) and the
+// root state folder, then unloads the job. True when
 // all went, also when the job was not loaded at all. Prints its own failure line.
-bool cleanupJob();
+[[nodiscard]] bool cleanupJob();
 
 } // namespace vesperon

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
 #include "privileged/AtomicFile.hpp"
 #include "privileged/ContinuousClock.hpp"
@@ -23,14 +24,9 @@ bool entryExists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// The file to copy as the watcher: the path we were started by when it is absolute;
-// otherwise (a relative path, or a bare name found through PATH, which cannot be
-// resolved from here) the running image itself.
-std::string executableToCopy(const std::string& executable) {
-    if (executable.starts_with('/')) {
-        return executable;
-    }
-    return "/proc/self/exe";
+int refuse(const char* line) {
+    std::fputs(line, stderr);
+    return 1;
 }
 
 // One line, so the caller can show the description as it is.
@@ -49,15 +45,16 @@ std::string singleLine(std::string text) {
     return line;
 }
 
-Result<void> installSession(const SetupRequest& request, const std::string& executable,
-                            const std::string& bootID) {
+Result<void> installSession(const SetupRequest& request, const std::string& bootID) {
     const SystemLayout& layout = systemLayout();
     if (::mkdir(layout.rootDir.c_str(), 0700) != 0) {
         return fail("NSPOSIXErrorDomain",
                     "Could not create " + layout.rootDir + ": " + std::strerror(errno), errno);
     }
-    if (auto copied = copyFileAtomically(executableToCopy(executable), layout.watcherPath(),
-                                         FileAttributes{0700, 0, 0});
+    // The watcher is this very program: the name we were started by is the caller's
+    // choice and may name any file.
+    if (auto copied =
+            copyFileAtomically(runningImagePath(), layout.watcherPath(), FileAttributes{0700, 0, 0});
         !copied) {
         return copied;
     }
@@ -88,22 +85,34 @@ Result<void> installSession(const SetupRequest& request, const std::string& exec
 
 } // namespace
 
-int setupMode(const SetupRequest& request, const std::string& executable) {
+int setupMode(const SetupRequest& request) {
     (void)rootLock(); // held until the process exits
 
     const SystemLayout& layout = systemLayout();
-    const bool remainsPresent = entryExists(layout.rootDir) || entryExists(layout.jobPath);
-    const std::optional<bool> overrideOn = remainsPresent ? std::nullopt : sleepDisabled();
-    const std::optional<std::string> bootID =
-        remainsPresent || overrideOn != false ? std::nullopt : currentBootID();
-    if (remainsPresent || overrideOn != false || !bootID) {
-        std::fputs("A sleep override or recovery job already exists. Use Restore normal sleep "
-                   "first.\n",
-                   stderr);
-        return 1;
+    const std::optional<bool> overrideOn = sleepDisabled();
+    if (entryExists(layout.rootDir) || entryExists(layout.jobPath) || overrideOn == true) {
+        return refuse("A sleep override or recovery job already exists. Use Restore normal "
+                      "sleep first.\n");
+    }
+    if (!overrideOn) {
+        return refuse("Setup failed: Could not read the sleep setting from the power tool.\n");
+    }
+    const std::optional<std::string> bootID = currentBootID();
+    if (!bootID) {
+        return refuse("Setup failed: Could not read the identifier of this boot.\n");
+    }
+    // A job still loaded without its files is the remains of a watcher that was ended
+    // between removing them and unloading itself: its program is gone, so it can only
+    // fail and be restarted. Unload it, or refuse if it will not go.
+    if (printJobStatus() != jobNotLoadedStatus) {
+        (void)bootoutJob();
+        if (printJobStatus() != jobNotLoadedStatus) {
+            return refuse("A sleep override or recovery job already exists. Use Restore "
+                          "normal sleep first.\n");
+        }
     }
 
-    if (auto installed = installSession(request, executable, *bootID); !installed) {
+    if (auto installed = installSession(request, *bootID); !installed) {
         // Take down whatever got started, and clean up only once the job is known to
         // be gone and sleep is known to be normal; otherwise a started watcher keeps
         // the files to restore from, and "--restore" can clear them later.

@@ -79,13 +79,15 @@ TEST_F(SessionSetup, IsRefusedWhileTheOverrideIsAlreadyOn) {
     EXPECT_EQ(state["root-state"], "absent");
 }
 
-TEST_F(SessionSetup, IsRefusedWhenThePowerToolCannotBeRead) {
+TEST_F(SessionSetup, IsRefusedWhenThePowerToolCannotBeReadSayingSo) {
+    constexpr const char* unreadable =
+        "Setup failed: Could not read the sleep setting from the power tool.\n";
     FakeApp app(machine, true);
     ASSERT_EQ(machine.sandbox({"fail-power", "1"}).status, 0);
     ProcessOutcome setup = machine.vesperon(
         {"--setup", std::to_string(app.pid()), "3600", app.heartbeat(), app.stop()});
     EXPECT_EQ(setup.status, 1);
-    EXPECT_EQ(setup.err, alreadyExists);
+    EXPECT_EQ(setup.err, unreadable);
     EXPECT_TRUE(machine.restored());
 
     // A power tool that is not there at all reads the same.
@@ -93,7 +95,7 @@ TEST_F(SessionSetup, IsRefusedWhenThePowerToolCannotBeRead) {
     setup = machine.vesperon(
         {"--setup", std::to_string(app.pid()), "3600", app.heartbeat(), app.stop()});
     EXPECT_EQ(setup.status, 1);
-    EXPECT_EQ(setup.err, alreadyExists);
+    EXPECT_EQ(setup.err, unreadable);
     EXPECT_EQ(machine.state()["root-state"], "absent");
 }
 
@@ -182,6 +184,20 @@ TEST_F(SessionSetup, DiagnoseReadsTheSandboxedMachine) {
                             "Sleep override: nil\n"
                             "Lid closed: true\n"
                             "Recovery job exists: false\n");
+}
+
+TEST_F(SessionSetup, DiagnoseByAnOrdinaryUserSeesTheOverrideOn) {
+    ASSERT_EQ(::chmod(machine.root().c_str(), 0755), 0);
+    FakeApp app(machine, true);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    const ProcessOutcome diagnose =
+        runProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                    VESPERON_EXECUTABLE, "--diagnose"},
+                   {"VESPERON_SANDBOX=" + machine.root()});
+    EXPECT_EQ(diagnose.status, 0);
+    EXPECT_NE(diagnose.out.find("\nSleep override: Optional(true)\n"), std::string::npos)
+        << diagnose.out << diagnose.err;
+    EXPECT_NE(diagnose.out.find("\nRecovery job exists: true\n"), std::string::npos);
 }
 
 TEST_F(SessionSetup, RestoreOnACleanMachinePrintsRestored) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "ChildProcess.hpp"
 #include "FakeMachine.hpp"
@@ -31,8 +32,15 @@ TEST(Diagnose, PrintsExactlyFiveLinesAboutTheMachine) {
                                      "Sleep override: Optional(true)\n"
                                      "Lid closed: true\n"
                                      "Recovery job exists: true\n");
-    EXPECT_TRUE(machine.launchctlCalls().empty()); // it changes nothing
+    for (const std::string& call : machine.launchctlCalls()) {
+        EXPECT_EQ(call, "print system/local.vesperon.session"); // it changes nothing
+    }
     EXPECT_EQ(machine.pmsetCalls(), (std::vector<std::string>{"-g", "-g"}));
+
+    // A job still loaded after its file is gone is a job all the same.
+    ::unlink(machine.layout().jobPath.c_str());
+    machine.setJobLoaded(true);
+    EXPECT_TRUE(diagnose(machine).out.ends_with("Recovery job exists: true\n"));
 }
 
 TEST(Diagnose, AnUnreadableOverrideIsNil) {

@@ -18,6 +18,12 @@ namespace {
 constexpr const char* pmsetScript = R"SH(#!/bin/sh
 m='@MACHINE@'
 echo "$*" >>"$m/pmset.log"
+if [ -e "$m/record-at-pmset" ] && [ ! -s "$m/record-at-pmset" ]; then
+    [ -e "$m/../Library/Application Support/LocalVesperon/session.json" ] && r=present || r=absent
+    echo $r >"$m/record-at-pmset"
+    [ -e "$m/job-loaded" ] && j=loaded || j=unloaded
+    echo $j >"$m/job-at-first-pmset"
+fi
 if [ -e "$m/describe-caller" ]; then
     {
         ls /proc/$PPID/fd

@@ -79,7 +79,21 @@ TEST_F(RestoreModeTest, TakesDownARunningSession) {
     EXPECT_FALSE(machine.jobLoaded());
 }
 
-TEST_F(RestoreModeTest, KeepsEverythingWhileTheWatcherCannotBeConfirmedStopped) {
+TEST_F(RestoreModeTest, VoidsTheRecordAndRestoresSleepBeforeUnloadingTheWatcher) {
+    installActiveSession();
+    machine.put("record-at-pmset", "");
+    const ChildOutcome outcome = restore();
+    EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+    // The record was gone before the power tool first ran, and the job was unloaded
+    // only after the override read back off: interrupted anywhere, a still-loaded
+    // watcher finds no record and restores.
+    EXPECT_EQ(machine.read("record-at-pmset"), "absent");
+    EXPECT_EQ(machine.read("job-at-first-pmset"), "loaded");
+    EXPECT_EQ(machine.launchctlCalls().front(), "bootout system/local.vesperon.session");
+    EXPECT_EQ(machine.pmsetCalls(), (std::vector<std::string>{"-a disablesleep 0", "-g"}));
+}
+
+TEST_F(RestoreModeTest, AWatcherThatWillNotUnloadKeepsItsFilesButSleepIsBack) {
     installActiveSession();
     machine.makeJobSticky();
     const ChildOutcome outcome = restore();
@@ -87,13 +101,13 @@ TEST_F(RestoreModeTest, KeepsEverythingWhileTheWatcherCannotBeConfirmedStopped) 
     EXPECT_EQ(outcome.err,
               "Could not confirm the recovery watcher stopped. Recovery files were retained.\n");
     EXPECT_EQ(outcome.out, "");
-    EXPECT_TRUE(machine.overrideOn());
+    EXPECT_FALSE(machine.overrideOn());
     EXPECT_TRUE(machine.rootStatePresent());
     EXPECT_TRUE(machine.jobFilePresent());
-    EXPECT_TRUE(machine.pmsetCalls().empty());
+    EXPECT_TRUE(machine.jobLoaded());
 }
 
-TEST_F(RestoreModeTest, WhenSleepCannotBeRestoredPutsTheWatcherBack) {
+TEST_F(RestoreModeTest, WhenSleepCannotBeRestoredTheWatcherStaysResponsible) {
     installActiveSession();
     machine.failPower(1000);
     const ChildOutcome outcome = restore();
@@ -104,8 +118,24 @@ TEST_F(RestoreModeTest, WhenSleepCannotBeRestoredPutsTheWatcherBack) {
     EXPECT_EQ(machine.pmsetCalls().size(), 5u);
     EXPECT_TRUE(machine.rootStatePresent());
     EXPECT_TRUE(machine.jobFilePresent());
+    EXPECT_TRUE(machine.jobLoaded()); // never unloaded
+
+    // A job file whose job is not loaded gets its watcher back.
+    machine.setJobLoaded(false);
+    machine.failPower(1000);
+    EXPECT_EQ(restore().exitStatus, 1);
     EXPECT_TRUE(machine.jobLoaded());
     EXPECT_EQ(machine.launchctlCalls().back(), "bootstrap system " + machine.layout().jobPath);
+}
+
+TEST_F(RestoreModeTest, RemovesTemporaryFilesOfAnInterruptedJobFileWrite) {
+    const std::string daemons = machine.root() + "/Library/LaunchDaemons/";
+    test::writeFile(daemons + ".local.vesperon.session.plist.a1B2c3", "<?xml");
+    test::writeFile(daemons + "other.plist", "kept");
+    const ChildOutcome outcome = restore();
+    EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+    EXPECT_FALSE(std::filesystem::exists(daemons + ".local.vesperon.session.plist.a1B2c3"));
+    EXPECT_TRUE(std::filesystem::exists(daemons + "other.plist"));
 }
 
 TEST_F(RestoreModeTest, ACleanupThatCannotRemoveTheFilesSaysSo) {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -5,6 +6,7 @@
 
 #include "ChildProcess.hpp"
 #include "FakeMachine.hpp"
+#include "privileged/RootLock.hpp"
 
 namespace vesperon {
 namespace {
@@ -71,6 +73,29 @@ TEST_F(RootLockTest, AFileOfAnotherUserIsRefused) {
     test::writeFile(lockPath, "");
     ASSERT_EQ(::chown(lockPath.c_str(), 65534, 65534), 0);
     expectRefused(restore());
+}
+
+TEST_F(RootLockTest, ALockFileOthersCanOpenIsRefused) {
+    // Anyone who can open the file can hold the lock and keep sleep from coming back.
+    for (const mode_t mode : {0644, 0640, 0606}) {
+        test::writeFile(lockPath, "");
+        ASSERT_EQ(::chmod(lockPath.c_str(), mode), 0);
+        expectRefused(restore());
+        ::unlink(lockPath.c_str());
+    }
+}
+
+TEST_F(RootLockTest, WaitingForAHolderIsBounded) {
+    test::writeFile(lockPath, "");
+    const int holder = ::open(lockPath.c_str(), O_RDWR);
+    const int waiter = ::open(lockPath.c_str(), O_RDWR);
+    ASSERT_TRUE(lockWithin(holder, std::chrono::milliseconds(0)));
+    const double started = test::monotonicSeconds();
+    EXPECT_FALSE(lockWithin(waiter, std::chrono::milliseconds(300)));
+    EXPECT_GE(test::monotonicSeconds() - started, 0.3);
+    ::close(holder);
+    EXPECT_TRUE(lockWithin(waiter, std::chrono::milliseconds(300)));
+    ::close(waiter);
 }
 
 TEST_F(RootLockTest, AFifoIsRefusedWithoutHanging) {

@@ -1,4 +1,7 @@
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "ChildProcess.hpp"
 #include "FakeMachine.hpp"
@@ -118,6 +121,37 @@ TEST(RootModeGrammar, RestoreAndWatchIgnoreFurtherArguments) {
     const ChildOutcome watch = asRoot({"--watch", "extra"});
     EXPECT_EQ(watch.exitStatus, 1);
     EXPECT_EQ(watch.err, lockMessage);
+}
+
+TEST(RootModeMachine, ActsOnlyOnARootOwnedSandboxThatOthersCannotWrite) {
+    const bool hostLockBefore = std::filesystem::exists("/var/run/local.vesperon.lock");
+    const test::TemporaryFolder folder;
+    const std::string open = folder / "open";
+    const std::string foreign = folder / "foreign";
+    ::mkdir(open.c_str(), 0777);
+    ::chmod(open.c_str(), 0777);
+    ::mkdir(foreign.c_str(), 0755);
+    ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    ::symlink(folder.path().c_str(), (folder / "link").c_str());
+    for (const std::vector<std::string>& environment :
+         std::vector<std::vector<std::string>>{{"VESPERON_SANDBOX="},
+                                               {"VESPERON_SANDBOX=relative/machine"},
+                                               {"VESPERON_SANDBOX=" + open},
+                                               {"VESPERON_SANDBOX=" + foreign},
+                                               {"VESPERON_SANDBOX=" + folder / "link"},
+                                               {"VESPERON_SANDBOX=" + folder / "missing"}}) {
+        for (const std::string mode : {"--restore", "--watch"}) {
+            const ChildOutcome outcome =
+                test::runChild({withExecutable({mode}), environment, {}});
+            EXPECT_EQ(outcome.exitStatus, 1) << environment[0];
+            EXPECT_TRUE(outcome.err.starts_with("This build acts only on a sandboxed machine") ||
+                        outcome.err.starts_with("The sandboxed machine "))
+                << environment[0] << ": " << outcome.err;
+        }
+    }
+    // Nothing was created anywhere, least of all at the host's real paths.
+    EXPECT_EQ(std::filesystem::exists("/var/run/local.vesperon.lock"), hostLockBefore);
+    EXPECT_FALSE(std::filesystem::exists(open + "/var"));
 }
 
 TEST(SetupRequestParse, KeepsTheValidatedValues) {

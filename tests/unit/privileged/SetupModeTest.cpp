@@ -32,9 +32,10 @@ class SetupModeTest : public ::testing::Test {
         EXPECT_FALSE(machine.jobLoaded());
         EXPECT_FALSE(machine.overrideOn());
     }
-    void expectRefusedWithoutChange(const ChildOutcome& outcome) const {
+    void expectRefusedWithoutChange(const ChildOutcome& outcome,
+                                    const std::string& message = refusal) const {
         EXPECT_EQ(outcome.exitStatus, 1);
-        EXPECT_EQ(outcome.err, refusal);
+        EXPECT_EQ(outcome.err, message);
         EXPECT_EQ(outcome.out, "");
         EXPECT_TRUE(machine.launchctlCalls().empty());
         for (const std::string& call : machine.pmsetCalls()) {
@@ -59,7 +60,8 @@ TEST_F(SetupModeTest, OnACleanMachineInstallsTheSessionAndLeavesTheOverrideOff) 
     EXPECT_FALSE(machine.overrideOn()); // the watcher switches it on, not setup
     EXPECT_EQ(machine.pmsetCalls(), std::vector<std::string>{"-g"});
     EXPECT_EQ(machine.launchctlCalls(),
-              std::vector<std::string>{"bootstrap system " + layout.jobPath});
+              (std::vector<std::string>{"print system/local.vesperon.session",
+                                        "bootstrap system " + layout.jobPath}));
     EXPECT_TRUE(machine.jobLoaded());
 
     struct stat info {};
@@ -103,19 +105,32 @@ TEST_F(SetupModeTest, StartedByARelativePathCopiesTheRunningExecutable) {
     EXPECT_TRUE(test::readFile(layout.watcherPath()) == test::readFile(VESPERON_EXECUTABLE_PATH));
 }
 
-TEST_F(SetupModeTest, RefusedWhileTheOverrideIsOnOrUnreadable) {
+TEST_F(SetupModeTest, CopiesTheRunningExecutableWhateverNameItWasStartedBy) {
+    // argv[0] names another program: the watcher must still be this one.
+    const ChildOutcome outcome = test::runChild(
+        {{"/bin/bash", "-c", "exec -a /bin/true \"$0\" --setup \"$@\"", VESPERON_EXECUTABLE_PATH,
+          std::to_string(::getpid()), "600", folder / "heartbeat", folder / "stop"},
+         machine.environment(),
+         {}});
+    ASSERT_EQ(outcome.exitStatus, 0) << outcome.err;
+    EXPECT_TRUE(test::readFile(layout.watcherPath()) == test::readFile(VESPERON_EXECUTABLE_PATH));
+}
+
+TEST_F(SetupModeTest, RefusedWhileTheOverrideIsOnOrUnreadableSayingWhich) {
     machine.setOverride(true);
     expectRefusedWithoutChange(setup());
     EXPECT_TRUE(machine.overrideOn());
     EXPECT_FALSE(machine.rootStatePresent());
 
+    const std::string unreadable =
+        "Setup failed: Could not read the sleep setting from the power tool.\n";
     machine.setOverride(false);
     machine.failPower(1);
-    expectRefusedWithoutChange(setup());
+    expectRefusedWithoutChange(setup(), unreadable);
     EXPECT_FALSE(machine.rootStatePresent());
 
     machine.put("sleep-disabled", ""); // "-g" prints no value
-    expectRefusedWithoutChange(setup());
+    expectRefusedWithoutChange(setup(), unreadable);
     EXPECT_FALSE(machine.rootStatePresent());
 }
 
@@ -132,10 +147,31 @@ TEST_F(SetupModeTest, RefusedWhileRemainsOfASessionExist) {
     EXPECT_EQ(setup().exitStatus, 0);
 }
 
-TEST_F(SetupModeTest, RefusedWithoutABootIdentifier) {
+TEST_F(SetupModeTest, RefusedWithoutABootIdentifierSayingSo) {
     machine.remove("boot-id");
-    expectRefusedWithoutChange(setup());
+    expectRefusedWithoutChange(setup(),
+                               "Setup failed: Could not read the identifier of this boot.\n");
     expectClean();
+}
+
+TEST_F(SetupModeTest, AStaleLoadedJobWithoutFilesIsUnloadedFirst) {
+    machine.setJobLoaded(true); // a watcher ended between removing its files and unloading
+    const ChildOutcome outcome = setup();
+    ASSERT_EQ(outcome.exitStatus, 0) << outcome.err;
+    EXPECT_EQ(machine.launchctlCalls(),
+              (std::vector<std::string>{
+                  "print system/local.vesperon.session", "bootout system/local.vesperon.session",
+                  "print system/local.vesperon.session", "bootstrap system " + layout.jobPath}));
+
+    // One that will not unload is refused, and nothing is installed.
+    machine.reset();
+    machine.setJobLoaded(true);
+    machine.makeJobSticky();
+    const ChildOutcome refused = setup();
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.err, refusal);
+    EXPECT_FALSE(machine.rootStatePresent());
+    EXPECT_FALSE(machine.jobFilePresent());
 }
 
 TEST_F(SetupModeTest, AFailedBootstrapRollsBackToClean) {
@@ -151,7 +187,8 @@ TEST_F(SetupModeTest, AFailedBootstrapRollsBackToClean) {
     expectClean();
     EXPECT_EQ(machine.launchctlCalls(),
               (std::vector<std::string>{
-                  "bootstrap system " + layout.jobPath, "bootout system/local.vesperon.session",
+                  "print system/local.vesperon.session", "bootstrap system " + layout.jobPath,
+                  "bootout system/local.vesperon.session",
                   "print system/local.vesperon.session", "bootout system/local.vesperon.session",
                   "print system/local.vesperon.session"}));
     EXPECT_EQ(machine.pmsetCalls(), (std::vector<std::string>{"-g", "-a disablesleep 0", "-g"}));
