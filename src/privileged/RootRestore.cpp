@@ -32,8 +32,8 @@ std::vector<std::string> leftoverJobTemporaries(const std::string& jobPath) {
     const std::string prefix = "." + job.filename().string() + ".";
     std::vector<std::string> found;
     std::error_code error;
-    for (std::filesystem::directory_iterator it(job.parent_path(), error), end;
-         !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it(job.parent_path(), error), end; !error && it != end;
+         it.increment(error)) {
         const std::string name = it->path().filename().string();
         if (name.size() == prefix.size() + 6 && name.starts_with(prefix)) {
             found.push_back(it->path().string());

@@ -53,8 +53,8 @@ Result<void> installSession(const SetupRequest& request, const std::string& boot
     }
     // The watcher is this very program: the name we were started by is the caller's
     // choice and may name any file.
-    if (auto copied =
-            copyFileAtomically(runningImagePath(), layout.watcherPath(), FileAttributes{0700, 0, 0});
+    if (auto copied = copyFileAtomically(runningImagePath(), layout.watcherPath(),
+                                         FileAttributes{0700, 0, 0});
         !copied) {
         return copied;
     }
@@ -103,8 +103,9 @@ int setupMode(const SetupRequest& request) {
     }
     // A job still loaded without its files is the remains of a watcher that was ended
     // between removing them and unloading itself: its program is gone, so it can only
-    // fail and be restarted. Unload it, or refuse if it will not go.
-    if (printJobStatus() != jobNotLoadedStatus) {
+    // fail and be restarted. Unload it, or refuse if it will not go. (A service tool
+    // that cannot answer at all is left to the bootstrap below to report.)
+    if (printJobStatus() == 0) {
         (void)bootoutJob();
         if (printJobStatus() != jobNotLoadedStatus) {
             return refuse("A sleep override or recovery job already exists. Use Restore "

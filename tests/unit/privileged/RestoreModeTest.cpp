@@ -164,7 +164,7 @@ TEST_F(RootRestoreTest, SucceedsOnTheThirdAttemptAfterAboutTwoSeconds) {
     EXPECT_TRUE(rootRestore(false));
     const double elapsed = test::monotonicSeconds() - started;
     EXPECT_GE(elapsed, 2.0);
-    EXPECT_LT(elapsed, 2.9);
+    EXPECT_LT(elapsed, 4.5); // the calls above tell the attempts apart; this only bounds a hang
     EXPECT_FALSE(machine.overrideOn());
     EXPECT_EQ(machine.pmsetCalls(),
               (std::vector<std::string>{"-a disablesleep 0", "-a disablesleep 0",

@@ -141,8 +141,7 @@ TEST(RootModeMachine, ActsOnlyOnARootOwnedSandboxThatOthersCannotWrite) {
                                                {"VESPERON_SANDBOX=" + folder / "link"},
                                                {"VESPERON_SANDBOX=" + folder / "missing"}}) {
         for (const std::string mode : {"--restore", "--watch"}) {
-            const ChildOutcome outcome =
-                test::runChild({withExecutable({mode}), environment, {}});
+            const ChildOutcome outcome = test::runChild({withExecutable({mode}), environment, {}});
             EXPECT_EQ(outcome.exitStatus, 1) << environment[0];
             EXPECT_TRUE(outcome.err.starts_with("This build acts only on a sandboxed machine") ||
                         outcome.err.starts_with("The sandboxed machine "))

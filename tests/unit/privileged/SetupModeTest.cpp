@@ -188,9 +188,8 @@ TEST_F(SetupModeTest, AFailedBootstrapRollsBackToClean) {
     EXPECT_EQ(machine.launchctlCalls(),
               (std::vector<std::string>{
                   "print system/local.vesperon.session", "bootstrap system " + layout.jobPath,
-                  "bootout system/local.vesperon.session",
-                  "print system/local.vesperon.session", "bootout system/local.vesperon.session",
-                  "print system/local.vesperon.session"}));
+                  "bootout system/local.vesperon.session", "print system/local.vesperon.session",
+                  "bootout system/local.vesperon.session", "print system/local.vesperon.session"}));
     EXPECT_EQ(machine.pmsetCalls(), (std::vector<std::string>{"-g", "-a disablesleep 0", "-g"}));
 }
 
