@@ -49,35 +49,50 @@ const tracked = new Set([
   "question.v2.rejected",
 ]);
 
+// OpenCode makes each event's call without waiting for the previous one, and the
+// endpoint stamps an event when it runs: one session's events are handed over one
+// after another, in the order they came, so that a slow call cannot put an older
+// state after a newer one.
+const queues = new Map();
+
+const deliver = (event) =>
+  new Promise((resolve) => {
+    const child = spawn()";
+
+constexpr std::string_view pluginTail =
+    R"(, ["--agent-event", "opencode"], {
+      stdio: ["pipe", "ignore", "ignore"],
+    });
+    const timer = setTimeout(() => {
+      child.kill();
+      resolve();
+    }, 4000);
+    child.on("error", () => {
+      clearTimeout(timer);
+      resolve();
+    });
+    child.on("close", () => {
+      clearTimeout(timer);
+      resolve();
+    });
+    child.stdin.on("error", () => {});
+    child.stdin.write(JSON.stringify(event));
+    child.stdin.end();
+  });
+
 export const Vesperon = async () => {
   return {
     event: async ({ event }) => {
       if (!event || !tracked.has(event.type)) {
         return;
       }
-      await new Promise((resolve) => {
-        const child = spawn()";
-
-constexpr std::string_view pluginTail =
-    R"(, ["--agent-event", "opencode"], {
-          stdio: ["pipe", "ignore", "ignore"],
-        });
-        const timer = setTimeout(() => {
-          child.kill();
-          resolve();
-        }, 4000);
-        child.on("error", () => {
-          clearTimeout(timer);
-          resolve();
-        });
-        child.on("close", () => {
-          clearTimeout(timer);
-          resolve();
-        });
-        child.stdin.on("error", () => {});
-        child.stdin.write(JSON.stringify(event));
-        child.stdin.end();
-      });
+      const session = String(event.properties?.sessionID ?? "");
+      const current = (queues.get(session) ?? Promise.resolve()).then(() => deliver(event));
+      queues.set(session, current);
+      await current;
+      if (queues.get(session) === current) {
+        queues.delete(session);
+      }
     },
   };
 };)";

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AgentEventTestFolder.hpp"
+#include "agents/AgentConnectionSetup.hpp"
 #include "agents/AgentEventFiles.hpp"
 #include "agents/AgentTrackingRun.hpp"
 
@@ -325,6 +327,46 @@ TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
     EXPECT_EQ(snapshot.busyCount, 0);
     EXPECT_EQ(snapshot.summary, "Agent turn finished \u00b7 checking for more work");
     EXPECT_TRUE(snapshot.shouldFinish);
+}
+
+// OpenCode hands each event to its plugins without waiting for the previous call, and
+// the endpoint stamps an event when it runs. With a slow first call, a finished
+// session's "busy" would be stamped after its "idle" and the session would look busy
+// for ever; the adapter hands one session's events over one after another.
+TEST_F(HookEndpointProcess, OpenCodeAdapterKeepsEachSessionsEventsInOrder) {
+    if (access("/usr/bin/node", X_OK) != 0) {
+        GTEST_SKIP() << "node is not installed";
+    }
+    testing::TempFolder folder;
+    const std::string slowEndpoint = folder / "slow-endpoint";
+    testing::writeFile(slowEndpoint,
+                       "#!/bin/sh\ninput=$(cat)\n"
+                       "case \"$input\" in *'\"type\":\"busy\"'*) sleep 0.5 ;; esac\n"
+                       "printf '%s' \"$input\" | exec '" VESPERON_EXECUTABLE "' \"$@\"\n",
+                       0755);
+    ASSERT_TRUE(AgentConnectionSetup(slowEndpoint, folder.path()).install("opencode"));
+    std::filesystem::copy_file(folder / ".config/opencode/plugins/vesperon.js",
+                               folder / "plugin.mjs");
+    // OpenCode's events for a prompt that fails, dispatched as OpenCode does: each call
+    // is made before the previous one has finished. A second session runs alongside.
+    testing::writeFile(folder / "drive.mjs", R"js(import { Vesperon } from "./plugin.mjs";
+const plugin = await Vesperon({});
+const status = (id, type) => ({ type: "session.status", properties: { sessionID: id, status: { type } } });
+const calls = [];
+for (const id of ["ses_a", "ses_b"]) {
+  calls.push(plugin.event({ event: status(id, "busy") }));
+  calls.push(plugin.event({ event: { type: "session.error", properties: { sessionID: id } } }));
+  calls.push(plugin.event({ event: status(id, "idle") }));
+  calls.push(plugin.event({ event: { type: "session.idle", properties: { sessionID: id } } }));
+}
+await Promise.all(calls);
+)js");
+    ASSERT_TRUE(run_.arm(std::string("opencode")));
+    const std::string command = "cd '" + folder.path() + "' && /usr/bin/node drive.mjs";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const AgentTrackingSnapshot snapshot = run_.poll();
+    EXPECT_EQ(snapshot.trackedCount, 2);
+    EXPECT_EQ(snapshot.busyCount, 0) << "a finished session was left looking busy";
 }
 
 } // namespace
