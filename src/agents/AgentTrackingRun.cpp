@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -65,6 +66,27 @@ std::optional<int> createFolders(const std::string& path) {
         return errno;
     }
     return std::nullopt;
+}
+
+// Puts the names in the order their files were written, oldest first. When more
+// events wait than one poll takes, the oldest go first: a session's later event must
+// not be consumed before its earlier ones, or an ending seen before the work it ends
+// would be dropped and the session left looking busy.
+void oldestFirst(int folder, std::vector<std::string>& names) {
+    std::vector<std::pair<std::pair<long long, long>, std::string>> dated;
+    dated.reserve(names.size());
+    for (std::string& name : names) {
+        struct stat info {};
+        const bool known = fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        dated.push_back({{known ? static_cast<long long>(info.st_mtim.tv_sec) : LLONG_MAX,
+                          known ? info.st_mtim.tv_nsec : 0L},
+                         std::move(name)});
+    }
+    std::stable_sort(dated.begin(), dated.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        names[i] = std::move(dated[i].second);
+    }
 }
 
 std::vector<std::string> listFolder(int folder, bool& ok) {
@@ -274,10 +296,13 @@ AgentTrackingSnapshot AgentTrackingRun::poll() {
         return snapshot(true);
     }
     bool listed = false;
-    const std::vector<std::string> names = listFolder(folder.get(), listed);
+    std::vector<std::string> names = listFolder(folder.get(), listed);
     if (!listed || names.size() > maximumEntries) {
         integrityFailure_ = true;
         return snapshot(true);
+    }
+    if (names.size() > entriesPerPoll) {
+        oldestFirst(folder.get(), names);
     }
 
     const double now = now_();

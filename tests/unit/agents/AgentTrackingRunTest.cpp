@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
 #include "AgentEventTestFolder.hpp"
 #include "agents/AgentEventBridge.hpp"
@@ -551,6 +553,28 @@ TEST_F(AgentTrackingRunTest, ABurstOver256EntriesPostponesFinishing) {
     snapshot = pollAt(kStart + 3);
     EXPECT_TRUE(snapshot.shouldFinish);
     EXPECT_TRUE(entries(runFolder()).empty());
+}
+
+TEST_F(AgentTrackingRunTest, AnEventBacklogIsConsumedOldestFirst) {
+    armedRun(std::nullopt, 0);
+    // 128 sessions that worked and finished, and 100 still busy: 356 files, more than
+    // one poll takes. Each file is dated when its hook wrote it.
+    const auto dated = [&](const std::string& name, double at) {
+        const timespec times[2] = {{static_cast<time_t>(at), 0}, {static_cast<time_t>(at), 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (runFolder() + "/" + name).c_str(), times, 0), 0);
+    };
+    for (int i = 0; i < 128; ++i) {
+        dated(writeEvent("done-" + std::to_string(i), "busy", kStart + 1 + i), kStart + 1 + i);
+        dated(writeEvent("done-" + std::to_string(i), "idle", kStart + 300 + i), kStart + 300 + i);
+    }
+    for (int i = 0; i < 100; ++i) {
+        dated(writeEvent("busy-" + std::to_string(i), "busy", kStart + 150 + i), kStart + 150 + i);
+    }
+    AgentTrackingSnapshot snapshot = pollAt(kStart + 500);
+    snapshot = pollAt(kStart + 500);
+    EXPECT_TRUE(entries(runFolder()).empty());
+    EXPECT_EQ(snapshot.trackedCount, 228);
+    EXPECT_EQ(snapshot.busyCount, 100) << "a finished session was left looking busy";
 }
 
 TEST_F(AgentTrackingRunTest, MoreThan256SessionsIsAnIntegrityFailure) {
