@@ -42,6 +42,14 @@ double monotonicSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
+// Processor time of this thread: unlike wall time, it does not grow with the load
+// of the other processes on the machine.
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 std::string sessionID(int session) {
     char id[64];
     std::snprintf(id, sizeof id, "5e551000-0000-4000-8000-%012d", session);
@@ -282,6 +290,7 @@ int main(int argc, char** argv) {
 
     // The cost of one poll that drains a full batch of 256 events.
     std::vector<double> drainTimes;
+    std::vector<double> drainCpu;
     for (int round = 0; round < 15 && status == 0; ++round) {
         vesperon::AgentTrackingRun run(std::nullopt, nullptr, 0.0);
         if (!run.arm(std::string("claude"))) {
@@ -308,7 +317,9 @@ int main(int argc, char** argv) {
         }
         (void)failures;
         const double t = monotonicSeconds();
+        const double cpu = threadCpuSeconds();
         const auto snapshot = run.poll();
+        drainCpu.push_back(threadCpuSeconds() - cpu);
         drainTimes.push_back(monotonicSeconds() - t);
         if (snapshot.trackedCount != static_cast<int>(vesperon::AgentTrackingRun::entriesPerPoll)) {
             std::fprintf(stderr, "a full poll tracked %d sessions, not 256\n",
@@ -319,9 +330,12 @@ int main(int argc, char** argv) {
     if (!drainTimes.empty()) {
         const double median = percentile(drainTimes, 0.5);
         const double worst = *std::max_element(drainTimes.begin(), drainTimes.end());
-        std::printf("poll draining 256 events: %zu rounds, median %.3f ms, max %.3f ms "
-                    "(target: under 5 ms): %s\n",
-                    drainTimes.size(), median * 1e3, worst * 1e3, median < 5e-3 ? "met" : "MISSED");
+        const double cpuMedian = percentile(drainCpu, 0.5);
+        std::printf("poll draining 256 events: %zu rounds, wall median %.3f ms, max %.3f ms; "
+                    "processor time median %.3f ms (target: under 5 ms): %s\n",
+                    drainTimes.size(), median * 1e3, worst * 1e3, cpuMedian * 1e3,
+                    median < 5e-3 ? "met"
+                                  : (cpuMedian < 5e-3 ? "met in processor time only" : "MISSED"));
     }
     std::filesystem::remove_all(sandbox);
     return status;
