@@ -1,20 +1,16 @@
 // Role dispatch: the command line is looked at once, in a fixed order of tests,
 // and exactly one role runs.
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "agents/HookEndpoint.hpp"
+#include "gui/GuiEntry.hpp"
 #include "instance/ApplicationRole.hpp"
+#include "platform/GuiModule.hpp"
 #include "privileged/Diagnose.hpp"
 #include "privileged/RootMode.hpp"
 
 namespace {
-
-int unavailableRole(const char* role) {
-    std::fprintf(stderr, "vesperon: %s is not part of this build.\n", role);
-    return 1;
-}
 
 bool startsWithDashes(const std::string& text) {
     return text.rfind("--", 0) == 0;
@@ -34,10 +30,10 @@ int main(int argc, char** argv) {
         return vesperon::diagnose();
     }
     if (hasFirst && first == "--render-panel" && args.size() >= 3) {
-        return unavailableRole("the panel renderer");
+        return vesperon::runGuiModule(VESPERON_GUI_RENDER_PANEL, argc, argv);
     }
     if (hasFirst && first == "--render-about") {
-        return unavailableRole("the About renderer");
+        return vesperon::runGuiModule(VESPERON_GUI_RENDER_ABOUT, argc, argv);
     }
     if (hasFirst && startsWithDashes(first)) {
         return vesperon::rootMode(args);

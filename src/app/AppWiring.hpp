@@ -1,12 +1,13 @@
 #pragma once
 
 #include "app/AppDelegate.hpp"
+#include "common/ProductInfo.hpp"
 #include "common/Scheduler.hpp"
 
 namespace vesperon {
 
 // The support address opened by "Contact support…".
-inline constexpr const char* supportAddress = "support@vesperon.app";
+inline constexpr const char* supportAddress = product::supportAddress;
 
 // This process: its executable (from the system, not from argv), the user's home
 // folder as the account database has it (the sandboxed machine's home in a sandbox

@@ -1,0 +1,79 @@
+#include "platform/GuiModule.hpp"
+
+#include <climits>
+#include <cstdio>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
+
+#include "gui/GuiEntry.hpp"
+
+namespace vesperon {
+namespace {
+
+constexpr const char* moduleName = "libvesperon-gui.so";
+
+// The folder of the running executable as the kernel has it (argv[0] may be relative
+// or a link).
+std::string executableFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) {
+        return {};
+    }
+    const std::string path(buffer, static_cast<std::size_t>(n));
+    return path.substr(0, path.rfind('/'));
+}
+
+// dlerror() can hold several lines; the caller prints one.
+std::string oneLine(const char* text) {
+    std::string line = text != nullptr ? text : "unknown error";
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return line;
+}
+
+int unavailable(const std::string& reason) {
+    std::fprintf(stderr, "vesperon: the display module could not be loaded: %s\n",
+                 reason.c_str());
+    return 1;
+}
+
+} // namespace
+
+int runGuiModule(int role, int argc, const char* const* argv) {
+    const std::string folder = executableFolder();
+    if (folder.empty()) {
+        return unavailable("the executable's own folder is unknown");
+    }
+    void* module = nullptr;
+    std::string firstError;
+    for (const std::string& candidate :
+         {folder + "/" + moduleName, folder + "/../lib/vesperon/" + moduleName}) {
+        module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (module != nullptr) {
+            break;
+        }
+        const std::string error = oneLine(::dlerror());
+        // A module that is there but broken says more than a later "not found".
+        if (firstError.empty() || ::access(candidate.c_str(), F_OK) == 0) {
+            firstError = error;
+        }
+    }
+    if (module == nullptr) {
+        return unavailable(firstError);
+    }
+    const auto entry =
+        reinterpret_cast<VesperonGuiMain>(::dlsym(module, VESPERON_GUI_MAIN_SYMBOL));
+    if (entry == nullptr) {
+        return unavailable(oneLine(::dlerror()));
+    }
+    const VesperonGuiRequest request{VESPERON_GUI_ABI_VERSION, role, argc, argv};
+    // The module stays loaded until the process ends: Qt's exit handlers live in it.
+    return entry(&request);
+}
+
+} // namespace vesperon

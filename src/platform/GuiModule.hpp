@@ -1,0 +1,10 @@
+#pragma once
+
+namespace vesperon {
+
+// Loads the display module (next to the executable, else in ../lib/vesperon/ beside
+// it) and runs `role` (a VesperonGuiRole) in it. Returns the exit status; when the
+// module cannot be loaded, prints one line on standard error and returns 1.
+[[nodiscard]] int runGuiModule(int role, int argc, const char* const* argv);
+
+} // namespace vesperon
