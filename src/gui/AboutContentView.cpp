@@ -25,12 +25,13 @@ QLabel* textLine(const QString& text, const QFont& font, const QColor& colour) {
 
 AboutContentView::AboutContentView(const Appearance& look, QWidget* parent) : QWidget(parent) {
     setFixedSize(width, height);
-    setStyleSheet(QStringLiteral("QPushButton { background-color: rgba(255, 255, 255, 46);"
-                                 " color: %1; border: none; border-radius: 6px; padding: 0 8px; }"
-                                 "QPushButton:pressed { background-color: rgba(255, 255, 255, 82); }"
-                                 "QPushButton#doneButton { background-color: %2;"
-                                 " color: rgba(0, 0, 0, 217); }")
-                      .arg(css(dark::label()), css(dark::mint())));
+    setStyleSheet(
+        QStringLiteral("QPushButton { background-color: rgba(255, 255, 255, 46);"
+                       " color: %1; border: none; border-radius: 6px; padding: 0 8px; }"
+                       "QPushButton:pressed { background-color: rgba(255, 255, 255, 82); }"
+                       "QPushButton#doneButton { background-color: %2;"
+                       " color: rgba(0, 0, 0, 217); }")
+            .arg(css(dark::label()), css(dark::mint())));
 
     auto* icon = new QLabel;
     icon->setObjectName("appIcon");
@@ -38,8 +39,7 @@ AboutContentView::AboutContentView(const Appearance& look, QWidget* parent) : QW
     icon->setAccessibleName(QStringLiteral("Vesperon app icon"));
     icon->setPixmap(look.symbol(QStringLiteral("AppIcon.svg"), QSizeF(96, 96)));
 
-    QLabel* title =
-        textLine(QStringLiteral("Vesperon"), look.font(30, QFont::Bold), dark::label());
+    QLabel* title = textLine(QStringLiteral("Vesperon"), look.font(30, QFont::Bold), dark::label());
     title->setObjectName("titleLabel");
     QLabel* version = textLine(QStringLiteral("Version %1").arg(product::version), look.font(12),
                                dark::secondaryLabel());
@@ -57,13 +57,12 @@ AboutContentView::AboutContentView(const Appearance& look, QWidget* parent) : QW
     };
     QPushButton* gitHub = makeButton(QStringLiteral("GitHub"), "gitHubButton");
     gitHub->setAccessibleName(QStringLiteral("Open Vesperon on GitHub"));
-    gitHub->setIcon(QIcon(
-        look.symbol(QStringLiteral("arrow-up-right.svg"), QSizeF(11, 11), dark::label())));
+    gitHub->setIcon(
+        QIcon(look.symbol(QStringLiteral("arrow-up-right.svg"), QSizeF(11, 11), dark::label())));
     gitHub->setIconSize(QSize(11, 11));
     gitHub->setLayoutDirection(Qt::RightToLeft); // the symbol after the title
-    connect(gitHub, &QPushButton::clicked, this, [] {
-        QDesktopServices::openUrl(QUrl(QString::fromUtf8(product::repositoryAddress)));
-    });
+    connect(gitHub, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl(QString::fromUtf8(product::repositoryAddress))); });
     const QString support = QString::fromUtf8(product::supportAddress);
     QPushButton* supportButton = makeButton(QStringLiteral("Support"), "supportButton");
     supportButton->setAccessibleName(QStringLiteral("Email ") + support);

@@ -41,8 +41,8 @@ QByteArray pngOf(QWidget& view, const Appearance& appearance) {
 
 int write(const QByteArray& png, const char* path) {
     QFile file(QString::fromLocal8Bit(path));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(png) != png.size() || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(png) != png.size() ||
+        !file.flush()) {
         std::fprintf(stderr, "vesperon: could not write %s: %s\n", path,
                      file.errorString().toLocal8Bit().constData());
         return 1;

@@ -114,8 +114,8 @@ SessionPanelView::SessionPanelView(SessionPanel& panel, Appearance appearance, Q
     gearButton_->setIconSize(QSize(18, 18));
     connect(gearButton_, &QPushButton::clicked, this, [this] { showSettings(); });
 
-    clockLabel_ =
-        label("clockLabel", frame(50, 350, 240, 42), look.font(32, QFont::DemiBold), Qt::AlignCenter);
+    clockLabel_ = label("clockLabel", frame(50, 350, 240, 42), look.font(32, QFont::DemiBold),
+                        Qt::AlignCenter);
     stateLabel_ =
         label("stateLabel", frame(30, 325, 280, 20), look.font(12, QFont::Medium), Qt::AlignCenter);
 
@@ -223,9 +223,9 @@ void SessionPanelView::refresh() {
         setMintBezel(button, quick.bezel == ColourRole::Mint);
     }
 
-    for (QWidget* part : std::initializer_list<QWidget*>{hoursInput_, minutesInput_, customLabel_,
-                                                         hoursLabel_, minutesLabel_, customError_,
-                                                         taskButton_, agentButton_}) {
+    for (QWidget* part :
+         std::initializer_list<QWidget*>{hoursInput_, minutesInput_, customLabel_, hoursLabel_,
+                                         minutesLabel_, customError_, taskButton_, agentButton_}) {
         part->setHidden(m.customHidden);
     }
     hoursInput_->setEnabled(m.inputsEnabled);

@@ -37,8 +37,7 @@ std::string oneLine(const char* text) {
 }
 
 int unavailable(const std::string& reason) {
-    std::fprintf(stderr, "vesperon: the display module could not be loaded: %s\n",
-                 reason.c_str());
+    std::fprintf(stderr, "vesperon: the display module could not be loaded: %s\n", reason.c_str());
     return 1;
 }
 
@@ -66,8 +65,7 @@ int runGuiModule(int role, int argc, const char* const* argv) {
     if (module == nullptr) {
         return unavailable(firstError);
     }
-    const auto entry =
-        reinterpret_cast<VesperonGuiMain>(::dlsym(module, VESPERON_GUI_MAIN_SYMBOL));
+    const auto entry = reinterpret_cast<VesperonGuiMain>(::dlsym(module, VESPERON_GUI_MAIN_SYMBOL));
     if (entry == nullptr) {
         return unavailable(oneLine(::dlerror()));
     }

@@ -31,8 +31,8 @@ ProcessOutcome vesperon(const std::vector<std::string>& args,
         std::abs(actual.blue() - expected.blue()) <= tolerance) {
         return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure() << actual.name().toStdString() << " is not near "
-                                         << expected.name().toStdString();
+    return ::testing::AssertionFailure()
+           << actual.name().toStdString() << " is not near " << expected.name().toStdString();
 }
 
 class RenderCommand : public ::testing::Test {
@@ -89,8 +89,8 @@ TEST_F(RenderCommand, OtherArgumentFormsAndUnwritablePaths) {
     EXPECT_EQ(noPath.err, ::geteuid() == 0 ? "" : "Administrator authorization required.\n");
 
     const std::string unwritable = path("missing-folder/panel.png");
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--render-panel", unwritable}, {"--render-about", unwritable}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--render-panel", unwritable},
+                                                                  {"--render-about", unwritable}}) {
         const ProcessOutcome outcome = vesperon(args);
         EXPECT_EQ(outcome.status, 1) << args[0];
         EXPECT_EQ(outcome.err.rfind("vesperon: could not write " + unwritable, 0), 0u)
