@@ -19,13 +19,15 @@ namespace {
 QByteArray pngOf(QWidget& view, const Appearance& appearance) {
     view.ensurePolished();
     const qreal ratio = appearance.pixelRatio;
-    QImage image(view.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    // The views paint every pixel opaque: an image without an alpha channel encodes a
+    // quarter less data and makes a smaller file.
+    QImage image(view.size() * ratio, QImage::Format_RGB32);
     if (image.isNull()) {
         std::fputs("vesperon: could not make the image's bitmap\n", stderr);
         return {};
     }
     image.setDevicePixelRatio(ratio);
-    image.fill(Qt::transparent);
+    image.fill(Qt::black);
     {
         QPainter painter(&image);
         view.render(&painter);
