@@ -38,5 +38,5 @@ int main(int argc, char** argv) {
     if (hasFirst && startsWithDashes(first)) {
         return vesperon::rootMode(args);
     }
-    return vesperon::applicationRole(args);
+    return vesperon::applicationRole(argc, argv);
 }

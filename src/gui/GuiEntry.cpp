@@ -9,6 +9,7 @@
 
 #include "gui/Appearance.hpp"
 #include "gui/ImageRenderers.hpp"
+#include "gui/tray/TrayApplication.hpp"
 
 namespace vesperon::gui {
 namespace {
@@ -42,8 +43,10 @@ int run(const VesperonGuiRequest& request) {
     case VESPERON_GUI_RENDER_PANEL:
     case VESPERON_GUI_RENDER_ABOUT:
         return renderImage(request);
+    case VESPERON_GUI_APPLICATION:
+        return runTrayApplication(request.argc, request.argv, request.instanceSocket);
     default:
-        std::fputs("vesperon: the menu-bar application is not part of this build.\n", stderr);
+        std::fputs("vesperon: the display module has no such role.\n", stderr);
         return 1;
     }
 }

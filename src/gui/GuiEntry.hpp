@@ -9,7 +9,7 @@ extern "C" {
 
 enum {
     // Raised whenever the layout of VesperonGuiRequest or the meaning of a role changes.
-    VESPERON_GUI_ABI_VERSION = 1
+    VESPERON_GUI_ABI_VERSION = 2
 };
 
 enum VesperonGuiRole {
@@ -23,6 +23,7 @@ struct VesperonGuiRequest {
     int role;       // a VesperonGuiRole
     int argc;
     const char* const* argv; // the process arguments, index 0 the executable
+    int instanceSocket;      // application: the claimed instance's listening socket, or -1
 };
 
 // Runs the role and returns the process exit status. Never throws.

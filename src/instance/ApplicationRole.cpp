@@ -1,13 +1,17 @@
 #include "instance/ApplicationRole.hpp"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "gui/GuiEntry.hpp"
 #include "instance/AppInstance.hpp"
+#include "platform/GuiModule.hpp"
 
 namespace vesperon {
 
-int applicationRole(const std::vector<std::string>& args) {
-    const std::vector<std::string> urls(args.begin() + (args.empty() ? 0 : 1), args.end());
+int applicationRole(int argc, char** argv) {
+    const std::vector<std::string> urls(argv + (argc > 0 ? 1 : 0), argv + argc);
     auto outcome = claimInstance(instanceFolderPath());
     if (!outcome) {
         std::fprintf(stderr, "vesperon: %s\n", outcome.error().message.c_str());
@@ -20,8 +24,11 @@ int applicationRole(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    std::fprintf(stderr, "vesperon: the menu-bar application is not part of this build.\n");
-    return 1;
+    // This process is the instance: the lock stays held until it ends, and the module
+    // takes over the listening socket.
+    auto& claim = std::get<InstanceClaim>(*outcome);
+    (void)claim.lock.release();
+    return runGuiModule(VESPERON_GUI_APPLICATION, argc, argv, claim.listener.release());
 }
 
 } // namespace vesperon

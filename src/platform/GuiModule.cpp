@@ -43,7 +43,7 @@ int unavailable(const std::string& reason) {
 
 } // namespace
 
-int runGuiModule(int role, int argc, const char* const* argv) {
+int runGuiModule(int role, int argc, const char* const* argv, int instanceSocket) {
     const std::string folder = executableFolder();
     if (folder.empty()) {
         return unavailable("the executable's own folder is unknown");
@@ -69,7 +69,7 @@ int runGuiModule(int role, int argc, const char* const* argv) {
     if (entry == nullptr) {
         return unavailable(oneLine(::dlerror()));
     }
-    const VesperonGuiRequest request{VESPERON_GUI_ABI_VERSION, role, argc, argv};
+    const VesperonGuiRequest request{VESPERON_GUI_ABI_VERSION, role, argc, argv, instanceSocket};
     // The module stays loaded until the process ends: Qt's exit handlers live in it.
     return entry(&request);
 }

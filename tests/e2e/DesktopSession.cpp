@@ -69,7 +69,7 @@ DesktopSession::~DesktopSession() {
 }
 
 std::vector<std::string> DesktopSession::environment() const {
-    std::vector<std::string> env{"DISPLAY=" + display_};
+    std::vector<std::string> env{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb"};
     if (!busAddress_.empty()) {
         env.push_back("DBUS_SESSION_BUS_ADDRESS=" + busAddress_);
     }
