@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 #include <dirent.h>
@@ -73,17 +74,20 @@ std::optional<int> createFolders(const std::string& path) {
 // not be consumed before its earlier ones, or an ending seen before the work it ends
 // would be dropped and the session left looking busy.
 void oldestFirst(int folder, std::vector<std::string>& names) {
-    std::vector<std::pair<std::pair<long long, long>, std::string>> dated;
+    // The listing position breaks ties, so files of the same time keep their order
+    // (as a stable sort would, without its temporary buffer, which clang's C++23 mode
+    // reports as deprecated).
+    std::vector<std::pair<std::tuple<long long, long, std::size_t>, std::string>> dated;
     dated.reserve(names.size());
     for (std::string& name : names) {
         struct stat info {};
         const bool known = fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
         dated.push_back({{known ? static_cast<long long>(info.st_mtim.tv_sec) : LLONG_MAX,
-                          known ? info.st_mtim.tv_nsec : 0L},
+                          known ? info.st_mtim.tv_nsec : 0L, dated.size()},
                          std::move(name)});
     }
-    std::stable_sort(dated.begin(), dated.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(dated.begin(), dated.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 0; i < names.size(); ++i) {
         names[i] = std::move(dated[i].second);
     }
