@@ -34,7 +34,7 @@ TEST_F(SessionSetup, PrintsReadyWithTheOverrideStillOffThenTheWatcherSwitchesItO
     EXPECT_EQ(state["job"], "loaded");
     EXPECT_EQ(state["job-file"], "present");
     EXPECT_EQ(state["root-state"], "present");
-    EXPECT_TRUE(waitUntil([&] { return overrideOn(); }, 5)) << machine.jobsLog();
+    EXPECT_TRUE(waitUntil([&] { return overrideOn(); }, 5 + slack)) << machine.jobsLog();
     EXPECT_NE(watcherPid(), 0);
 }
 
@@ -55,13 +55,13 @@ TEST_F(SessionSetup, ClosingTheLidPutsTheDisplayToSleepOncePerClosing) {
     FakeApp app(machine, true);
     ASSERT_NO_FATAL_FAILURE(startSession(app));
     ASSERT_EQ(machine.sandbox({"lid", "closed"}).status, 0);
-    EXPECT_TRUE(waitUntil([&] { return machine.state()["display-sleeps"] == "1"; }, 4));
+    EXPECT_TRUE(waitUntil([&] { return machine.state()["display-sleeps"] == "1"; }, 4 + slack));
     std::this_thread::sleep_for(std::chrono::seconds(3));
     EXPECT_EQ(machine.state()["display-sleeps"], "1"); // not again while it stays closed
     ASSERT_EQ(machine.sandbox({"lid", "open"}).status, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    std::this_thread::sleep_for(std::chrono::duration<double>(2.5 + slack)); // a poll sees it open
     ASSERT_EQ(machine.sandbox({"lid", "closed"}).status, 0);
-    EXPECT_TRUE(waitUntil([&] { return machine.state()["display-sleeps"] == "2"; }, 4));
+    EXPECT_TRUE(waitUntil([&] { return machine.state()["display-sleeps"] == "2"; }, 4 + slack));
     EXPECT_TRUE(overrideOn());
 }
 
@@ -159,7 +159,7 @@ TEST_F(SessionSetup, WorksThroughTheAdministratorPromptWithAnAwkwardSessionFolde
     EXPECT_EQ(prompt.out, "READY\n");
     // The watcher finds the heartbeat at that path (else it would not switch on), and
     // ends the session when the stop file appears there.
-    ASSERT_TRUE(waitUntil([&] { return overrideOn(); }, 5)) << machine.jobsLog();
+    ASSERT_TRUE(waitUntil([&] { return overrideOn(); }, 5 + slack)) << machine.jobsLog();
     app.createStopFile();
     expectRestoredWithin(5);
 }

@@ -123,23 +123,6 @@ TEST(AgentEventNormalize, SubagentsAreSessionsOfTheirOwn) {
               state((std::string(149, 's') + ":sub:agent6").c_str(), "busy"));
 }
 
-TEST(AgentEventNormalize, EventAndSessionKeysAreTakenInOrder) {
-    expectCases({
-        // "hook_event_name" is present, so "type" is never looked at, even if the first is no
-        // string.
-        {"terminal", R"({"session_id":"s","hook_event_name":7,"type":"busy"})", std::nullopt},
-        {"terminal", R"({"session_id":"s","hook_event_name":null,"type":"busy"})", std::nullopt},
-        {"terminal", R"({"session_id":"s","type":"busy","event":"idle"})", state("s", "busy")},
-        {"terminal", R"({"session_id":"s","event":"waiting"})", state("s", "waiting")},
-        {"terminal", R"({"sessionID":"s2","event":"failed"})", state("s2", "failed")},
-        {"terminal", R"({"session_id":"s1","sessionID":"s2","event":"ended"})",
-         state("s1", "ended")},
-        {"terminal", R"({"session_id":5,"sessionID":"s2","event":"ended"})", std::nullopt},
-        {"terminal", R"({"session_id":"s","event":"Busy"})", std::nullopt},
-        {"claude", R"({"session_id":"s","type":"idle"})", state("s", "idle")},
-    });
-}
-
 TEST(AgentEventNormalize, CodexTurnCompleteAndNotificationRules) {
     expectCases({
         {"codex", R"({"type":"agent-turn-complete","thread-id":"t-1"})", state("t-1", "idle")},
@@ -306,13 +289,6 @@ TEST_F(AgentEventEmit, PublishesOnePrivateEventFileWithExactlyFiveKeys) {
     EXPECT_LE(event["timestamp"].get<double>(), after);
 }
 
-TEST_F(AgentEventEmit, EveryEventGetsAFreshFile) {
-    for (int i = 0; i < 20; ++i) {
-        ASSERT_TRUE(emit());
-    }
-    EXPECT_EQ(events().size(), 20u);
-}
-
 TEST_F(AgentEventEmit, NothingIsWrittenWithoutAnArmedRun) {
     std::filesystem::remove(descriptorPath());
     EXPECT_FALSE(emit());
@@ -389,15 +365,6 @@ TEST_F(AgentEventEmit, DescriptorMustBeAPrivateRegularFileOfTheUser) {
     EXPECT_EQ(events().size(), 1u);
 }
 
-TEST_F(AgentEventEmit, DescriptorOfAnotherUserIsIgnored) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root to give a file to another user";
-    }
-    ASSERT_EQ(chown(descriptorPath().c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(emit());
-    EXPECT_TRUE(events().empty());
-}
-
 TEST_F(AgentEventEmit, DescriptorContentsAreCheckedStrictly) {
     const double now = wallClock();
     const json valid = {{"runID", runID_}, {"startedAt", now - 1}, {"ownerPID", getpid()}};
@@ -466,24 +433,6 @@ TEST_F(AgentEventEmit, FoldersMustBePrivateAndReal) {
     std::filesystem::create_directory_symlink(root_, link);
     EXPECT_FALSE(AgentEventBridge::emit("claude", R"({"session_id":"s","type":"busy"})", link));
     EXPECT_TRUE(AgentEventBridge::emit("claude", R"({"session_id":"s","type":"busy"})", root_));
-}
-
-TEST_F(AgentEventEmit, RunFolderOfAnotherUserIsIgnored) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root to give a folder to another user";
-    }
-    ASSERT_EQ(chown(runFolder().c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(AgentEventBridge::privateDirectory(runFolder()));
-    EXPECT_FALSE(emit());
-}
-
-TEST_F(AgentEventEmit, AnEventFolderThatIsAFileOrMissingIsNotPrivate) {
-    EXPECT_FALSE(AgentEventBridge::privateDirectory(folder_.path() + "/none"));
-    EXPECT_FALSE(AgentEventBridge::privateDirectory(""));
-    writeFile(folder_.path() + "/file", "x");
-    EXPECT_FALSE(AgentEventBridge::privateDirectory(folder_.path() + "/file"));
-    EXPECT_FALSE(AgentEventBridge::emit("claude", R"({"session_id":"s","type":"busy"})",
-                                        folder_.path() + "/file"));
 }
 
 } // namespace

@@ -89,21 +89,6 @@ TEST_F(AgentHooksIntegrationTest, ClaudeCodeRunsTheInstalledHooks) {
         << readFile(home / "agent.log");
 }
 
-TEST_F(AgentHooksIntegrationTest, ClaudeCodeRunsNoHookWhenAllAreDisabled) {
-    const std::string bin = testing::agentBinFolder("claude");
-    if (bin.empty()) {
-        GTEST_SKIP() << "Claude Code from npm is not installed (see AgentPackages.hpp)";
-    }
-    const std::string hook = recorder();
-    writeText(home / ".claude/settings.json", R"({"disableAllHooks": true})");
-    const AgentConnectionSetup setup(hook, home.path());
-    ASSERT_TRUE(setup.install("claude"));
-    EXPECT_EQ(setup.hooksDisabledInClaudeSettings(), true);
-
-    runAgent(shellQuote(bin + "/claude") + " -p hello");
-    EXPECT_TRUE(runs(hook).empty());
-}
-
 TEST_F(AgentHooksIntegrationTest, OpenCodeLoadsThePluginAndPassesSessionEventsOn) {
     const std::string bin = testing::agentBinFolder("opencode");
     if (bin.empty()) {

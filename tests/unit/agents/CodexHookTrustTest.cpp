@@ -169,17 +169,6 @@ TEST_F(CodexHookTrustTest, TheRecordedCodexAnswerNeedsReview) {
               CodexHookTrust::needsReview());
 }
 
-TEST_F(CodexHookTrustTest, AnAnswerInManyPiecesIsReadWhole) {
-    auto hooks = allTrusted();
-    for (auto& h : hooks) {
-        h["statusMessage"] = std::string(3000, 'm'); // the answer spans several reads
-    }
-    EXPECT_EQ(checkWith(answer(hooks), {"--chunk", "4099", "--chunk-delay-ms", "2"}),
-              CodexHookTrust::trusted());
-    EXPECT_EQ(checkWith(answer(allTrusted()), {"--chunk", "7", "--chunk-delay-ms", "1"}),
-              CodexHookTrust::trusted());
-}
-
 TEST_F(CodexHookTrustTest, TrustIsClassifiedAsCodexReportsIt) {
     auto oneUntrusted = allTrusted();
     oneUntrusted[4]["trustStatus"] = "untrusted";
@@ -265,30 +254,6 @@ TEST_F(CodexHookTrustTest, AnswersWithoutTheExpectedStructureAreNotAStatus) {
     }
 }
 
-TEST_F(CodexHookTrustTest, OnlyTheResponseWithIdTwoCounts) {
-    const std::string noise = "not json at all\n"
-                              "{\"id\":\"2\",\"result\":{}}\n"
-                              "{\"id\":2.5,\"result\":{}}\n"
-                              "[2]\n"
-                              "{\"method\":\"configWarning\"}\n"
-                              "\n";
-    EXPECT_EQ(checkWith(noise + answer(allTrusted())), CodexHookTrust::trusted());
-    // 2.0 is the number 2; the first response with id 2 decides.
-    std::string asFloat = answer(allTrusted());
-    asFloat.replace(asFloat.find("\"id\":2"), 6, "\"id\":2.0");
-    auto untrusted = allTrusted();
-    untrusted[0]["trustStatus"] = "untrusted";
-    EXPECT_EQ(checkWith(asFloat + answer(untrusted)), CodexHookTrust::trusted());
-}
-
-TEST_F(CodexHookTrustTest, OutputEndingWithoutAnAnswerIsNoAnswer) {
-    EXPECT_EQ(checkWith("{\"id\":3,\"result\":{}}\n", {"--then", "exit"}), noAnswer);
-    // An answer without its final line feed is not a complete line.
-    std::string unterminated = answer(allTrusted());
-    unterminated.pop_back();
-    EXPECT_EQ(checkWith(unterminated, {"--then", "exit"}), noAnswer);
-}
-
 TEST_F(CodexHookTrustTest, OutputBeyondOneMebibyteEndsTheCheckAtOnce) {
     installStandin({"--flood", std::to_string(2 * 1024 * 1024), "--then", "hang"});
     const auto [result, took] = timedCheck();
@@ -361,11 +326,6 @@ TEST_F(CodexHookTrustTest, AChildIgnoringTerminationIsKilledWithWhatItStarted) {
     const auto [result, took] = timedCheck();
     EXPECT_EQ(result, noAnswer);
     EXPECT_LT(took, 7.0);
-}
-
-TEST_F(CodexHookTrustTest, ALateAnswerWithinTheTimeOutCounts) {
-    EXPECT_EQ(checkWith(answer(allTrusted()), {"--delay-ms", "3500", "--then", "hang"}),
-              CodexHookTrust::trusted());
 }
 
 TEST_F(CodexHookTrustTest, ACodexThatNeverReadsIsGivenUpOnAfterTheTimeOut) {

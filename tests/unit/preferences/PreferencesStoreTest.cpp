@@ -252,17 +252,6 @@ TEST_F(PreferencesStoreTest, CorruptStoredListIsNeverWrittenOver) {
     }
 }
 
-TEST_F(PreferencesStoreTest, SwitchesAndDurationStillWorkWithACorruptList) {
-    store(PreferencesStore::presetKey, std::string("not data"));
-    auto prefs = open();
-    ASSERT_TRUE(prefs->isCorrupt());
-    ASSERT_TRUE(prefs->setAutomationEnabled(true));
-    ASSERT_TRUE(prefs->setLastDuration(1800));
-    EXPECT_TRUE(prefs->automationEnabled());
-    EXPECT_EQ(prefs->lastDuration(), 1800);
-    EXPECT_EQ(stored(PreferencesStore::presetKey), PreferenceValue(std::string("not data")));
-}
-
 TEST_F(PreferencesStoreTest, DamagedFileMeansNothingReadAndNothingWritten) {
     const std::string damaged = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>";
     writeBytes(path(), damaged);
@@ -337,26 +326,6 @@ TEST_F(PreferencesStoreTest, LastDurationFallsBackUnlessAWholeNumberInRange) {
     ASSERT_TRUE(prefs->setLastDuration(5400));
     EXPECT_EQ(stored(PreferencesStore::durationKey), PreferenceValue(std::int64_t{5400}));
     EXPECT_EQ(prefs->lastDuration(), 5400);
-}
-
-TEST_F(PreferencesStoreTest, SwitchesAreReadFromTheStoreOnEveryAccess) {
-    auto prefs = open();
-    EXPECT_FALSE(prefs->automationEnabled());
-    EXPECT_FALSE(prefs->sessionAlertsEnabled());
-    ASSERT_TRUE(prefs->setSessionAlertsEnabled(true));
-    EXPECT_EQ(stored(PreferencesStore::alertsKey), PreferenceValue(true));
-    EXPECT_TRUE(prefs->sessionAlertsEnabled());
-    EXPECT_FALSE(prefs->automationEnabled());
-
-    // Changed by someone else: seen at once. Only a real boolean switches on.
-    store(PreferencesStore::automationKey, true);
-    EXPECT_TRUE(prefs->automationEnabled());
-    store(PreferencesStore::automationKey, std::int64_t{1});
-    EXPECT_FALSE(prefs->automationEnabled());
-    store(PreferencesStore::automationKey, std::string("YES"));
-    EXPECT_FALSE(prefs->automationEnabled());
-    ASSERT_TRUE(prefs->setAutomationEnabled(false));
-    EXPECT_EQ(stored(PreferencesStore::automationKey), PreferenceValue(false));
 }
 
 } // namespace
