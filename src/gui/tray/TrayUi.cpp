@@ -26,8 +26,9 @@ void TrayUi::attach(AppDelegate& app) {
     icon_->setToolTip(trayToolTip(remaining_));
     QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
                      [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::Trigger ||
-                             reason == QSystemTrayIcon::DoubleClick) {
+                         // A double click arrives as a click and then a double
+                         // click; only the click toggles, so the panel stays open.
+                         if (reason == QSystemTrayIcon::Trigger) {
                              togglePanel();
                          }
                      });
