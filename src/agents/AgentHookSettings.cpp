@@ -3,7 +3,7 @@
 #include <array>
 
 #include "agents/ForeignJson.hpp"
-#include "privileged/Quoting.hpp"
+#include "common/Quoting.hpp"
 
 namespace vesperon {
 

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "common/DescriptorIO.hpp"
+#include "common/Quoting.hpp"
 #include "common/Utf8Text.hpp"
-#include "privileged/Quoting.hpp"
 
 extern char** environ;
 

@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
+#include "platform/ContinuousClock.hpp"
 #include "platform/SystemLayout.hpp"
-#include "privileged/ContinuousClock.hpp"
-#include "privileged/SystemProbes.hpp"
+#include "platform/SystemProbes.hpp"
 
 namespace vesperon {
 

@@ -1,5 +1,7 @@
 #include "common/Utf8Text.hpp"
 
+#include <algorithm>
+
 namespace vesperon {
 namespace {
 
@@ -74,6 +76,32 @@ char32_t nextCodePoint(std::string_view bytes, std::size_t& index) {
     }
     index += length;
     return codePoint;
+}
+
+bool isWhiteSpace(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
+
+std::optional<std::string> trimWhiteSpace(std::string_view text) {
+    if (!isValidUtf8(text)) {
+        return std::nullopt;
+    }
+    std::size_t begin = text.size();
+    std::size_t end = 0;
+    std::size_t index = 0;
+    while (index < text.size()) {
+        const std::size_t here = index;
+        if (!isWhiteSpace(nextCodePoint(text, index))) {
+            begin = std::min(begin, here);
+            end = index;
+        }
+    }
+    if (begin >= end) {
+        return std::string();
+    }
+    return std::string(text.substr(begin, end - begin));
 }
 
 } // namespace vesperon

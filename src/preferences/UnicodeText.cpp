@@ -7,9 +7,7 @@
 
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
-#include <unicode/uchar.h>
 #include <unicode/unistr.h>
-#include <unicode/utf8.h>
 
 namespace vesperon {
 
@@ -26,36 +24,6 @@ icu::UnicodeString toUnicode(std::string_view text) {
 }
 
 } // namespace
-
-std::optional<std::string> trimWhiteSpace(std::string_view text) {
-    if (!fitsIcu(text) || !isValidUtf8(text)) {
-        return std::nullopt;
-    }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(text.size());
-    int32_t begin = 0;
-    while (begin < length) {
-        int32_t next = begin;
-        UChar32 c = 0;
-        U8_NEXT(bytes, next, length, c);
-        if (!u_isUWhiteSpace(c)) {
-            break;
-        }
-        begin = next;
-    }
-    int32_t end = length;
-    while (end > begin) {
-        int32_t previous = end;
-        UChar32 c = 0;
-        U8_PREV(bytes, 0, previous, c);
-        if (!u_isUWhiteSpace(c)) {
-            break;
-        }
-        end = previous;
-    }
-    return std::string(
-        text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
-}
 
 std::optional<std::size_t> graphemeCount(std::string_view text) {
     if (!fitsIcu(text) || !isValidUtf8(text)) {

@@ -5,16 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "common/Utf8Text.hpp" // isValidUtf8
+#include "common/Utf8Text.hpp" // isValidUtf8, trimWhiteSpace
 
 namespace vesperon {
 
 // Text rules shared by preset names and task commands. Every function takes UTF-8
 // and answers nothing when the bytes are not valid UTF-8.
-
-// `text` without leading and trailing characters of the Unicode White_Space
-// property (blanks, tabs, U+000A to U+000D, U+0085, no-break and other spaces).
-std::optional<std::string> trimWhiteSpace(std::string_view text);
 
 // The number of user-perceived characters (extended grapheme clusters): a letter
 // with combining accents, a flag or an emoji sequence with modifiers counts as one.

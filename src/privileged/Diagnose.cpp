@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include "platform/SystemLayout.hpp"
+#include "platform/SystemProbes.hpp"
 #include "privileged/SystemCommands.hpp"
-#include "privileged/SystemProbes.hpp"
 
 namespace vesperon {
 namespace {

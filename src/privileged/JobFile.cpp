@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "privileged/AtomicFile.hpp"
+#include "common/AtomicFile.hpp"
 
 namespace vesperon {
 namespace {

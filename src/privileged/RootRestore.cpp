@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/SystemLayout.hpp"
+#include "platform/SystemProbes.hpp"
 #include "privileged/SystemCommands.hpp"
-#include "privileged/SystemProbes.hpp"
 
 namespace vesperon {
 namespace {

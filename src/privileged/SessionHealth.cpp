@@ -4,8 +4,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include "privileged/ContinuousClock.hpp"
-#include "privileged/SystemProbes.hpp"
+#include "platform/ContinuousClock.hpp"
+#include "platform/SystemProbes.hpp"
 
 namespace vesperon {
 namespace {

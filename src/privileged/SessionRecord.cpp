@@ -9,10 +9,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
 #include "common/UntrustedJson.hpp"
 #include "platform/SystemLayout.hpp"
-#include "privileged/AtomicFile.hpp"
 
 namespace vesperon {
 namespace {

@@ -5,16 +5,16 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "common/AtomicFile.hpp"
+#include "platform/ContinuousClock.hpp"
 #include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
-#include "privileged/AtomicFile.hpp"
-#include "privileged/ContinuousClock.hpp"
+#include "platform/SystemProbes.hpp"
 #include "privileged/JobFile.hpp"
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
 #include "privileged/SessionRecord.hpp"
 #include "privileged/SystemCommands.hpp"
-#include "privileged/SystemProbes.hpp"
 
 namespace vesperon {
 namespace {

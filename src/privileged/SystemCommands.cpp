@@ -1,7 +1,6 @@
 #include "privileged/SystemCommands.hpp"
 
 #include "platform/SystemLayout.hpp"
-#include "privileged/SystemProbes.hpp"
 
 namespace vesperon {
 
@@ -26,14 +25,6 @@ ToolResult switchSleepOverride(bool on) {
 
 void putDisplayToSleep() {
     (void)run(systemLayout().pmsetPath, {"displaysleepnow"});
-}
-
-std::optional<bool> readSleepOverride() {
-    const ToolResult result = run(systemLayout().pmsetPath, {"-g"});
-    if (result.status != 0) {
-        return std::nullopt;
-    }
-    return parseSleepDisabled(result.output);
 }
 
 } // namespace vesperon

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <optional>
-
-#include "privileged/ToolRunner.hpp"
+#include "platform/SleepOverride.hpp"
+#include "platform/ToolRunner.hpp"
 
 namespace vesperon {
 
@@ -22,7 +21,5 @@ int printJobStatus();      // launchctl print system/<label>: 113 when not loade
 
 ToolResult switchSleepOverride(bool on); // pmset -a disablesleep 1|0
 void putDisplayToSleep();                // pmset displaysleepnow, result ignored
-// The override's state (pmset -g): on, off, or nothing when it cannot be read.
-std::optional<bool> readSleepOverride();
 
 } // namespace vesperon

@@ -5,12 +5,12 @@
 #include <thread>
 
 #include "platform/SystemLayout.hpp"
+#include "platform/SystemProbes.hpp"
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
 #include "privileged/SessionHealth.hpp"
 #include "privileged/SessionRecord.hpp"
 #include "privileged/SystemCommands.hpp"
-#include "privileged/SystemProbes.hpp"
 
 namespace vesperon {
 namespace {

@@ -12,9 +12,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/Utf8Text.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/UserHome.hpp"
-#include "preferences/UnicodeText.hpp"
 
 extern char** environ;
 

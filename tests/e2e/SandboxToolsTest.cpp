@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "SandboxedMachine.hpp"
-#include "privileged/Quoting.hpp"
+#include "common/Quoting.hpp"
 
 namespace vesperon::e2e {
 namespace {

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "SessionFixture.hpp"
-#include "privileged/Quoting.hpp"
+#include "common/Quoting.hpp"
 
 namespace vesperon::e2e {
 namespace {

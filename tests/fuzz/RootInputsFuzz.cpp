@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "common/Utf8Text.hpp"
+#include "platform/SystemProbes.hpp"
 #include "privileged/SessionRecord.hpp"
 #include "privileged/SetupRequest.hpp"
-#include "privileged/SystemProbes.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "FixtureTree.hpp"
+#include "platform/SystemProbes.hpp"
 #include "platform/linux/PowerSupplies.hpp"
-#include "privileged/SystemProbes.hpp"
 
 namespace vesperon {
 namespace {

@@ -163,16 +163,4 @@ ToolResult switchSleepOverride(bool on) {
 // display; the desktop turns the panel off at the lid itself.
 void putDisplayToSleep() {}
 
-std::optional<bool> readSleepOverride() {
-    SystemBus* bus = SystemBus::shared();
-    if (bus == nullptr) {
-        return std::nullopt;
-    }
-    const auto inhibitors = platform::listInhibitors(*bus);
-    if (!inhibitors) {
-        return std::nullopt;
-    }
-    return platform::holdsOverride(*inhibitors);
-}
-
 } // namespace vesperon

@@ -16,7 +16,7 @@
 #include "AgentPackages.hpp"
 #include "TestFiles.hpp"
 #include "agents/AgentConnectionSetup.hpp"
-#include "privileged/Quoting.hpp"
+#include "common/Quoting.hpp"
 
 namespace vesperon {
 namespace {

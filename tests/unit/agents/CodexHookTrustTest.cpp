@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 
 #include "TestFiles.hpp"
-#include "privileged/Quoting.hpp"
+#include "common/Quoting.hpp"
 
 namespace vesperon {
 

@@ -16,7 +16,7 @@
 #include "TestFiles.hpp"
 #include "agents/AgentConnectionSetup.hpp"
 #include "agents/CodexHookTrust.hpp"
-#include "privileged/Quoting.hpp"
+#include "common/Quoting.hpp"
 
 namespace vesperon {
 

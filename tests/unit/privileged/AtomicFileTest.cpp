@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "FakeMachine.hpp"
-#include "privileged/AtomicFile.hpp"
+#include "common/AtomicFile.hpp"
 
 namespace vesperon {
 namespace {

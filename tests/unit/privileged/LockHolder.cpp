@@ -8,8 +8,8 @@
 #include <thread>
 #include <time.h>
 
+#include "platform/ToolRunner.hpp"
 #include "privileged/RootLock.hpp"
-#include "privileged/ToolRunner.hpp"
 
 namespace {
 

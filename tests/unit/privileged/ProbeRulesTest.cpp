@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ProcessMachine.hpp"
-#include "privileged/SystemProbes.hpp"
+#include "platform/SystemProbes.hpp"
 
 namespace vesperon {
 namespace {

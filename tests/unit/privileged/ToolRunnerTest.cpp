@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "ChildProcess.hpp"
-#include "privileged/ToolRunner.hpp"
+#include "platform/ToolRunner.hpp"
 
 namespace vesperon {
 namespace {

@@ -1,4 +1,4 @@
-#include "privileged/SystemProbes.hpp"
+#include "platform/SystemProbes.hpp"
 
 #include <cstdint>
 #include <limits>
@@ -6,8 +6,8 @@
 
 #include "common/Utf8Text.hpp"
 #include "platform/MachineReadings.hpp"
+#include "platform/SleepOverride.hpp"
 #include "platform/SystemLayout.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {

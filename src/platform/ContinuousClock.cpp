@@ -1,4 +1,4 @@
-#include "privileged/ContinuousClock.hpp"
+#include "platform/ContinuousClock.hpp"
 
 #include <chrono>
 

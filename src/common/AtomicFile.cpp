@@ -1,4 +1,4 @@
-#include "privileged/AtomicFile.hpp"
+#include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "privileged/Quoting.hpp"
+#include "common/Quoting.hpp"
 
 namespace vesperon {
 

@@ -1,4 +1,4 @@
-#include "privileged/ToolRunner.hpp"
+#include "platform/ToolRunner.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "common/Utf8Text.hpp"
-#include "privileged/ContinuousClock.hpp"
+#include "platform/ContinuousClock.hpp"
 
 extern char** environ;
 
