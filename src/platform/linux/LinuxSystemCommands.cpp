@@ -81,6 +81,15 @@ void awaitInhibitorGone() {
     }
 }
 
+// Whether this process is the watcher itself: it runs from the copy in the root state.
+bool isTheWatcher() {
+    struct stat self {};
+    struct stat watcher {};
+    return ::stat("/proc/self/exe", &self) == 0 &&
+           ::stat(systemLayout().watcherPath().c_str(), &watcher) == 0 &&
+           self.st_dev == watcher.st_dev && self.st_ino == watcher.st_ino;
+}
+
 } // namespace
 
 ToolResult bootstrapJob() {
@@ -138,6 +147,11 @@ ToolResult switchSleepOverride(bool on) {
         if (heldInhibitor >= 0) {
             ::close(heldInhibitor);
             heldInhibitor = -1;
+        } else if (!isTheWatcher()) {
+            // Only the watcher holds the inhibitor, and only its end closes the
+            // descriptor: a restore run by anyone else gives sleep back by ending it.
+            // The session record is gone by then, so a watcher that comes back restores.
+            (void)bootoutJob();
         }
         awaitInhibitorGone();
         return success();
