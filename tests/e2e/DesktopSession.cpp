@@ -9,16 +9,28 @@
 namespace vesperon::e2e {
 
 DesktopSession::DesktopSession(Parts parts) {
-    std::string number;
-    server_ = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24",
-                                 "-nolisten", "tcp"},
-        number, 30);
-    if (number.empty()) {
+    // Xvfb takes the lowest free display number; on a busy machine that may be one a
+    // server of another test has only just given up, whose exit can still take the
+    // new server's connection point with it. A server that does not answer is
+    // replaced by a fresh one before the session goes on.
+    for (int attempt = 0; attempt < 3 && display_.empty(); ++attempt) {
+        std::string number;
+        server_ = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0",
+                                     "1280x800x24", "-nolisten", "tcp"},
+            number, 30);
+        if (number.empty()) {
+            continue;
+        }
+        display_ = ":" + number;
+        if (xdotool({"getdisplaygeometry"}).status != 0) {
+            display_.clear();
+        }
+    }
+    if (display_.empty()) {
         failure_ = "Xvfb did not start";
         return;
     }
-    display_ = ":" + number;
     if (parts.trayHost) {
         tray_ = std::make_unique<BackgroundProcess>(
             std::vector<std::string>{"/usr/bin/trayer", "--edge", "top", "--align", "right",
