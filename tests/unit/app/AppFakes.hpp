@@ -1,9 +1,10 @@
 #pragma once
 
 // Scripted stand-ins for the controller's seams, driven by a virtual clock.
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,38 +30,29 @@ struct ShownAlert {
 class FakeUi final : public Ui {
   public:
     std::vector<ShownAlert> alerts;
-    std::vector<DialogRequest> dialogs;        // every dialog shown, in order
-    std::deque<DialogAnswer> answers;          // scripted answers, consumed in order
-    std::vector<std::string> statusItemTitles; // every title set
-    int refreshes = 0;
-    int focusRequests = 0;
-    int aboutShown = 0;
-    int terminations = 0;
+    std::vector<std::string> dialogs; // titles of every dialog shown, in order
+    std::deque<DialogAnswer> answers; // scripted answers; none left means Cancel
+    int focusRequests = 0, aboutShown = 0, terminations = 0;
     std::function<void()> onRefresh;
-    // Runs while an alert is up (an alert is modal: the main loop goes on underneath).
-    std::function<void()> duringAlert;
+    std::function<void()> duringAlert; // an alert is modal: the main loop goes on under it
 
     void alert(const std::string& title, const std::string& message) override {
         alerts.push_back({title, message});
-        if (duringAlert) {
-            auto during = std::move(duringAlert);
+        if (auto during = std::exchange(duringAlert, nullptr)) {
             during();
         }
     }
     DialogAnswer runDialog(const DialogRequest& request) override {
-        dialogs.push_back(request);
+        dialogs.push_back(request.title);
         if (answers.empty()) {
-            return DialogAnswer{static_cast<int>(request.buttons.size()) - 1, "", 0}; // Cancel
+            return DialogAnswer{static_cast<int>(request.buttons.size()) - 1, "", 0};
         }
         DialogAnswer answer = answers.front();
         answers.pop_front();
         return answer;
     }
-    void setStatusItemTitle(const std::string& title) override {
-        statusItemTitles.push_back(title);
-    }
+    void setStatusItemTitle(const std::string&) override {}
     void refreshPanel() override {
-        ++refreshes;
         if (onRefresh) {
             onRefresh();
         }
@@ -68,33 +60,21 @@ class FakeUi final : public Ui {
     void focusCustomHours() override { ++focusRequests; }
     void showAbout() override { ++aboutShown; }
     void terminate() override { ++terminations; }
-
     void answer(int button, std::string text = {}, int selected = 0) {
         answers.push_back(DialogAnswer{button, std::move(text), selected});
     }
-    std::vector<std::string> dialogTitles() const {
-        std::vector<std::string> titles;
-        for (const auto& d : dialogs) {
-            titles.push_back(d.title);
-        }
-        return titles;
-    }
 };
 
-// The machine: probes as plain fields, clocks tied to the virtual scheduler. Sleep
-// moves the continuous clock and the wall clock but not the scheduler; a wall-clock
-// change moves only the wall clock.
+// Probes as plain fields, clocks tied to the virtual scheduler. Sleep moves the
+// continuous and the wall clock but not the scheduler; a wall-clock change moves only
+// the wall clock.
 class FakeMachine final : public Machine {
   public:
     explicit FakeMachine(VirtualScheduler& scheduler) : scheduler_(scheduler) {}
-
     std::optional<bool> override = false;
-    bool battery = true;
-    int thermal = 0;
-    bool rootState = false;
-    double sleptSeconds = 0;
-    double wallShift = 0;
-    int overrideReads = 0;
+    bool battery = true, rootState = false;
+    int thermal = 0, overrideReads = 0;
+    double sleptSeconds = 0, wallShift = 0;
 
     std::optional<bool> sleepDisabled() override {
         ++overrideReads;
@@ -109,39 +89,32 @@ class FakeMachine final : public Machine {
                std::chrono::duration_cast<WallClock::duration>(
                    std::chrono::duration<double>(scheduler_.now() + sleptSeconds + wallShift));
     }
-    double wallSeconds() { return std::chrono::duration<double>(now().time_since_epoch()).count(); }
 
   private:
     VirtualScheduler& scheduler_;
 };
 
-// The administrator prompt: every request waits until the test answers it. Answers
-// arrive through the main queue, as the real request's do.
+// The administrator prompt: every request waits until the test answers it; the
+// answer arrives through the main queue, as the real request's does.
 class FakePrivileged final : public PrivilegedRequest {
   public:
     explicit FakePrivileged(VirtualScheduler& scheduler) : scheduler_(scheduler) {}
-
-    struct Request {
-        std::vector<std::string> arguments;
-        Done done;
-    };
-    std::vector<std::vector<std::string>> requests; // every request, in order
-    std::deque<Request> pending;
-    // Runs as the request is answered successfully (the helper's side effects).
-    std::function<void(const std::vector<std::string>&)> onSuccess;
+    std::vector<std::vector<std::string>> requests;
+    std::deque<Done> pending;
+    std::function<void(const std::vector<std::string>&)> onSuccess; // the helper's effects
 
     void auth(const std::vector<std::string>& arguments, Done done) override {
         requests.push_back(arguments);
-        pending.push_back({arguments, std::move(done)});
+        pending.push_back(std::move(done));
     }
     void respond(bool success, std::string output = {}) {
-        Request request = std::move(pending.front());
+        Done done = std::move(pending.front());
         pending.pop_front();
         if (success && onSuccess) {
-            onSuccess(request.arguments);
+            onSuccess(requests.back());
         }
-        scheduler_.post([request = std::move(request), success, output = std::move(output)] {
-            request.done(success, output);
+        scheduler_.post([done = std::move(done), success, output = std::move(output)] {
+            done(success, output);
         });
         scheduler_.drain();
     }
@@ -152,23 +125,19 @@ class FakePrivileged final : public PrivilegedRequest {
 
 class FakeNotifier final : public Notifier {
   public:
-    struct Posted {
-        std::string identifier;
-        std::string title;
-        std::string body;
-    };
-    std::vector<Posted> posted;
+    std::vector<std::string> posted; // titles
     bool grant = true;
     int authorizationRequests = 0;
 
     void requestAuthorization(std::function<void(bool)> answer) override {
-        ++authorizationRequests;
-        // The answer comes on a thread of the service's choosing.
+        ++authorizationRequests; // answered on a thread of the service's choosing
         std::thread([answer = std::move(answer), granted = grant] { answer(granted); }).join();
     }
     void post(const std::string& identifier, const std::string& title,
               const std::string& body) override {
-        posted.push_back({identifier, title, body});
+        EXPECT_EQ(identifier.size(), 36u);
+        EXPECT_EQ(body, "Vesperon restored normal sleep.");
+        posted.push_back(title);
     }
 };
 
@@ -176,29 +145,22 @@ class FakeHotKey final : public HotKey {
   public:
     bool available = true;
     std::function<void()> pressed;
-
     bool registerShortcut(std::function<void()> callback) override {
-        if (!available) {
-            return false;
-        }
         pressed = std::move(callback);
-        return true;
+        return available;
     }
-    // A press arrives on the event handler's thread.
     void press() {
         std::thread([this] { pressed(); }).join();
-    }
+    } // on the handler's thread
 };
 
 class FakeWorkspace final : public Workspace {
   public:
     std::vector<std::string> opened;
-    int terminalOpens = 0;
     std::optional<std::string> terminalError;
-
     void openURL(const std::string& url) override { opened.push_back(url); }
     void openTerminal(std::function<void(std::optional<std::string>)> done) override {
-        ++terminalOpens;
+        opened.push_back("Terminal");
         std::thread([done = std::move(done), error = terminalError] { done(error); }).join();
     }
 };

@@ -1,17 +1,14 @@
 #pragma once
 
-// A whole controller on a virtual clock: scripted seams, real preferences file, real
-// session folder, real task runner and real agent tracking run in a temporary home.
-#include <gtest/gtest.h>
-
+// A whole controller on a virtual clock: scripted seams, and a real preferences file,
+// session folder, task runner and agent tracking run in a temporary home.
+#include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "AppFakes.hpp"
 #include "TempFolder.hpp"
+#include "agents/AgentEventFiles.hpp"
 #include "app/AppDelegate.hpp"
 #include "preferences/PropertyListFile.hpp"
 
@@ -22,8 +19,7 @@ namespace fs = std::filesystem;
 class AppScenario : public ::testing::Test {
   public:
     TempFolder temp;
-    std::string home = temp.path() + "/home";
-    std::string tmp = temp.path() + "/tmp";
+    std::string home = temp.path() + "/home", tmp = temp.path() + "/tmp";
     std::string events = temp.path() + "/events";
     VirtualScheduler scheduler;
     FakeUi ui;
@@ -32,17 +28,18 @@ class AppScenario : public ::testing::Test {
     FakeNotifier notifier;
     FakeHotKey hotKey;
     FakeWorkspace workspace;
-    std::function<CodexHookTrust(const std::string&, const std::string&)> codexCheck;
-    double agentGrace = 0.3;
+    CodexHookTrust codexAnswer = CodexHookTrust::trusted();
+    double agentClockAhead = 0; // moves the agent run's clock past its quiet period
+    std::string shell = "/bin/sh";
     std::unique_ptr<AppDelegate> app;
 
     // The recovery watcher as the controller sees it: setup leaves root state, the
     // override comes on a moment later, and the stop file ends both at the next
-    // 2-second poll. Switch it off to make normal sleep stall.
+    // 2-second poll unless the watcher stalls.
     bool watcherResponds = true;
     std::string stopPath;
     Scheduler::TimerId watcherPoll = 0;
-    std::vector<std::string> statuses; // the status line at every panel refresh
+    std::vector<std::string> statuses; // every status line the panel showed
 
     void SetUp() override {
         fs::create_directories(home);
@@ -57,23 +54,22 @@ class AppScenario : public ::testing::Test {
                 machine.rootState = true;
                 stopPath = arguments.at(4);
                 scheduler.after(0.5, [this] { machine.override = true; });
-                watcherPoll = scheduler.every(2.0, [this] { watcherPolls(); });
-            } else if (arguments.at(0) == "--restore") {
-                machine.override = false;
-                machine.rootState = false;
-                scheduler.cancel(watcherPoll);
+                watcherPoll = scheduler.every(2.0, [this] {
+                    if (watcherResponds && fs::exists(stopPath)) {
+                        sleepBack();
+                    }
+                });
+            } else {
+                sleepBack();
             }
         };
     }
-
     void TearDown() override { app.reset(); }
 
-    void watcherPolls() {
-        if (watcherResponds && fs::exists(stopPath)) {
-            machine.override = false;
-            machine.rootState = false;
-            scheduler.cancel(watcherPoll);
-        }
+    void sleepBack() {
+        machine.override = false;
+        machine.rootState = false;
+        scheduler.cancel(watcherPoll);
     }
 
     std::unique_ptr<PreferencesStore> makePreferences() {
@@ -81,23 +77,21 @@ class AppScenario : public ::testing::Test {
             std::make_unique<PropertyListFile>(temp.path() + "/preferences.plist"));
     }
 
-    AppDelegate& make(bool launch = true) {
-        AppParts parts;
-        parts.preferences = makePreferences();
-        parts.taskRunner = std::make_unique<LocalTaskRunner>(scheduler, "/bin/sh", home);
-        parts.agentTracking = std::make_unique<AgentTrackingRun>(events, nullptr, agentGrace);
-        parts.codexTrustCheck = [this](const std::string& executable, const std::string& cwd) {
-            return codexCheck(executable, cwd);
-        };
-        AppEnvironment environment{"/opt/vesperon/bin/vesperon", home, tmp, 4242,
-                                   "help@vesperon.test"};
+    void make() {
+        app.reset();
+        AppParts parts{
+            makePreferences(), std::make_unique<LocalTaskRunner>(scheduler, shell, home),
+            std::make_unique<AgentTrackingRun>(
+                events, [this] { return AgentEventFiles::wallClockNow() + agentClockAhead; }, 10.0),
+            [this](const std::string& executable, const std::string& cwd) {
+                EXPECT_EQ(executable + " " + cwd, "/opt/vesperon/bin/vesperon " + home);
+                return codexAnswer;
+            }};
         app = std::make_unique<AppDelegate>(
             AppServices{ui, scheduler, privileged, notifier, hotKey, workspace, machine},
-            std::move(environment), std::move(parts));
-        if (launch) {
-            app->applicationDidFinishLaunching();
-        }
-        return *app;
+            AppEnvironment{"/opt/vesperon/bin/vesperon", home, tmp, 4242, "help@vesperon.test"},
+            std::move(parts));
+        app->applicationDidFinishLaunching();
     }
 
     // A start through the prompt, granted, and its verification 3 seconds later.
@@ -109,19 +103,14 @@ class AppScenario : public ::testing::Test {
         ASSERT_EQ(app->statusLine(), "Active — ready to close lid");
     }
 
-    // Moves the virtual clock in small steps while real time passes, until `done`
-    // holds or `realSeconds` have gone by; for real child processes.
-    bool runUntil(const std::function<bool()>& done, double realSeconds = 10.0) {
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::milliseconds(static_cast<int>(realSeconds * 1000));
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
+    // Moves the virtual clock while real time passes, until `done` holds or 10 real
+    // seconds have gone by; for real child processes.
+    bool runUntil(const std::function<bool()>& done) {
+        for (int i = 0; i < 1000 && !done(); ++i) {
             scheduler.advance(0.05);
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return true;
+        return done();
     }
 
     bool sawStatus(const std::string& text) const {
