@@ -11,36 +11,21 @@ std::string roundTrip(std::string_view text) {
     return value ? printForeignJson(*value) : std::string();
 }
 
-TEST(ForeignJson, NumbersKeepTheTextTheyWereWrittenWith) {
-    // What a double-based reader would round or reformat comes back unchanged.
+TEST(ForeignJson, ValuesComeBackAsTheyWereWritten) {
+    // Numbers keep their text: what a double-based reader would round or reformat.
     for (const char* number :
-         {"123456789012345678901234567890", "-98765432109876543210987654321", "1.0", "1e300",
-          "1E+300", "-0.0", "0.1000000000000000055511151231257827", "2.5e-308", "1e-400",
-          "18446744073709551615", "-9223372036854775808", "0"}) {
-        EXPECT_EQ(roundTrip(number), number);
+         {"123456789012345678901234567890", "1.0", "1E+300", "-0.0",
+          "0.1000000000000000055511151231257827", "1e-400", "-9223372036854775808"}) {
         EXPECT_EQ(roundTrip(std::string("[") + number + "]"),
                   std::string("[\n  ") + number + "\n]");
     }
-}
-
-TEST(ForeignJson, StringsKeepEveryCharacterAndSlashesStayUnescaped) {
-    EXPECT_EQ(roundTrip(R"("a/b\/c")"), R"("a/b/c")");
-    // Escaped and literal non-ASCII text both come out as UTF-8.
-    EXPECT_EQ(roundTrip(R"("\u00fc\ud83d\ude00 ü😀 \u2028")"), "\"ü😀 ü😀 \u2028\"");
-    EXPECT_EQ(roundTrip(R"("q\" b\\ \b\f\n\r\t \u0001 \u0000 \u001f")"),
-              R"("q\" b\\ \b\f\n\r\t \u0001 \u0000 \u001f")");
-    const auto nul = parseForeignJson(R"("a\u0000b")");
-    ASSERT_TRUE(nul);
-    ASSERT_NE(nul->text(), nullptr);
-    EXPECT_EQ(*nul->text(), std::string("a\0b", 3));
-}
-
-TEST(ForeignJson, PrettyPrintsWithSortedKeysAndTwoSpaces) {
-    const auto value =
-        parseForeignJson(R"({"z":[1,{"b":null,"a":true}],"a":{},"m":[],"é":false,"B":"x"})");
-    ASSERT_TRUE(value);
-    EXPECT_EQ(printForeignJson(*value), R"({
-  "B": "x",
+    // Slashes unescaped, non-ASCII text as UTF-8, control characters escaped.
+    EXPECT_EQ(roundTrip(R"("a/b\/c \u00fc\ud83d\ude00 ü")"), "\"a/b/c ü😀 ü\"");
+    EXPECT_EQ(roundTrip(R"("q\" b\\ \b\f\n\r\t \u0001 \u0000")"),
+              R"("q\" b\\ \b\f\n\r\t \u0001 \u0000")");
+    EXPECT_EQ(roundTrip(R"({"z":[1,{"b":null,"a":true}],"a":{},"m":[],"é":false,"B":"x","B":"y"})"),
+              R"({
+  "B": "y",
   "a": {},
   "m": [],
   "z": [
@@ -52,42 +37,20 @@ TEST(ForeignJson, PrettyPrintsWithSortedKeysAndTwoSpaces) {
   ],
   "é": false
 })");
-}
-
-TEST(ForeignJson, PrintedTextReadsBackAsTheSameValue) {
-    const char* text =
-        R"({"k":[1.50,-2,3e3,{"deep":[[[{"x":"\t/"}]]]}],"u":"\ud834\udd1e","n":null})";
-    const auto first = parseForeignJson(text);
-    ASSERT_TRUE(first);
-    const auto second = parseForeignJson(printForeignJson(*first));
-    ASSERT_TRUE(second);
-    EXPECT_EQ(*first, *second);
-}
-
-TEST(ForeignJson, TheLastOfDuplicateKeysWins) {
-    EXPECT_EQ(roundTrip(R"({"a":1,"a":{"b":2}})"), "{\n  \"a\": {\n    \"b\": 2\n  }\n}");
+    const auto literal = parseForeignJson(jsonStringLiteral("/Apps/It's \"me\"\\\n\x7f\x01"));
+    ASSERT_TRUE(literal);
+    EXPECT_EQ(*literal->text(), "/Apps/It's \"me\"\\\n\x7f\x01");
 }
 
 TEST(ForeignJson, RefusesWhatIsNotOneValidDocument) {
-    for (const std::string_view bad :
-         {"", "{", "{\"a\":}", "[1,]", "{} {}", "\"\xff\"", "\"\xc0\xaf\"", "\"\\ud800\"", "1e400",
-          "-1e400", "NaN", "'a'", "[1] x", "{\"a\" 1}", "\"tab\there\""}) {
+    const std::string deepest = std::string(128, '[') + std::string(128, ']');
+    const std::string tooDeep = "[" + deepest + "]";
+    EXPECT_TRUE(parseForeignJson(deepest));
+    for (const std::string& bad :
+         std::vector<std::string>{"", "{\"a\":}", "[1,]", "{} {}", "\"\xff\"", "\"\xc0\xaf\"",
+                                  "\"\\ud800\"", "1e400", "NaN", "\"tab\there\"", tooDeep}) {
         EXPECT_FALSE(parseForeignJson(bad)) << bad;
     }
-}
-
-TEST(ForeignJson, RefusesNestingBeyondTheLimit) {
-    const std::string ok = std::string(128, '[') + std::string(128, ']');
-    EXPECT_TRUE(parseForeignJson(ok));
-    EXPECT_FALSE(parseForeignJson("[" + ok + "]"));
-    EXPECT_FALSE(parseForeignJson(std::string(200000, '{')));
-}
-
-TEST(ForeignJson, StringLiteralsAreValidJson) {
-    EXPECT_EQ(jsonStringLiteral("/Apps/It's \"me\"\\\n"), R"("/Apps/It's \"me\"\\\n")");
-    const auto back = parseForeignJson(jsonStringLiteral("x\x7f\x01/y"));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(*back->text(), "x\x7f\x01/y");
 }
 
 } // namespace

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
+
+namespace vesperon::testing {
+
+// Writes `text` to `path` (making its folder) with the permission bits `mode`.
+inline void writeFile(const std::string& path, const std::string& text, mode_t mode = 0600) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    ::chmod(path.c_str(), mode);
+}
+
+// The permission bits of `path` itself (not of a link's target); 07777 when it is absent.
+inline mode_t permissions(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 07777;
+}
+
+inline std::vector<std::string> entries(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The real agents come from npm, outside the repository, under VESPERON_AGENT_PACKAGES
+// (default ~/.cache/vesperon-agents), e.g. for the versions the recorded samples came from:
+//   npm install --prefix ~/.cache/vesperon-agents/codex @openai/codex@0.169.0
+//   npm install --prefix ~/.cache/vesperon-agents/claude @anthropic-ai/claude-code@2.1.328
+//   npm install --prefix ~/.cache/vesperon-agents/opencode opencode-ai@1.18.33
+// The folder holding the agent's command, or empty when it is not installed.
+inline std::string agentBinFolder(const std::string& agent) {
+    const char* packages = std::getenv("VESPERON_AGENT_PACKAGES");
+    const char* home = std::getenv("HOME");
+    const std::string base =
+        packages ? packages : std::string(home ? home : "") + "/.cache/vesperon-agents";
+    const std::string folder = base + "/" + agent + "/node_modules/.bin";
+    return ::access((folder + "/" + agent).c_str(), X_OK) == 0 ? folder : std::string();
+}
+
+} // namespace vesperon::testing
