@@ -1,20 +1,15 @@
 // Hook payloads and event files are written by other programs. The first byte picks
-// what the rest of the input is:
-//   even: a hook payload for one of the providers, given to normalize and emit
-//         against an armed run (what a published event holds is then checked);
-//   odd:  the content of an event file in the run folder, consumed by a poll.
+// what the rest of the input is: even, a hook payload for one of the providers, given
+// to normalize and emit against an armed run; odd, an event file consumed by a poll.
 #include <cerrno>
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "agents/AgentEventBridge.hpp"
@@ -25,75 +20,42 @@
 
 namespace {
 
-using vesperon::AgentEventBridge;
-using vesperon::AgentEventFiles;
-using vesperon::AgentTrackingRun;
+using namespace vesperon;
+namespace fs = std::filesystem;
 
+void require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+// An armed run in a folder of this process's own. libFuzzer may end the process
+// without running destructors: folders of earlier runs whose process is gone go first.
 struct Armed {
-    std::string base;
-    std::string root;
+    static constexpr std::string_view prefix = "vesperon-fuzz-agents-";
+    std::string base = fs::temp_directory_path() / (std::string(prefix) + std::to_string(getpid()));
+    std::string root = base + "/events";
     std::optional<AgentTrackingRun> run;
 
     Armed() {
-        // libFuzzer may end the process without running destructors: folders of
-        // earlier runs whose process is gone are removed here instead.
-        const auto temporary = std::filesystem::temp_directory_path();
-        constexpr std::string_view prefix = "vesperon-fuzz-agents-";
         std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(temporary, error)) {
-            const std::string name = entry.path().filename().string();
-            if (name.starts_with(prefix)) {
-                const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-                if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-                    std::filesystem::remove_all(entry.path(), error);
-                }
+        for (const auto& entry : fs::directory_iterator(fs::temp_directory_path(), error)) {
+            const std::string name = entry.path().filename();
+            const long pid = name.starts_with(prefix) ? std::atol(name.c_str() + prefix.size()) : 0;
+            if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                fs::remove_all(entry.path(), error);
             }
         }
-        base = (temporary / (std::string(prefix) + std::to_string(getpid()))).string();
-        std::filesystem::remove_all(base, error);
-        if (mkdir(base.c_str(), 0700) != 0) {
-            std::abort();
-        }
-        root = base + "/events";
-        run.emplace(root, nullptr, 0.0);
-        if (!run->arm()) {
-            std::abort();
-        }
+        fs::create_directory(base, error);
+        require(!error && run.emplace(root, nullptr, 0.0).arm().has_value());
     }
     ~Armed() {
         run.reset();
         std::error_code ignored;
-        std::filesystem::remove_all(base, ignored);
+        fs::remove_all(base, ignored);
     }
-    std::string runFolder() const { return root + "/" + *run->runID(); }
+    std::string folder() const { return root + "/" + *run->runID(); }
 };
-
-Armed& armed() {
-    static Armed instance;
-    return instance;
-}
-
-void checkPublished(const Armed& state, std::string_view provider) {
-    int published = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(state.runFolder())) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() != 41 || name.substr(36) != ".json") {
-            std::abort(); // a temporary file was left behind
-        }
-        const auto event = vesperon::parseUntrustedJson(
-            std::string((std::istreambuf_iterator<char>(std::ifstream(entry.path()).rdbuf())), {}));
-        if (!event || event->size() != 5 || (*event)["provider"] != provider ||
-            !AgentEventFiles::validSessionID((*event)["sessionID"].get<std::string>()) ||
-            !AgentEventFiles::knownState((*event)["state"].get<std::string>())) {
-            std::abort();
-        }
-        std::filesystem::remove(entry.path());
-        ++published;
-    }
-    if (published > 1) {
-        std::abort();
-    }
-}
 
 } // namespace
 
@@ -103,43 +65,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     static constexpr std::string_view providers[] = {"claude", "codex", "opencode", "terminal"};
     const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
-    Armed& state = armed();
+    static Armed state;
 
     if (data[0] % 2 == 0) {
+        // What is published is one whole event file of five known fields (no temporary
+        // file left behind), whatever the payload.
         const std::string_view provider = providers[(data[0] / 2) % 4];
-        if (const auto payload =
-                vesperon::parseUntrustedJson(rest, AgentEventFiles::payloadDepthLimit)) {
-            if (const auto result = AgentEventBridge::normalize(provider, *payload)) {
-                if (!AgentEventFiles::validSessionID(result->sessionID) ||
-                    !AgentEventFiles::knownState(result->state)) {
-                    std::abort();
-                }
-            }
+        (void)AgentEventBridge::emit(provider, rest, state.root);
+        int published = 0;
+        for (const auto& entry : fs::directory_iterator(state.folder())) {
+            const std::string name = entry.path().filename();
+            std::ifstream in(entry.path());
+            const auto event =
+                parseUntrustedJson(std::string(std::istreambuf_iterator<char>(in), {}));
+            require(name.size() == 41 && name.ends_with(".json") && event && event->size() == 5 &&
+                    (*event)["provider"] == provider &&
+                    AgentEventFiles::validSessionID((*event)["sessionID"].get<std::string>()) &&
+                    AgentEventFiles::knownState((*event)["state"].get<std::string>()));
+            fs::remove(entry.path());
+            ++published;
         }
-        const bool emitted = AgentEventBridge::emit(provider, rest, state.root);
-        checkPublished(state, provider);
-        (void)emitted;
+        require(published <= 1);
         return 0;
     }
 
-    std::ofstream(state.runFolder() + "/" + vesperon::newUuidText() + ".json", std::ios::binary)
-        << rest;
-    std::filesystem::permissions(state.runFolder(), std::filesystem::perms::owner_all);
-    for (const auto& entry : std::filesystem::directory_iterator(state.runFolder())) {
-        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_read |
-                                                       std::filesystem::perms::owner_write);
-    }
-    const vesperon::AgentTrackingSnapshot snapshot = state.run->poll();
-    if (snapshot.trackedCount > 256 ||
-        snapshot.busyCount + snapshot.waitingCount > snapshot.trackedCount) {
-        std::abort();
-    }
-    if (!std::filesystem::is_empty(state.runFolder())) {
-        std::abort(); // every event file is consumed or removed
-    }
-    // An integrity failure is permanent for a run: start a fresh one now and then.
-    if (state.run->integrityFailure() && !state.run->arm()) {
-        std::abort();
-    }
+    // Written as the bridge writes them, so that the poll reads them rather than refusing.
+    const std::string file = state.folder() + "/" + newUuidText() + ".json";
+    std::ofstream(file, std::ios::binary) << rest;
+    fs::permissions(state.folder(), fs::perms::owner_all);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    const AgentTrackingSnapshot snapshot = state.run->poll();
+    require(snapshot.trackedCount <= 256 &&
+            snapshot.busyCount + snapshot.waitingCount <= snapshot.trackedCount);
+    require(fs::is_empty(state.folder())); // every event file is consumed or removed
+    // An integrity failure is permanent for a run: start a fresh one.
+    require(!state.run->integrityFailure() || state.run->arm().has_value());
     return 0;
 }

@@ -1,3 +1,6 @@
+// Any URL the parser accepts is "vesperon://stop" or "vesperon://start?minutes=" and
+// plain digits naming 1 to 1,440 minutes, which the action carries in seconds.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -5,45 +8,26 @@
 
 #include "preferences/AutomationAction.hpp"
 
-// Feeds arbitrary text to the URL parser and checks what any accepted URL must be.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using vesperon::AutomationAction;
     const std::string_view url(reinterpret_cast<const char*>(data), size);
     const auto action = AutomationAction::parse(url);
-    if (!action) {
-        return 0;
-    }
-    if (url.size() > AutomationAction::maxUrlLength) {
-        __builtin_trap();
-    }
-    if (action->kind() == AutomationAction::Kind::stop) {
-        if (url != "vesperon://stop" || action->seconds() != 0) {
+    if (!action || url == "vesperon://stop") {
+        if (action && *action != AutomationAction::stop()) {
             __builtin_trap();
         }
         return 0;
     }
-    const std::int32_t seconds = action->seconds();
-    if (seconds < 60 || seconds > 86'400 || seconds % 60 != 0 ||
-        !url.starts_with("vesperon://start?minutes=")) {
+    constexpr std::string_view start = "vesperon://start?minutes=";
+    if (url.size() > AutomationAction::maxUrlLength || !url.starts_with(start) ||
+        url.size() == start.size() ||
+        url.find_first_not_of("0123456789", start.size()) != std::string_view::npos) {
         __builtin_trap();
     }
-    // The digits after "minutes=" are all there is, and they say the same minutes.
-    std::string_view digits = url.substr(std::string_view("vesperon://start?minutes=").size());
-    std::int64_t minutes = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            __builtin_trap();
-        }
-        minutes = minutes * 10 + (c - '0');
-        if (minutes > 1440) {
-            __builtin_trap();
-        }
-    }
-    if (minutes * 60 != seconds) {
-        __builtin_trap();
-    }
-    const std::string canonical = "vesperon://start?minutes=" + std::to_string(minutes);
-    if (AutomationAction::parse(canonical) != action) {
+    std::string_view digits = url.substr(start.size());
+    digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size()));
+    const int minutes = digits.empty() || digits.size() > 4 ? 0 : std::stoi(std::string(digits));
+    if (minutes < 1 || minutes > 1440 || *action != AutomationAction::start(minutes * 60)) {
         __builtin_trap();
     }
     return 0;

@@ -1,6 +1,6 @@
 // What the root side reads from outside: the session record's bytes, the power tool's
-// output and the setup arguments. None may crash; a record that decodes must survive
-// being written and read back unchanged.
+// output and the setup arguments. None may crash; a record that decodes is written
+// and read back to the very same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,17 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)vesperon::parseDecimalInt32(text);
     (void)vesperon::parseWholeNumber(text);
     (void)vesperon::isValidUtf8(text);
-
     if (const auto session = vesperon::decodeSession(text)) {
         const auto encoded = vesperon::encodeSession(*session);
-        if (!encoded) {
-            std::abort(); // a decoded record always holds valid UTF-8
-        }
-        const auto again = vesperon::decodeSession(*encoded);
+        const auto again = encoded ? vesperon::decodeSession(*encoded) : std::nullopt;
         if (!again || again->pid != session->pid || again->heartbeat != session->heartbeat ||
-            again->stop != session->stop || again->previous != session->previous ||
-            again->timing.has_value() != session->timing.has_value() ||
-            *vesperon::encodeSession(*again) != *encoded) {
+            vesperon::encodeSession(*again).value_or("") != *encoded) {
             std::abort();
         }
     }

@@ -8,108 +8,77 @@ namespace vesperon {
 namespace {
 
 using nlohmann::json;
+using testing::Files;
+using testing::operator+;
 
-class PowerSupplies : public ::testing::Test {
-  protected:
-    void battery(const std::string& name, const std::string& capacity) const {
-        tree.attribute(name + "/type", "Battery");
-        tree.attribute(name + "/capacity", capacity);
-    }
-    void charger(const std::string& name, const std::string& type,
-                 const std::string& online) const {
-        tree.attribute(name + "/type", type);
-        tree.attribute(name + "/online", online);
-    }
-    json sources() const { return platform::powerSourcesIn(tree.root()); }
-    bool safe() const { return batterySafeFrom(sources()); }
+Files battery(const std::string& name, const std::string& capacity) {
+    return {name + "/type=Battery", name + "/capacity=" + capacity};
+}
+Files energy(const std::string& name, const std::string& now, const std::string& full) {
+    return {name + "/type=Battery", name + "/energy_now=" + now, name + "/energy_full=" + full};
+}
+Files charger(const std::string& name, const std::string& type, const std::string& online) {
+    return {name + "/type=" + type, name + "/online=" + online};
+}
 
-    testing::FixtureTree tree;
-};
-
-TEST_F(PowerSupplies, OneBatteryByCapacityAgainstTheCutoff) {
-    battery("BAT0", "16");
-    EXPECT_EQ(sources(), json::parse(R"([{"Type": "InternalBattery",
+TEST(PowerSupplies, OneBatteryReadsAsTheSystemsPowerSource) {
+    const testing::FixtureTree tree(battery("BAT0", "16"));
+    EXPECT_EQ(platform::powerSourcesIn(tree.root()), json::parse(R"([{"Type": "InternalBattery",
         "Power Source State": "Battery Power", "Current Capacity": 160, "Max Capacity": 1000}])"));
-    EXPECT_TRUE(safe());
-    battery("BAT0", "15");
-    EXPECT_FALSE(safe());
-}
-
-TEST_F(PowerSupplies, AnOnlineMainsOrUsbChargerMeansMainsPower) {
-    battery("BAT0", "1");
-    charger("AC", "Mains", "0");
-    charger("ucsi-source-psy-USBC000:001", "USB", "0");
-    EXPECT_FALSE(safe());
-    charger("ucsi-source-psy-USBC000:001", "USB", "1");
-    EXPECT_EQ(sources()[0]["Power Source State"], "AC Power");
-    EXPECT_TRUE(safe());
-    charger("ucsi-source-psy-USBC000:001", "USB", "0");
-    charger("AC", "Mains", "1");
-    EXPECT_TRUE(safe());
-}
-
-TEST_F(PowerSupplies, SeveralBatteriesAreSummedByEnergyOrCharge) {
-    tree.attribute("BAT0/type", "Battery");
-    tree.attribute("BAT0/energy_now", "1000000");
-    tree.attribute("BAT0/energy_full", "20000000");
-    tree.attribute("BAT1/type", "Battery");
-    tree.attribute("BAT1/energy_now", "3000000");
-    tree.attribute("BAT1/energy_full", "20000000");
-    // 4 of 40 Wh is 10 %, though one battery alone holds 15 %.
-    EXPECT_EQ(sources()[0]["Current Capacity"], 4000000);
-    EXPECT_EQ(sources()[0]["Max Capacity"], 40000000);
-    EXPECT_FALSE(safe());
-    tree.attribute("BAT1/energy_now", "6000000");
-    EXPECT_TRUE(safe()); // 7 of 40
-
-    // When one reports only charge, both are compared by charge.
-    tree.attribute("BAT0/charge_now", "500");
-    tree.attribute("BAT0/charge_full", "1000");
-    tree.attribute("BAT1/charge_now", "100");
-    tree.attribute("BAT1/charge_full", "3000");
-    std::filesystem::remove(tree.root() + "/BAT0/energy_now");
-    EXPECT_EQ(sources()[0]["Current Capacity"], 600);
-    EXPECT_EQ(sources()[0]["Max Capacity"], 4000);
-}
-
-TEST_F(PowerSupplies, MixedReadingsAreAveragedAsFractions) {
-    battery("BAT0", "10");
-    tree.attribute("BAT1/type", "Battery");
-    tree.attribute("BAT1/energy_now", "30");
-    tree.attribute("BAT1/energy_full", "100");
-    EXPECT_EQ(sources()[0]["Current Capacity"], 400);
-    EXPECT_EQ(sources()[0]["Max Capacity"], 2000);
-    EXPECT_TRUE(safe()); // 20 %
-}
-
-TEST_F(PowerSupplies, DeviceBatteriesAndEmptyBaysAreIgnored) {
-    battery("hidpp_battery_0", "90");
-    tree.attribute("hidpp_battery_0/scope", "Device");
-    charger("hid-charger", "USB", "1");
-    tree.attribute("hid-charger/scope", "Device");
-    EXPECT_EQ(sources(), json::array()); // no system battery: the rule says not safe
-    EXPECT_FALSE(safe());
-
-    battery("BAT0", "50");
-    tree.attribute("BAT0/scope", "System");
-    battery("BAT1", "0");
-    tree.attribute("BAT1/present", "0");
-    EXPECT_EQ(sources()[0]["Current Capacity"], 500);
-    EXPECT_EQ(sources()[0]["Max Capacity"], 1000);
-    EXPECT_EQ(sources()[0]["Power Source State"], "Battery Power");
-}
-
-TEST_F(PowerSupplies, MissingOrBrokenFilesGiveTheNeutralAnswer) {
     EXPECT_EQ(platform::powerSourcesIn(tree.root() + "/absent"), json::array());
-    tree.attribute("BAT0/type", "Battery");
-    tree.attribute("BAT0/capacity", "lots");
-    tree.attribute("BAT0/energy_now", "5");
-    tree.attribute("BAT0/energy_full", "0");
-    const json entry = sources()[0];
-    EXPECT_FALSE(entry.contains("Current Capacity"));
-    EXPECT_FALSE(safe());
-    charger("AC", "Mains", "1");
-    EXPECT_TRUE(safe()); // on mains power the charge does not matter
+}
+
+TEST(PowerSupplies, BatteriesAndChargersAgainstTheCutoff) {
+    const Files usb = charger("ucsi-source-psy-USBC000:001", "USB", "1");
+    const Files device = battery("hidpp_battery_0", "90") + charger("hid-charger", "USB", "1") +
+                         Files{"hidpp_battery_0/scope=Device", "hid-charger/scope=Device"};
+    const Files broken = {"BAT0/type=Battery", "BAT0/capacity=lots", "BAT0/energy_now=5",
+                          "BAT0/energy_full=0"};
+    struct Case {
+        const char* name;
+        Files files;
+        bool safe;
+        json current = nullptr, max = nullptr;
+    };
+    const std::vector<Case> cases = {
+        {"above the cutoff", battery("BAT0", "16"), true},
+        {"at the cutoff", battery("BAT0", "15"), false},
+        {"chargers offline",
+         battery("BAT0", "1") + charger("AC", "Mains", "0") + charger("usb", "USB", "0"), false},
+        {"USB charger online", battery("BAT0", "1") + usb, true},
+        {"mains online", battery("BAT0", "1") + charger("AC", "Mains", "1"), true},
+        // 4 of 40 Wh is 10 %, though one battery alone holds 15 %.
+        {"summed by energy",
+         energy("BAT0", "1000000", "20000000") + energy("BAT1", "3000000", "20000000"), false,
+         4000000, 40000000},
+        {"summed above",
+         energy("BAT0", "1000000", "20000000") + energy("BAT1", "6000000", "20000000"), true},
+        // When one reports only charge, both are compared by charge.
+        {"summed by charge",
+         Files{"BAT0/type=Battery", "BAT0/energy_full=20000000", "BAT0/charge_now=500",
+               "BAT0/charge_full=1000", "BAT1/charge_now=100", "BAT1/charge_full=3000"} +
+             energy("BAT1", "3000000", "20000000"),
+         false, 600, 4000},
+        {"mixed readings averaged as fractions",
+         battery("BAT0", "10") + energy("BAT1", "30", "100"), true, 400, 2000},
+        {"device batteries only", device, false},
+        {"device batteries and empty bays ignored",
+         device + battery("BAT0", "10") + battery("BAT1", "0") +
+             Files{"BAT0/scope=System", "BAT1/present=0"},
+         false, 100, 1000},
+        {"unreadable battery", broken, false},
+        {"unreadable battery on mains", broken + charger("AC", "Mains", "1"), true},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        const testing::FixtureTree tree(row.files);
+        const json sources = platform::powerSourcesIn(tree.root());
+        EXPECT_EQ(batterySafeFrom(sources), row.safe);
+        if (!row.current.is_null()) {
+            EXPECT_EQ(sources[0]["Current Capacity"], row.current);
+            EXPECT_EQ(sources[0]["Max Capacity"], row.max);
+        }
+    }
 }
 
 } // namespace

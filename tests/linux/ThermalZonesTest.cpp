@@ -6,78 +6,53 @@
 namespace vesperon {
 namespace {
 
-class ThermalZones : public ::testing::Test {
-  protected:
-    void zone(const std::string& name, int milliCelsius) const {
-        tree.attribute(name + "/temp", std::to_string(milliCelsius));
+using testing::Files;
+using testing::operator+;
+
+Files zone(const std::string& name, int milliCelsius, const Files& trips = {}) {
+    Files files{name + "/temp=" + std::to_string(milliCelsius)};
+    for (std::size_t i = 0; i < trips.size(); ++i) {
+        const std::size_t colon = trips[i].find(':');
+        const std::string prefix = name + "/trip_point_" + std::to_string(i);
+        files.push_back(prefix + "_type=" + trips[i].substr(0, colon));
+        files.push_back(prefix + "_temp=" + trips[i].substr(colon + 1));
     }
-    void trip(const std::string& name, int index, const std::string& type, int milliCelsius) const {
-        const std::string prefix = name + "/trip_point_" + std::to_string(index);
-        tree.attribute(prefix + "_type", type);
-        tree.attribute(prefix + "_temp", std::to_string(milliCelsius));
+    return files;
+}
+
+TEST(ThermalZones, StateFromTheHottestZoneAgainstItsTrips) {
+    const Files mixed = {"active:60000", "passive:80000", "hot:90000", "active:45000"};
+    // x86_pkg_temp reports a passive trip at 0 °C; some firmware a critical one at
+    // 255 °C or at -273 °C; a reading of 1000 °C is a broken sensor.
+    const Files bogus = zone("thermal_zone0", 45000,
+                             {"passive:0", "critical:255000", "critical:-273200", "hot:19999"});
+    const std::vector<std::tuple<const char*, Files, int>> cases = {
+        {"no zones", {}, 0},
+        {"no trips", zone("thermal_zone0", 99000), 0},
+        {"far below critical", zone("thermal_zone0", 70000, {"critical:100000"}), 0},
+        {"warm", zone("thermal_zone0", 75000, {"critical:100000"}), 1},
+        {"hot", zone("thermal_zone0", 85000, {"critical:100000"}), 2},
+        {"near critical", zone("thermal_zone0", 95000, {"critical:100000"}), 3},
+        {"past the lowest active trip", zone("thermal_zone0", 50000, mixed), 1},
+        {"at the passive trip", zone("thermal_zone0", 80000, mixed), 2},
+        {"at the hot trip", zone("thermal_zone0", 90000, mixed), 3},
+        {"the hottest zone decides",
+         zone("thermal_zone0", 40000, {"passive:90000"}) +
+             zone("thermal_zone1", 86000, {"passive:85000"}) + Files{"cooling_device0/cur_state=3"},
+         2},
+        {"a disabled zone does not count",
+         zone("thermal_zone0", 40000, {"passive:90000"}) +
+             zone("thermal_zone1", 86000, {"passive:85000"}) + Files{"thermal_zone1/mode=disabled"},
+         0},
+        {"bogus trips", bogus, 0},
+        {"broken sensor", bogus + zone("thermal_zone1", 1000000, {"critical:90000"}), 0},
+        {"sound sensor", bogus + zone("thermal_zone1", 88000, {"critical:90000"}), 3},
+    };
+    for (const auto& [name, files, state] : cases) {
+        const testing::FixtureTree tree(files);
+        EXPECT_EQ(platform::thermalStateIn(tree.root()), state) << name;
     }
-    int state() const { return platform::thermalStateIn(tree.root()); }
-
-    testing::FixtureTree tree;
-};
-
-TEST_F(ThermalZones, NoZonesOrZonesWithoutTripsAreNominal) {
-    EXPECT_EQ(platform::thermalStateIn(tree.root() + "/absent"), 0);
-    EXPECT_EQ(state(), 0);
-    zone("thermal_zone0", 99000);
-    EXPECT_EQ(state(), 0);
-}
-
-TEST_F(ThermalZones, TheStepsAgainstACriticalTrip) {
-    zone("thermal_zone0", 70000);
-    trip("thermal_zone0", 0, "critical", 100000);
-    EXPECT_EQ(state(), 0);
-    zone("thermal_zone0", 75000);
-    EXPECT_EQ(state(), 1);
-    zone("thermal_zone0", 85000);
-    EXPECT_EQ(state(), 2);
-    zone("thermal_zone0", 95000);
-    EXPECT_EQ(state(), 3);
-}
-
-TEST_F(ThermalZones, PassiveActiveAndHotTrips) {
-    zone("thermal_zone0", 50000);
-    trip("thermal_zone0", 0, "active", 60000);
-    trip("thermal_zone0", 1, "passive", 80000);
-    trip("thermal_zone0", 2, "hot", 90000);
-    trip("thermal_zone0", 3, "active", 45000); // the lowest active trip counts
-    EXPECT_EQ(state(), 1);
-    zone("thermal_zone0", 80000);
-    EXPECT_EQ(state(), 2);
-    zone("thermal_zone0", 90000);
-    EXPECT_EQ(state(), 3);
-}
-
-TEST_F(ThermalZones, TheHottestZoneDecides) {
-    zone("thermal_zone0", 40000);
-    trip("thermal_zone0", 0, "passive", 90000);
-    zone("thermal_zone1", 86000);
-    trip("thermal_zone1", 0, "passive", 85000);
-    tree.attribute("cooling_device0/cur_state", "3");
-    EXPECT_EQ(state(), 2);
-    tree.attribute("thermal_zone1/mode", "disabled");
-    EXPECT_EQ(state(), 0);
-}
-
-TEST_F(ThermalZones, BogusTripsAndReadingsAreIgnored) {
-    // x86_pkg_temp reports a passive trip at 0 °C; some firmware a critical one at 255 °C
-    // or at -273 °C.
-    zone("thermal_zone0", 45000);
-    trip("thermal_zone0", 0, "passive", 0);
-    trip("thermal_zone0", 1, "critical", 255000);
-    trip("thermal_zone0", 2, "critical", -273200);
-    trip("thermal_zone0", 3, "hot", 19999);
-    EXPECT_EQ(state(), 0);
-    zone("thermal_zone1", 1000000); // a sensor reading of 1000 °C is a broken sensor
-    trip("thermal_zone1", 0, "critical", 90000);
-    EXPECT_EQ(state(), 0);
-    zone("thermal_zone1", 88000);
-    EXPECT_EQ(state(), 3);
+    EXPECT_EQ(platform::thermalStateIn("/nonexistent/thermal"), 0);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 """A mocked Linux machine for the Linux build's tests: a fixture tree for /sys and /proc
-and a private system bus with python3-dbusmock's logind (and, where asked, systemd and
-polkitd)."""
+and a private system bus with python3-dbusmock's logind."""
 import os
 import subprocess
 import tempfile
@@ -8,7 +7,6 @@ import tempfile
 import dbus
 import dbusmock
 
-EXECUTABLE = os.environ.get("VESPERON_EXECUTABLE", "")
 LOGIND = "org.freedesktop.login1.Manager"
 
 
@@ -31,45 +29,33 @@ class MachineTestCase(dbusmock.DBusTestCase):
 
     def setUp(self):
         self.tree = tempfile.TemporaryDirectory(prefix="vesperon-machine-")
+        self.addCleanup(self.tree.cleanup)
         self.root = self.tree.name
         self.write("proc/sys/kernel/random/boot_id", "6d3c0b4e-1f7a-4e43-9d43-3b1d1c9e0a11")
         for folder in ("var/lib", "run"):
-            os.makedirs(os.path.join(self.root, folder), exist_ok=True)
+            os.makedirs(os.path.join(self.root, folder))
         self.set_lid(False)
-
-    def tearDown(self):
-        self.tree.cleanup()
 
     def write(self, relative, value):
         path = os.path.join(self.root, relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as out:
-            out.write(value + "\n")
+            out.write(f"{value}\n")
 
     def set_lid(self, closed):
         self.logind.Set(LOGIND, "LidClosed", dbus.Boolean(closed))
 
-    def battery(self, name, percent, scope="System"):
-        self.write(f"sys/class/power_supply/{name}/type", "Battery")
-        self.write(f"sys/class/power_supply/{name}/scope", scope)
-        self.write(f"sys/class/power_supply/{name}/capacity", str(percent))
+    def supply(self, name, **attributes):
+        for key, value in attributes.items():
+            self.write(f"sys/class/power_supply/{name}/{key}", value)
 
-    def mains(self, online):
-        self.write("sys/class/power_supply/AC/type", "Mains")
-        self.write("sys/class/power_supply/AC/online", "1" if online else "0")
+    def zone(self, name, milli_celsius, critical=100000):
+        self.write(f"sys/class/thermal/{name}/temp", milli_celsius)
+        self.write(f"sys/class/thermal/{name}/trip_point_0_type", "critical")
+        self.write(f"sys/class/thermal/{name}/trip_point_0_temp", critical)
 
-    def zone(self, name, milli_celsius, critical=None):
-        self.write(f"sys/class/thermal/{name}/temp", str(milli_celsius))
-        if critical is not None:
-            self.write(f"sys/class/thermal/{name}/trip_point_0_type", "critical")
-            self.write(f"sys/class/thermal/{name}/trip_point_0_temp", str(critical))
-
-    def environment(self):
-        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-               "VESPERON_LINUX_ROOT": self.root,
+    def run_vesperon(self, *arguments):
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "VESPERON_LINUX_ROOT": self.root,
                "DBUS_SYSTEM_BUS_ADDRESS": os.environ["DBUS_SYSTEM_BUS_ADDRESS"]}
-        return env
-
-    def run_vesperon(self, *arguments, timeout=60):
-        return subprocess.run([EXECUTABLE, *arguments], env=self.environment(),
-                              capture_output=True, text=True, timeout=timeout, check=False)
+        return subprocess.run([os.environ["VESPERON_EXECUTABLE"], *arguments], env=env,
+                              capture_output=True, text=True, timeout=60, check=False)

@@ -9,35 +9,23 @@ class DiagnoseReadsTheMachine(MachineTestCase):
     def diagnose(self):
         result = self.run_vesperon("--diagnose")
         self.assertEqual(result.returncode, 0, result.stderr)
-        lines = result.stdout.splitlines()
-        self.assertEqual(len(lines), 5, result.stdout)
-        return dict(line.rsplit(": ", 1) for line in lines), result.stderr
+        self.assertIn(self.root, result.stderr)
+        return dict(line.rsplit(": ", 1) for line in result.stdout.splitlines())
 
     def test_battery_charger_heat_and_lid(self):
-        self.battery("BAT0", 15)
-        facts, machine = self.diagnose()
-        self.assertIn(self.root, machine)
-        self.assertEqual(facts["Battery above cutoff or charger connected"], "false")
-        self.assertEqual(facts["Thermal state"], "0")
-        self.assertEqual(facts["Lid closed"], "false")
-        self.assertEqual(facts["Sleep override"], "Optional(false)")
-        self.assertEqual(facts["Recovery job exists"], "false")
-
-        self.mains(online=True)
-        self.zone("thermal_zone3", 88000, critical=100000)
+        self.supply("BAT0", type="Battery", scope="System", capacity=15)
+        # A mouse's battery does not count.
+        self.supply("hidpp_battery_0", type="Battery", scope="Device", capacity=100)
+        self.assertEqual(self.diagnose(), {
+            "Battery above cutoff or charger connected": "false", "Thermal state": "0",
+            "Lid closed": "false", "Sleep override": "Optional(false)",
+            "Recovery job exists": "false"})
+        self.supply("AC", type="Mains", online=1)
+        self.zone("thermal_zone3", 88000)
         self.set_lid(True)
-        facts, _ = self.diagnose()
-        self.assertEqual(facts["Battery above cutoff or charger connected"], "true")
-        self.assertEqual(facts["Thermal state"], "2")
-        self.assertEqual(facts["Lid closed"], "true")
-
-    def test_device_batteries_do_not_count(self):
-        self.battery("hidpp_battery_0", 100, scope="Device")
-        facts, _ = self.diagnose()
-        self.assertEqual(facts["Battery above cutoff or charger connected"], "false")
-        self.battery("BAT1", 16)
-        facts, _ = self.diagnose()
-        self.assertEqual(facts["Battery above cutoff or charger connected"], "true")
+        facts = self.diagnose()
+        self.assertEqual([facts["Battery above cutoff or charger connected"],
+                          facts["Thermal state"], facts["Lid closed"]], ["true", "2", "true"])
 
 
 if __name__ == "__main__":

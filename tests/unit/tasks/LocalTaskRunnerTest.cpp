@@ -1,107 +1,80 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
 #include "platform/UserHome.hpp"
 #include "tasks/LocalTaskRunner.hpp"
 
-// Real commands run by the real shell; the poll runs on a virtual clock that the
-// tests move in small steps while real time passes.
+// Real commands run by the real shell; the poll runs on a virtual clock moved in small
+// steps while real time passes.
 
 namespace vesperon {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::readFile;
+using testing::TempFolder;
 using testing::VirtualScheduler;
 
-using testing::TempFolder;
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::getline(in, text);
-    return text;
-}
-
-// Process ids whose process group is `group`, from /proc; zombies do not count.
-std::vector<pid_t> liveMembers(pid_t group) {
-    std::vector<pid_t> members;
+// Live (not zombie) members of process group `group`, from /proc.
+std::size_t liveMembers(pid_t group) {
+    std::size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream in(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(in, line)) {
-            continue;
-        }
-        // Fields after the parenthesised command name: state, ppid, pgrp.
-        const auto close = line.rfind(')');
-        if (close == std::string::npos) {
-            continue;
-        }
+        const std::string stat =
+            std::isdigit(entry.path().filename().c_str()[0]) ? readFile(entry.path() / "stat") : "";
         char state = 0;
-        long parent = 0;
-        long pgrp = 0;
-        if (std::sscanf(line.c_str() + close + 1, " %c %ld %ld", &state, &parent, &pgrp) == 3 &&
-            pgrp == group && state != 'Z' && state != 'X') {
-            members.push_back(static_cast<pid_t>(std::stol(name)));
-        }
+        long parent = 0, pgrp = 0;
+        const std::size_t end = stat.rfind(')');
+        count += end != std::string::npos &&
+                 std::sscanf(stat.c_str() + end + 1, " %c %ld %ld", &state, &parent, &pgrp) == 3 &&
+                 pgrp == group && state != 'Z' && state != 'X';
     }
-    return members;
+    return count;
 }
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) {
-            return true;
+// Waits up to 10 s of real time for `done`, moving `scheduler` (when given) one poll on
+// every few milliseconds.
+bool until(const std::function<bool()>& done, VirtualScheduler* scheduler = nullptr) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
         }
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(3ms);
+        if (scheduler != nullptr) {
+            scheduler->advance(LocalTaskRunner::pollSeconds);
+        }
     }
-    return condition();
+    return true;
 }
 
 class LocalTaskRunnerTest : public ::testing::Test {
   protected:
-    // Polls in 0.15 s virtual steps, a few real milliseconds apart, until `done`.
-    bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(3ms);
-            scheduler.advance(LocalTaskRunner::pollSeconds);
-        }
-        return true;
-    }
-
-    // Runs `command` to its end and answers its exit code.
-    std::optional<std::int32_t> run(const std::string& command) {
+    std::optional<std::int32_t> run(const std::string& command, LocalTaskRunner* with = nullptr) {
         std::optional<std::int32_t> code;
-        if (auto launched = runner.launch(command, [&](std::int32_t c) { code = c; }); !launched) {
-            ADD_FAILURE() << launched.error().message;
-            return std::nullopt;
-        }
-        EXPECT_TRUE(pollUntil([&] { return code.has_value(); }));
+        auto launched = (with ? *with : runner).launch(command, [&](std::int32_t c) { code = c; });
+        EXPECT_TRUE(launched) << (launched ? "" : launched.error().message);
+        EXPECT_TRUE(launched && until([&] { return code.has_value(); }, &scheduler)) << command;
         return code;
+    }
+    bool refused(const std::string& command) {
+        const auto result = runner.launch(command, [](std::int32_t) {});
+        return !result && result.error().domain == "Vesperon.Task" &&
+               result.error().message == "Enter a command of up to 16 KB.";
     }
 
     TempFolder home;
@@ -109,94 +82,74 @@ class LocalTaskRunnerTest : public ::testing::Test {
     LocalTaskRunner runner{scheduler, "/bin/sh", home.path()};
 };
 
-TEST_F(LocalTaskRunnerTest, ReportsExitStatusOrSignal) {
-    EXPECT_EQ(run("exit 0"), 0);
-    EXPECT_EQ(run("exit 3"), 3);
-    EXPECT_EQ(run("exit 255"), 255);
-    EXPECT_EQ(run("kill -TERM $$"), 143);
-    EXPECT_EQ(run("kill -KILL $$"), 137);
-    EXPECT_EQ(run("no-such-command-anywhere"), 127);
-    EXPECT_FALSE(runner.isRunning());
+TEST_F(LocalTaskRunnerTest, ReportsExitStatusOrSignalAndRefusesBadCommands) {
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"exit 0", 0}, {"exit 255", 255}, {"kill -TERM $$", 143}, {"no-such-command", 127}};
+    for (const auto& [command, code] : cases) {
+        EXPECT_EQ(run(command), code) << command;
+    }
+    // Multi-byte characters count in bytes: "exit 0 #" and 8,188 × "é" are 16,384 bytes.
+    std::string longest = "exit 0 #";
+    while (longest.size() < 16'384) {
+        longest += "\u00e9";
+    }
+    for (const std::string& command :
+         {std::string(), std::string(" \t\n\u00a0\u3000"), std::string("exit 0\0", 7),
+          std::string("exit \xff"), longest + "x"}) {
+        EXPECT_TRUE(refused(command)) << command.substr(0, 10);
+    }
+    EXPECT_EQ(run(longest), 0);
     EXPECT_EQ(scheduler.pendingTimers(), 0u);
 }
 
-TEST_F(LocalTaskRunnerTest, RunsFromTheHomeFolderWithTheApplicationsEnvironment) {
+TEST_F(LocalTaskRunnerTest, RunsInTheHomeFolderWithNullStreamsDefaultSignalsAndNoLeaks) {
     ::setenv("VESPERON_TASK_PROBE", "value with spaces", 1);
-    EXPECT_EQ(run("pwd -P > where; printf '%s' \"$VESPERON_TASK_PROBE\" > env"), 0);
-    ::unsetenv("VESPERON_TASK_PROBE");
-    EXPECT_EQ(readText(home.file("where")), home.path());
-    EXPECT_EQ(readText(home.file("env")), "value with spaces");
-}
-
-TEST_F(LocalTaskRunnerTest, StandardStreamsAreTheNullDeviceAndNothingElseLeaks) {
     const int leaked = ::open("/dev/null", O_RDONLY); // no close-on-exec on purpose
-    ASSERT_GE(leaked, 3);
-    // $$ is the command's shell: its own descriptors, read before any redirection.
-    const std::string command = "s=\"$(readlink /proc/$$/fd/0) $(readlink /proc/$$/fd/1) "
-                                "$(readlink /proc/$$/fd/2)\"; echo \"$s\" > streams; "
-                                "test -e /proc/$$/fd/" +
-                                std::to_string(leaked) + " && exit 9; read line; exit $?";
-    // `read` at end of input fails with status 1: there is no input.
-    EXPECT_EQ(run(command), 1);
-    ::close(leaked);
-    EXPECT_EQ(readText(home.file("streams")), "/dev/null /dev/null /dev/null");
-}
-
-TEST_F(LocalTaskRunnerTest, ChildStartsWithDefaultSignalsWhateverTheApplicationBlocks) {
-    sigset_t blocked;
-    sigset_t previous;
+    sigset_t blocked, previous;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
     ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &previous), 0);
-    struct sigaction ignore {};
-    struct sigaction oldPipe {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &ignore, &oldPipe);
+    const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
 
+    // $$ is the command's shell; `read` at the end of input fails with status 1.
+    EXPECT_EQ(run("pwd -P > where; printf '%s' \"$VESPERON_TASK_PROBE\" > env; "
+                  "echo $(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2) > streams; "
+                  "test -e /proc/$$/fd/" +
+                  std::to_string(leaked) + " && exit 9; read line; exit $?"),
+              1);
     EXPECT_EQ(run("kill -TERM $$; exit 0"), 143);
     EXPECT_EQ(run("kill -PIPE $$; exit 0"), 141);
 
-    ::sigaction(SIGPIPE, &oldPipe, nullptr);
+    ::signal(SIGPIPE, oldPipe);
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(leaked);
+    ::unsetenv("VESPERON_TASK_PROBE");
+    EXPECT_EQ(readFile(home / "where"), home.path() + "\n");
+    EXPECT_EQ(readFile(home / "env"), "value with spaces");
+    EXPECT_EQ(readFile(home / "streams"), "/dev/null /dev/null /dev/null\n");
 }
 
-TEST_F(LocalTaskRunnerTest, CommandLeadsItsOwnProcessGroup) {
+TEST_F(LocalTaskRunnerTest, TheCommandLeadsAGroupThatDiesWithIt) {
     std::optional<std::int32_t> code;
-    ASSERT_TRUE(runner.launch("sleep 30", [&](std::int32_t c) { code = c; }));
-    const pid_t pid = runner.pid();
-    ASSERT_GT(pid, 0);
-    EXPECT_NE(pid, ::getpgrp());
-    EXPECT_TRUE(eventually([&] { return ::getpgid(pid) == pid; }));
-    runner.cancel();
-    ASSERT_TRUE(pollUntil([&] { return !runner.isRunning(); }));
-    EXPECT_FALSE(code);
-}
-
-TEST_F(LocalTaskRunnerTest, BackgroundChildrenDieWhenTheCommandExits) {
-    std::optional<std::int32_t> code;
-    ASSERT_TRUE(
-        runner.launch("sleep 30 & sh -c 'sleep 30' & exit 4", [&](std::int32_t c) { code = c; }));
+    ASSERT_TRUE(runner.launch("sleep 30 & sh -c 'sleep 30' & exit 4", [&](int c) { code = c; }));
     const pid_t group = runner.pid();
-    ASSERT_TRUE(eventually([&] { return liveMembers(group).size() >= 2; }));
-    ASSERT_TRUE(pollUntil([&] { return code.has_value(); }));
+    EXPECT_NE(group, ::getpgrp());
+    ASSERT_TRUE(until([&] { return liveMembers(group) >= 2; }));
+    ASSERT_TRUE(until([&] { return code.has_value(); }, &scheduler));
     EXPECT_EQ(code, 4);
-    EXPECT_TRUE(eventually([&] { return liveMembers(group).empty(); }));
+    EXPECT_TRUE(until([&] { return liveMembers(group) == 0; }));
 }
 
 TEST_F(LocalTaskRunnerTest, CancelKillsTheWholeGroupAndDropsTheCompletion) {
     int calls = 0;
-    ASSERT_TRUE(
-        runner.launch("sleep 30 & sleep 30 & sleep 30; exit 0", [&](std::int32_t) { ++calls; }));
+    ASSERT_TRUE(runner.launch("sleep 30 & sleep 30; exit 0", [&](std::int32_t) { ++calls; }));
     const pid_t group = runner.pid();
-    ASSERT_TRUE(eventually([&] { return liveMembers(group).size() >= 4; }));
+    ASSERT_TRUE(until([&] { return liveMembers(group) >= 3; }));
     runner.cancel();
-    // Killed at once, before any poll.
-    EXPECT_TRUE(eventually([&] { return liveMembers(group).empty(); }));
-    EXPECT_TRUE(runner.isRunning());
-    EXPECT_FALSE(runner.launch("exit 0", [&](std::int32_t) { ++calls; }));
-    ASSERT_TRUE(pollUntil([&] { return !runner.isRunning(); }));
-    EXPECT_EQ(runner.pid(), 0);
-    EXPECT_EQ(::waitpid(group, nullptr, WNOHANG), -1); // reaped
+    EXPECT_TRUE(until([&] { return liveMembers(group) == 0; })); // at once, before any poll
+    EXPECT_TRUE(refused("exit 0"));                              // until the next poll reaps it
+    ASSERT_TRUE(until([&] { return !runner.isRunning(); }, &scheduler));
+    EXPECT_EQ(::waitpid(group, nullptr, WNOHANG), -1);
     scheduler.advance(5);
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(scheduler.pendingTimers(), 0u);
@@ -206,11 +159,9 @@ TEST_F(LocalTaskRunnerTest, CompletionIsCalledOnceAndMayLaunchTheNextCommand) {
     std::vector<std::int32_t> codes;
     ASSERT_TRUE(runner.launch("exit 5", [&](std::int32_t c) {
         codes.push_back(c);
-        EXPECT_FALSE(runner.isRunning());
         EXPECT_TRUE(runner.launch("exit 6", [&](std::int32_t d) { codes.push_back(d); }));
     }));
-    ASSERT_TRUE(pollUntil([&] { return codes.size() == 2; }));
-    scheduler.advance(5);
+    ASSERT_TRUE(until([&] { return codes.size() == 2; }, &scheduler));
     std::this_thread::sleep_for(20ms);
     scheduler.advance(5);
     EXPECT_EQ(codes, (std::vector<std::int32_t>{5, 6}));
@@ -220,102 +171,40 @@ TEST_F(LocalTaskRunnerTest, CompletionIsCalledOnceAndMayLaunchTheNextCommand) {
 TEST_F(LocalTaskRunnerTest, ChildReapedElsewhereReports255) {
     std::optional<std::int32_t> code;
     ASSERT_TRUE(runner.launch("exit 7", [&](std::int32_t c) { code = c; }));
-    int status = 0;
-    ASSERT_EQ(::waitpid(runner.pid(), &status, 0), runner.pid());
+    ASSERT_EQ(::waitpid(runner.pid(), nullptr, 0), runner.pid());
     scheduler.advance(LocalTaskRunner::pollSeconds);
     EXPECT_EQ(code, 255);
     EXPECT_FALSE(runner.isRunning());
 }
 
-TEST_F(LocalTaskRunnerTest, RefusesBadCommandsAndASecondLaunch) {
-    const auto refused = [&](const std::string& command) {
-        const auto result = runner.launch(command, [](std::int32_t) {});
-        if (result) {
-            return false;
-        }
-        EXPECT_EQ(result.error().domain, "Vesperon.Task");
-        EXPECT_EQ(result.error().code, 1);
-        EXPECT_EQ(result.error().message, "Enter a command of up to 16 KB.");
-        return true;
-    };
-    EXPECT_TRUE(refused(""));
-    EXPECT_TRUE(refused(" \t\n\u00a0\u3000"));
-    EXPECT_TRUE(refused(std::string("exit 0\0", 7)));
-    EXPECT_TRUE(refused("exit \xff"));
-    const std::string exactLimit = "exit 0 #" + std::string(16'384 - 8, 'x');
-    ASSERT_EQ(exactLimit.size(), 16'384u);
-    EXPECT_TRUE(refused(exactLimit + "x"));
-    // Multi-byte characters count in bytes: 8,192 × "é" is 16,384 bytes.
-    std::string accents = "exit 0 #";
-    while (accents.size() + 2 <= 16'384) {
-        accents += "\u00e9";
+TEST_F(LocalTaskRunnerTest, SpawnFailureIsAPosixErrorAndTheDefaultsAreTheUsers) {
+    LocalTaskRunner noShell(scheduler, home / "no-such-shell", home.path());
+    LocalTaskRunner noHome(scheduler, "/bin/sh", home / "no-such-home");
+    for (LocalTaskRunner* bad : {&noShell, &noHome}) {
+        const auto launched = bad->launch("exit 0", [](std::int32_t) {});
+        ASSERT_FALSE(launched);
+        EXPECT_EQ(launched.error().domain, "NSPOSIXErrorDomain");
+        EXPECT_EQ(launched.error().code, ENOENT);
+        EXPECT_FALSE(bad->isRunning());
     }
-    EXPECT_EQ(accents.size(), 16'384u);
-    EXPECT_TRUE(refused(accents + "x"));
-    EXPECT_EQ(run(accents), 0);
-    EXPECT_EQ(run(exactLimit), 0);
-
-    ASSERT_TRUE(runner.launch("sleep 30", [](std::int32_t) {}));
-    const pid_t first = runner.pid();
-    EXPECT_TRUE(refused("exit 0"));
-    EXPECT_EQ(runner.pid(), first);
-    EXPECT_EQ(::kill(first, 0), 0);
-    runner.cancel();
+    LocalTaskRunner defaults(scheduler);
+    EXPECT_EQ(run("pwd -P > " + (home / "where"), &defaults), 0);
+    EXPECT_EQ(readFile(home / "where"),
+              std::filesystem::canonical(userHomeFolder()).string() + "\n");
 }
 
-TEST(LocalTaskRunner, SpawnFailureIsAPosixErrorAndLeavesTheRunnerIdle) {
-    VirtualScheduler scheduler;
-    TempFolder home;
-    LocalTaskRunner noShell(scheduler, home.file("no-such-shell"), home.path());
-    const auto missingShell = noShell.launch("exit 0", [](std::int32_t) {});
-    ASSERT_FALSE(missingShell);
-    EXPECT_EQ(missingShell.error().domain, "NSPOSIXErrorDomain");
-    EXPECT_EQ(missingShell.error().code, ENOENT);
-    EXPECT_FALSE(noShell.isRunning());
-    EXPECT_EQ(scheduler.pendingTimers(), 0u);
-
-    LocalTaskRunner noHome(scheduler, "/bin/sh", home.file("no-such-home"));
-    const auto missingHome = noHome.launch("exit 0", [](std::int32_t) {});
-    ASSERT_FALSE(missingHome);
-    EXPECT_EQ(missingHome.error().code, ENOENT);
-    EXPECT_FALSE(noHome.isRunning());
-}
-
-TEST(LocalTaskRunner, DestructionKillsTheGroupAndReapsTheCommand) {
-    VirtualScheduler scheduler;
-    TempFolder home;
+TEST_F(LocalTaskRunnerTest, DestructionKillsTheGroupAndReapsTheCommand) {
     pid_t group = 0;
     {
-        LocalTaskRunner runner(scheduler, "/bin/sh", home.path());
-        ASSERT_TRUE(runner.launch("sleep 30 & sleep 30", [](std::int32_t) { FAIL(); }));
-        group = runner.pid();
-        ASSERT_TRUE(eventually([&] { return liveMembers(group).size() >= 3; }));
+        LocalTaskRunner doomed(scheduler, "/bin/sh", home.path());
+        ASSERT_TRUE(doomed.launch("sleep 30 & sleep 30", [](std::int32_t) { FAIL(); }));
+        group = doomed.pid();
+        ASSERT_TRUE(until([&] { return liveMembers(group) >= 2; }));
     }
     EXPECT_EQ(::waitpid(group, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
-    EXPECT_TRUE(eventually([&] { return liveMembers(group).empty(); }));
-    EXPECT_EQ(scheduler.pendingTimers(), 0u);
+    EXPECT_TRUE(until([&] { return liveMembers(group) == 0; }));
     scheduler.advance(1);
-}
-
-TEST(LocalTaskRunner, DefaultsToThePlatformShellAndTheUsersHomeFolder) {
-    VirtualScheduler scheduler;
-    const std::string home = userHomeFolder();
-    ASSERT_FALSE(home.empty());
-    LocalTaskRunner runner(scheduler);
-    const std::string out =
-        (std::filesystem::temp_directory_path() / ("vesperon-home-" + std::to_string(::getpid())))
-            .string();
-    std::optional<std::int32_t> code;
-    ASSERT_TRUE(runner.launch("pwd -P > " + out, [&](std::int32_t c) { code = c; }));
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (!code && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(3ms);
-        scheduler.advance(LocalTaskRunner::pollSeconds);
-    }
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(readText(out), std::filesystem::canonical(home).string());
-    std::filesystem::remove(out);
 }
 
 } // namespace
