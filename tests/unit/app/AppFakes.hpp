@@ -3,13 +3,9 @@
 // Scripted stand-ins for the controller's seams, driven by a virtual clock.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <deque>
 #include <functional>
-#include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "VirtualScheduler.hpp"
 #include "app/HotKey.hpp"
@@ -22,42 +18,33 @@
 namespace vesperon::testing {
 
 struct ShownAlert {
-    std::string title;
-    std::string message;
+    std::string title, message;
     friend bool operator==(const ShownAlert&, const ShownAlert&) = default;
 };
 
 class FakeUi final : public Ui {
   public:
     std::vector<ShownAlert> alerts;
-    std::vector<std::string> dialogs; // titles of every dialog shown, in order
-    std::deque<DialogAnswer> answers; // scripted answers; none left means Cancel
-    int focusRequests = 0, aboutShown = 0, terminations = 0;
+    std::vector<std::string> dialogs; // titles, in order
+    std::deque<DialogAnswer> answers; // scripted; none left means the last button
+    int aboutShown = 0, terminations = 0;
     std::function<void()> onRefresh;
-    std::function<void()> duringAlert; // an alert is modal: the main loop goes on under it
 
-    void alert(const std::string& title, const std::string& message) override {
-        alerts.push_back({title, message});
-        if (auto during = std::exchange(duringAlert, nullptr)) {
-            during();
-        }
+    void alert(const std::string& title, const std::string& text) override {
+        alerts.push_back({title, text});
     }
     DialogAnswer runDialog(const DialogRequest& request) override {
         dialogs.push_back(request.title);
-        if (answers.empty()) {
-            return DialogAnswer{static_cast<int>(request.buttons.size()) - 1, "", 0};
+        DialogAnswer answer{static_cast<int>(request.buttons.size()) - 1, "", 0};
+        if (!answers.empty()) {
+            answer = answers.front();
+            answers.pop_front();
         }
-        DialogAnswer answer = answers.front();
-        answers.pop_front();
         return answer;
     }
     void setStatusItemTitle(const std::string&) override {}
-    void refreshPanel() override {
-        if (onRefresh) {
-            onRefresh();
-        }
-    }
-    void focusCustomHours() override { ++focusRequests; }
+    void refreshPanel() override { onRefresh ? onRefresh() : void(); }
+    void focusCustomHours() override {}
     void showAbout() override { ++aboutShown; }
     void terminate() override { ++terminations; }
     void answer(int button, std::string text = {}, int selected = 0) {
@@ -65,21 +52,17 @@ class FakeUi final : public Ui {
     }
 };
 
-// Probes as plain fields, clocks tied to the virtual scheduler. Sleep moves the
-// continuous and the wall clock but not the scheduler; a wall-clock change moves only
-// the wall clock.
+// Probes as plain fields, clocks on the virtual scheduler. Sleep moves the continuous
+// and the wall clock but not the scheduler; a clock change moves only the wall clock.
 class FakeMachine final : public Machine {
   public:
     explicit FakeMachine(VirtualScheduler& scheduler) : scheduler_(scheduler) {}
     std::optional<bool> override = false;
     bool battery = true, rootState = false;
-    int thermal = 0, overrideReads = 0;
+    int thermal = 0;
     double sleptSeconds = 0, wallShift = 0;
 
-    std::optional<bool> sleepDisabled() override {
-        ++overrideReads;
-        return override;
-    }
+    std::optional<bool> sleepDisabled() override { return override; }
     bool batterySafe() override { return battery; }
     int thermalState() override { return thermal; }
     bool rootStateExists() override { return rootState; }
@@ -94,8 +77,8 @@ class FakeMachine final : public Machine {
     VirtualScheduler& scheduler_;
 };
 
-// The administrator prompt: every request waits until the test answers it; the
-// answer arrives through the main queue, as the real request's does.
+// The administrator prompt: each request waits for the test's answer, which arrives
+// through the main queue as the real one's does.
 class FakePrivileged final : public PrivilegedRequest {
   public:
     explicit FakePrivileged(VirtualScheduler& scheduler) : scheduler_(scheduler) {}
@@ -123,6 +106,7 @@ class FakePrivileged final : public PrivilegedRequest {
     VirtualScheduler& scheduler_;
 };
 
+// The services below answer on threads of their own, as the real ones may.
 class FakeNotifier final : public Notifier {
   public:
     std::vector<std::string> posted; // titles
@@ -130,12 +114,11 @@ class FakeNotifier final : public Notifier {
     int authorizationRequests = 0;
 
     void requestAuthorization(std::function<void(bool)> answer) override {
-        ++authorizationRequests; // answered on a thread of the service's choosing
+        ++authorizationRequests;
         std::thread([answer = std::move(answer), granted = grant] { answer(granted); }).join();
     }
-    void post(const std::string& identifier, const std::string& title,
-              const std::string& body) override {
-        EXPECT_EQ(identifier.size(), 36u);
+    void post(const std::string& id, const std::string& title, const std::string& body) override {
+        EXPECT_EQ(id.size(), 36u);
         EXPECT_EQ(body, "Vesperon restored normal sleep.");
         posted.push_back(title);
     }
@@ -151,16 +134,14 @@ class FakeHotKey final : public HotKey {
     }
     void press() {
         std::thread([this] { pressed(); }).join();
-    } // on the handler's thread
+    }
 };
 
 class FakeWorkspace final : public Workspace {
   public:
-    std::vector<std::string> opened;
     std::optional<std::string> terminalError;
-    void openURL(const std::string& url) override { opened.push_back(url); }
+    void openURL(const std::string&) override {}
     void openTerminal(std::function<void(std::optional<std::string>)> done) override {
-        opened.push_back("Terminal");
         std::thread([done = std::move(done), error = terminalError] { done(error); }).join();
     }
 };

@@ -20,7 +20,7 @@ class AppScenario : public ::testing::Test {
   public:
     TempFolder temp;
     std::string home = temp.path() + "/home", tmp = temp.path() + "/tmp";
-    std::string events = temp.path() + "/events";
+    std::string events = temp.path() + "/events", shell = "/bin/sh";
     VirtualScheduler scheduler;
     FakeUi ui;
     FakeMachine machine{scheduler};
@@ -30,16 +30,11 @@ class AppScenario : public ::testing::Test {
     FakeWorkspace workspace;
     CodexHookTrust codexAnswer = CodexHookTrust::trusted();
     double agentClockAhead = 0; // moves the agent run's clock past its quiet period
-    std::string shell = "/bin/sh";
     std::unique_ptr<AppDelegate> app;
-
-    // The recovery watcher as the controller sees it: setup leaves root state, the
-    // override comes on a moment later, and the stop file ends both at the next
-    // 2-second poll unless the watcher stalls.
-    bool watcherResponds = true;
-    std::string stopPath;
-    Scheduler::TimerId watcherPoll = 0;
     std::vector<std::string> statuses; // every status line the panel showed
+
+    bool watcherResponds = true; // false: the watcher stalls
+    Scheduler::TimerId watcherPoll = 0;
 
     void SetUp() override {
         fs::create_directories(home);
@@ -49,19 +44,19 @@ class AppScenario : public ::testing::Test {
                 statuses.push_back(app->statusLine());
             }
         };
+        // The recovery watcher as the controller sees it: setup leaves root state, the
+        // override comes on a moment later, and the stop file ends both at the next poll.
         privileged.onSuccess = [this](const std::vector<std::string>& arguments) {
-            if (arguments.at(0) == "--setup") {
-                machine.rootState = true;
-                stopPath = arguments.at(4);
-                scheduler.after(0.5, [this] { machine.override = true; });
-                watcherPoll = scheduler.every(2.0, [this] {
-                    if (watcherResponds && fs::exists(stopPath)) {
-                        sleepBack();
-                    }
-                });
-            } else {
-                sleepBack();
+            if (arguments.at(0) != "--setup") {
+                return sleepBack();
             }
+            machine.rootState = true;
+            scheduler.after(0.5, [this] { machine.override = true; });
+            watcherPoll = scheduler.every(2.0, [this, stop = arguments.at(4)] {
+                if (watcherResponds && fs::exists(stop)) {
+                    sleepBack();
+                }
+            });
         };
     }
     void TearDown() override { app.reset(); }
@@ -72,15 +67,12 @@ class AppScenario : public ::testing::Test {
         scheduler.cancel(watcherPoll);
     }
 
-    std::unique_ptr<PreferencesStore> makePreferences() {
-        return std::make_unique<PreferencesStore>(
-            std::make_unique<PropertyListFile>(temp.path() + "/preferences.plist"));
-    }
-
     void make() {
         app.reset();
         AppParts parts{
-            makePreferences(), std::make_unique<LocalTaskRunner>(scheduler, shell, home),
+            std::make_unique<PreferencesStore>(
+                std::make_unique<PropertyListFile>(temp.path() + "/preferences.plist")),
+            std::make_unique<LocalTaskRunner>(scheduler, shell, home),
             std::make_unique<AgentTrackingRun>(
                 events, [this] { return AgentEventFiles::wallClockNow() + agentClockAhead; }, 10.0),
             [this](const std::string& executable, const std::string& cwd) {
@@ -103,10 +95,10 @@ class AppScenario : public ::testing::Test {
         ASSERT_EQ(app->statusLine(), "Active — ready to close lid");
     }
 
-    // Moves the virtual clock while real time passes, until `done` holds or 10 real
-    // seconds have gone by; for real child processes.
+    // For real child processes: moves the virtual clock while real time passes, until
+    // `done` holds or about 20 real seconds have gone by.
     bool runUntil(const std::function<bool()>& done) {
-        for (int i = 0; i < 1000 && !done(); ++i) {
+        for (int i = 0; i < 2000 && !done(); ++i) {
             scheduler.advance(0.05);
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

@@ -7,15 +7,24 @@
 namespace vesperon::testing {
 namespace {
 
-using Work = AppScenario;
-
-void startTask(AppScenario& scenario, const std::string& command) {
-    scenario.ui.answer(0, command);
-    scenario.app->runTask();
-    ASSERT_EQ(scenario.privileged.pending.size(), 1u);
-    scenario.privileged.respond(true);
-    scenario.scheduler.advance(3.0);
-}
+class Work : public AppScenario {
+  protected:
+    void startTask(const std::string& command) {
+        ui.answer(0, command);
+        app->runTask();
+        ASSERT_EQ(privileged.pending.size(), 1u);
+        privileged.respond(true);
+        scheduler.advance(3.0);
+    }
+    // The Codex trust check runs off the main thread; its answer comes through the queue.
+    void waitForCheck() {
+        for (int i = 0; i < 4000 && app->backgroundWork() > 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(app->backgroundWork(), 0u);
+        scheduler.drain();
+    }
+};
 
 TEST_F(Work, TaskDialogRefusesInvalidCommandsAndStartsATrimmedOne) {
     make();
@@ -26,79 +35,42 @@ TEST_F(Work, TaskDialogRefusesInvalidCommandsAndStartsATrimmedOne) {
         EXPECT_EQ(ui.alerts.back(), (ShownAlert{"Enter a valid command",
                                                 "Commands must be between 1 byte and 16 KB."}));
     }
-    ui.answer(1, "ls"); // Cancel
-    app->runTask();
-    machine.battery = false;
-    ui.answer(0, "ls");
-    app->runTask();
-    EXPECT_EQ(ui.alerts.back().title, "Session cannot start");
-    EXPECT_FALSE(app->pendingCommand());
     EXPECT_TRUE(privileged.requests.empty());
-
-    machine.battery = true;
     app->panel()->selectDuration(1800);
     ui.answer(0, "  " + std::string(16380, 'a') + " \n");
     app->runTask();
     EXPECT_EQ(app->pendingCommand(), std::string(16380, 'a'));
     ASSERT_EQ(privileged.requests.size(), 1u);
     EXPECT_EQ(privileged.requests[0][2], "1800");
-    app->runTask(); // busy: not offered again
-    EXPECT_EQ(ui.dialogs.size(), 6u);
 }
 
-TEST_F(Work, TaskExitStatusEndsTheSession) {
+TEST_F(Work, TaskEndsTheSessionWithItsStatusOrEndsWithIt) {
     for (const auto& [command, outcome] : std::vector<std::pair<std::string, std::string>>{
              {"sleep 0.2; exit 3", "Task failed (exit 3) · sleep restored"},
-             {"true", "Task completed · sleep restored"}}) {
+             {"true", "Task completed · sleep restored"},
+             {"sleep 60", "Ended manually · sleep restored"}}) {
         SCOPED_TRACE(command);
         make();
-        startTask(*this, command);
+        startTask(command);
         EXPECT_EQ(app->panel()->model().detailText.rfind("Ends when task exits · limit ", 0), 0u);
-        ASSERT_TRUE(runUntil([&] { return !app->sessionRunning(); }));
+        if (command == "sleep 60") {
+            app->panel()->mainAction(); // "End session" stops the task too
+        }
+        ASSERT_TRUE(
+            runUntil([&] { return !app->sessionRunning() && !app->taskRunner().isRunning(); }));
         EXPECT_EQ(app->lastOutcome(), outcome);
     }
-}
-
-TEST_F(Work, EndingTheSessionStopsTheTask) {
-    make();
-    startTask(*this, "sleep 30");
-    ASSERT_TRUE(app->taskRunner().isRunning());
-    app->panel()->mainAction(); // "End session"
-    ASSERT_TRUE(runUntil([&] { return !app->sessionRunning() && !app->taskRunner().isRunning(); }));
-    EXPECT_EQ(app->lastOutcome(), "Ended manually · sleep restored");
-}
-
-TEST_F(Work, TaskThatCannotStartEndsTheSession) {
     shell = temp.path() + "/no-shell";
     make();
-    startTask(*this, "make");
+    startTask("make");
     EXPECT_EQ(ui.alerts.back().title, "Task could not start");
     scheduler.advance(4.0);
     EXPECT_EQ(app->lastOutcome(), "Task could not start · sleep restored");
 }
 
-TEST_F(Work, WatchDialogsConnectOrHandOverAndOfferNothingWhileBusy) {
+TEST_F(Work, NothingNewIsOfferedWhileASessionOrItsTaskRuns) {
     make();
-    ui.answer(0, "", 1); // Continue, "Claude Code"
-    ui.answer(0);        // Connect
-    app->watchAgents();
-    EXPECT_TRUE(fs::exists(home + "/.claude/settings.json"));
-    EXPECT_EQ(ui.alerts.back(),
-              (ShownAlert{"Agent connected", "Restart the agent, then click Watch agents again."}));
-    ui.answer(0, "", 3); // "Terminal command or script"
-    app->watchAgents();
-    EXPECT_EQ(ui.dialogs.back(), "Run a task");
-    ui.answer(0, "", 4); // "Another app"
-    ui.answer(0);
-    app->watchAgents();
-    EXPECT_EQ(ui.dialogs.back(), "Use a timed session");
-    ASSERT_EQ(privileged.requests.size(), 1u);
-    privileged.respond(true);
-    scheduler.advance(3.0);
-    EXPECT_FALSE(app->watchingAgents());
-    EXPECT_FALSE(fs::exists(events + "/current.json"));
-
-    const std::size_t shown = ui.dialogs.size();
+    startVerified(600);
     app->watchAgents();
     app->runTask();
     app->stop();
@@ -108,7 +80,7 @@ TEST_F(Work, WatchDialogsConnectOrHandOverAndOfferNothingWhileBusy) {
     ASSERT_TRUE(app->taskRunner().launch("sleep 5", [](int) {}));
     app->watchAgents();
     app->runTask();
-    EXPECT_EQ(ui.dialogs.size(), shown);
+    EXPECT_TRUE(ui.dialogs.empty());
     app->taskRunner().cancel();
     EXPECT_TRUE(runUntil([&] { return !app->taskRunner().isRunning(); }));
 
@@ -119,19 +91,7 @@ TEST_F(Work, WatchDialogsConnectOrHandOverAndOfferNothingWhileBusy) {
     EXPECT_EQ(ui.alerts.back().title, "A session needs attention");
 }
 
-// The Codex trust check runs off the main thread; its answer comes through the queue.
-class CodexWork : public Work {
-  protected:
-    void waitForCheck() {
-        for (int i = 0; i < 2000 && app->backgroundWork() > 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_EQ(app->backgroundWork(), 0u);
-        scheduler.drain();
-    }
-};
-
-TEST_F(CodexWork, AnswerDecidesBetweenReviewWatchAndExplanation) {
+TEST_F(Work, CodexIsConnectedThenWatchedOnlyOnceItsAnswerSaysTrusted) {
     make();
     codexAnswer = CodexHookTrust::needsReview();
     ui.answer(0, "", 0); // Continue, "Codex"
@@ -139,8 +99,12 @@ TEST_F(CodexWork, AnswerDecidesBetweenReviewWatchAndExplanation) {
     app->watchAgents();
     EXPECT_TRUE(fs::exists(home + "/.codex/hooks.json"));
     EXPECT_EQ(ui.dialogs.back(), "Connect Codex"); // nothing more until the answer
+    workspace.terminalError = "The application could not be found.";
+    ui.answer(0); // Open Terminal
     waitForCheck();
     EXPECT_EQ(ui.dialogs.back(), "Trust Vesperon in Codex");
+    EXPECT_EQ(ui.alerts.back(),
+              (ShownAlert{"Could not open Terminal", "The application could not be found."}));
 
     codexAnswer = CodexHookTrust::unavailable("Codex CLI was not found.");
     ui.answer(0, "", 0);
@@ -148,7 +112,6 @@ TEST_F(CodexWork, AnswerDecidesBetweenReviewWatchAndExplanation) {
     waitForCheck();
     EXPECT_EQ(ui.alerts.back(),
               (ShownAlert{"Agent tracking is not ready", "Codex CLI was not found."}));
-    EXPECT_TRUE(privileged.requests.empty());
 
     codexAnswer = CodexHookTrust::trusted();
     ui.answer(0, "", 0);
@@ -163,27 +126,8 @@ TEST_F(CodexWork, AnswerDecidesBetweenReviewWatchAndExplanation) {
     ui.answer(0); // Start watching
     app->watchAgents();
     waitForCheck();
-    EXPECT_EQ(ui.dialogs.back(), "Watch agent work");
     EXPECT_TRUE(app->pendingAgentWatch());
     EXPECT_EQ(privileged.requests.size(), 2u);
-}
-
-TEST_F(CodexWork, TrustDialogOpensTerminalOrChecksAgain) {
-    make();
-    workspace.terminalError = "The application could not be found.";
-    ui.answer(0); // Open Terminal
-    app->promptCodexTrust();
-    EXPECT_TRUE(ui.alerts.empty()); // the error comes back through the main queue
-    scheduler.drain();
-    EXPECT_EQ(ui.alerts.back(),
-              (ShownAlert{"Could not open Terminal", "The application could not be found."}));
-    ui.answer(1); // Check again
-    ui.answer(1); // ...then cancel the watch
-    app->promptCodexTrust();
-    waitForCheck();
-    EXPECT_EQ(ui.dialogs.back(), "Watch agent work");
-    EXPECT_EQ(workspace.opened, std::vector<std::string>{"Terminal"});
-    EXPECT_TRUE(privileged.requests.empty());
 }
 
 TEST_F(Work, AgentSessionEndsWhenTheWorkFinishes) {
@@ -198,18 +142,16 @@ TEST_F(Work, AgentSessionEndsWhenTheWorkFinishes) {
     privileged.respond(true);
     scheduler.advance(3.0);
     ASSERT_TRUE(app->watchingAgents());
-    EXPECT_TRUE(fs::exists(events + "/current.json"));
     EXPECT_EQ(app->panel()->model().stateText, "Waiting for an agent task");
 
-    const auto emit = [&](const std::string& event) {
+    for (const std::string event : {"UserPromptSubmit", "Stop"}) {
         ASSERT_TRUE(AgentEventBridge::emit(
             "claude", R"({"session_id":"abc-123","hook_event_name":")" + event + R"("})", events));
         scheduler.advance(2.0);
-    };
-    emit("UserPromptSubmit");
-    EXPECT_EQ(app->panel()->model().stateText, "Agent working");
-    emit("Stop");
-    EXPECT_EQ(app->panel()->model().stateText, "Agent turn finished · checking for more work");
+        EXPECT_EQ(app->panel()->model().stateText,
+                  event == "Stop" ? "Agent turn finished · checking for more work"
+                                  : "Agent working");
+    }
     agentClockAhead = 5.0; // inside the quiet period, with seconds to spare
     scheduler.advance(2.0);
     EXPECT_FALSE(app->stopping());
@@ -219,12 +161,9 @@ TEST_F(Work, AgentSessionEndsWhenTheWorkFinishes) {
     EXPECT_FALSE(fs::exists(events + "/current.json")); // disarmed at the stop
     scheduler.advance(4.0);
     EXPECT_EQ(app->lastOutcome(), "Agent work finished · sleep restored");
-}
 
-TEST_F(Work, ArmingFailureEndsTheSessionBeforeAnyTask) {
-    make();
-    fs::create_directories(events);
-    fs::permissions(events, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    // A run that cannot be armed ends its session before any work.
+    fs::permissions(events, fs::perms::group_read, fs::perm_options::add);
     ui.answer(0); // Start watching
     app->beginAgentWatch("opencode");
     privileged.respond(true);

@@ -1,7 +1,6 @@
 // The administrator prompt through the sandbox's osascript stand-in: real processes.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -25,8 +24,7 @@ struct Answer {
 class OsascriptRequestTest : public ::testing::Test {
   protected:
     testing::TempFolder folder{"vesperon-osa"};
-    const std::string root = folder.path();
-    const std::string osascript = root + "/usr/bin/osascript";
+    const std::string root = folder.path(), osascript = root + "/usr/bin/osascript";
     testing::VirtualScheduler scheduler;
 
     void SetUp() override {
@@ -51,7 +49,7 @@ class OsascriptRequestTest : public ::testing::Test {
             answer = {answer.calls + 1, success, std::move(text)};
         });
         EXPECT_EQ(answer.calls, 0); // never inside the call itself
-        for (int i = 0; i < 2000 && answer.calls == 0; ++i) {
+        for (int i = 0; i < 4000 && answer.calls == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             scheduler.drain();
         }
@@ -76,21 +74,18 @@ TEST_F(OsascriptRequestTest, ArgumentsSurviveBothQuotingLayersUnchanged) {
 }
 
 TEST_F(OsascriptRequestTest, AnswerCarriesTheHelpersOutputOrTheFailure) {
-    struct Row {
-        std::string helperBody;
-        bool success;
-        std::string text; // found in the answer; empty: the answer is empty
-    };
-    for (const Row& row : std::vector<Row>{{"echo 'A recovery job already exists.' >&2; exit 1",
-                                            false, "A recovery job already exists."},
-                                           {"exit 0", true, ""},
-                                           {"printf 'READY\\377\\n'", true, ""}, // not UTF-8
-                                           {"printf '\\300\\200'; exit 2", false, ""}}) {
-        SCOPED_TRACE(row.helperBody);
-        const Answer answer = request(helper(row.helperBody), {"--setup"});
-        EXPECT_EQ(answer.success, row.success);
-        EXPECT_TRUE(row.text.empty() ? answer.text.empty()
-                                     : answer.text.find(row.text) != std::string::npos)
+    const std::vector<std::tuple<std::string, bool, std::string>> rows{
+        {"echo 'A recovery job already exists.' >&2; exit 1", false,
+         "A recovery job already exists."},
+        {"exit 0", true, ""},
+        {"printf 'READY\\377\\n'", true, ""}, // not UTF-8
+        {"printf '\\300\\200'; exit 2", false, ""}};
+    for (const auto& [body, success, text] : rows) {
+        SCOPED_TRACE(body);
+        const Answer answer = request(helper(body), {"--setup"});
+        EXPECT_EQ(answer.success, success);
+        EXPECT_TRUE(text.empty() ? answer.text.empty()
+                                 : answer.text.find(text) != std::string::npos)
             << answer.text;
     }
 }
