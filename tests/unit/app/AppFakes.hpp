@@ -77,8 +77,7 @@ class FakeMachine final : public Machine {
     VirtualScheduler& scheduler_;
 };
 
-// The administrator prompt: each request waits for the test's answer, which arrives
-// through the main queue as the real one's does.
+// The administrator prompt: answered by the test, through the main queue.
 class FakePrivileged final : public PrivilegedRequest {
   public:
     explicit FakePrivileged(VirtualScheduler& scheduler) : scheduler_(scheduler) {}

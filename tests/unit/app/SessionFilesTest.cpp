@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 using testing::readFile;
 using testing::TempFolder;
 
-// The controller's tests cover the heartbeat and the folder's life in a session.
 TEST(SessionFolder, PrivateUniqueFolderWhateverTheUmask) {
     TempFolder temp;
     const mode_t old = ::umask(0);
@@ -34,7 +33,6 @@ TEST(SessionFolder, PrivateUniqueFolderWhateverTheUmask) {
     std::ofstream(folder->stopPath()) << "left over";
     ASSERT_TRUE(folder->writeStop());
     EXPECT_EQ(fs::file_size(folder->stopPath()), 0u);
-    EXPECT_FALSE(SessionFolder::create(temp.path() + "/absent"));
 }
 
 TEST(LoginItem, AutostartEntryOrLaunchAgentForThePathAndNothingElse) {
