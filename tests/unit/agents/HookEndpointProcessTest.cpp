@@ -12,7 +12,6 @@
 
 #include "AgentTestFiles.hpp"
 #include "agents/AgentConnectionSetup.hpp"
-#include "agents/AgentEventFiles.hpp"
 #include "agents/AgentTrackingRun.hpp"
 
 namespace vesperon {
@@ -87,7 +86,6 @@ TEST_F(HookEndpointProcess, EveryHookIsAnsweredAndOnlyUsablePayloadsArePassedOn)
     EXPECT_FALSE(std::filesystem::exists(gSandbox + "/home/Library")) << "nothing without a run";
 
     ASSERT_TRUE(run_.arm(std::string("claude")));
-    EXPECT_EQ(run_.rootFolder(), AgentEventFiles::defaultFolder());
     EXPECT_EQ(run_.rootFolder(),
               gSandbox + "/home/Library/Application Support/Vesperon/AgentEvents");
     struct Row {
@@ -98,10 +96,6 @@ TEST_F(HookEndpointProcess, EveryHookIsAnsweredAndOnlyUsablePayloadsArePassedOn)
         {"claude", payloadFile(prompt("exact"), 131072), answer, true},
         {"claude", payloadFile(prompt("over"), 131073), answer, false},
         {"claude", payloadFile(prompt("huge"), std::size_t{1} << 20), answer, false},
-        {"claude", payloadFile("\xff\xfe\xfd"), answer, false},
-        {"claude", payloadFile(std::string("{\"session_id\":\"s\"\0,\"type\":\"busy\"}", 33)),
-         answer, false},
-        {"Claude", payloadFile(prompt("s")), answer, false},
         {"claude", "", answer, false},
         {"claude", payloadFile(prompt("closed")), "", true},
         {"claude", payloadFile(prompt("unread")), kNoReader, true},
@@ -119,8 +113,8 @@ TEST_F(HookEndpointProcess, EveryHookIsAnsweredAndOnlyUsablePayloadsArePassedOn)
     EXPECT_TRUE(snapshot.ready);
 }
 
-// 64 hook processes at once, twice, while this process keeps polling: every event
-// is consumed exactly once and none is ever seen half-written.
+// 64 hooks at once, twice, while this process polls: every event is consumed once,
+// none is seen half-written.
 TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
     constexpr int kHooks = 64;
     ASSERT_TRUE(run_.arm(std::string("claude")));
@@ -128,7 +122,6 @@ TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
     for (const char* event : {"PreToolUse", "Stop"}) {
         std::vector<pid_t> hooks;
         for (int i = 0; i < kHooks; ++i) {
-            // About 2 KB, like a typical tool call.
             const std::string input = payloadFile(prompt("s-" + std::to_string(i), event), 2048);
             hooks.push_back(startHook("claude", input, input + ".answer"));
         }
@@ -154,10 +147,9 @@ TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
     EXPECT_TRUE(snapshot.shouldFinish);
 }
 
-// OpenCode hands each event to its plugins without waiting for the previous call, and
-// the endpoint stamps an event when it runs. With a slow first call, a finished
-// session's "busy" would be stamped after its "idle"; the adapter hands one session's
-// events over one after another.
+// OpenCode calls its plugins without waiting for the previous call, and the endpoint
+// stamps an event when it runs: with a slow first call a finished session's "busy" could
+// come after its "idle", unless the adapter hands one session's events over in turn.
 TEST_F(HookEndpointProcess, OpenCodeAdapterKeepsEachSessionsEventsInOrder) {
     if (access("/usr/bin/node", X_OK) != 0) {
         GTEST_SKIP() << "node is not installed";
@@ -171,8 +163,7 @@ TEST_F(HookEndpointProcess, OpenCodeAdapterKeepsEachSessionsEventsInOrder) {
     ASSERT_TRUE(AgentConnectionSetup(slowEndpoint, folder_.path()).install("opencode"));
     std::filesystem::copy_file(folder_ / ".config/opencode/plugins/vesperon.js",
                                folder_ / "plugin.mjs");
-    // Events for a prompt that fails, dispatched as OpenCode does; a second session
-    // runs alongside.
+    // A prompt that fails, dispatched as OpenCode does, in two sessions side by side.
     testing::writeFile(folder_ / "drive.mjs", R"js(import { Vesperon } from "./plugin.mjs";
 const plugin = await Vesperon({});
 const status = (id, type) => ({ type: "session.status", properties: { sessionID: id, status: { type } } });
