@@ -17,16 +17,13 @@ using testing::writeFile;
 using Names = std::vector<std::string>;
 
 constexpr const char* exe = "/Applications/Vesperon.app/Contents/MacOS/Vesperon";
-constexpr const char* claudeCommand = "'/Applications/Vesperon.app/Contents/MacOS/Vesperon' "
-                                      "--agent-event claude";
-const Names claudeEvents = {"UserPromptSubmit", "PreToolUse",  "PostToolUse", "PermissionRequest",
-                            "Notification",     "Stop",        "StopFailure", "SessionEnd",
-                            "SubagentStart",    "SubagentStop"};
 const std::string changed = "Agent settings changed while connecting. Try again.";
+const std::string linked =
+    "Configuration paths must contain regular files and folders, without symbolic links.";
 
-// Settings as a user might have them: foreign keys and hooks (one group mixing a
-// foreign handler with ours from an earlier install, one with an older path of this
-// executable) and numbers that a double-based reader would change.
+// Settings as a user might have them: foreign keys, numbers a double-based reader would
+// change, groups of ours from an earlier install (one mixed with a foreign handler) and
+// a group with an older path of this executable.
 const std::string userSettings = R"json({
   "model": "opus", "env": {"NOTE": "caf\u00e9 \ud83d\ude80"},
   "limits": {"huge": 123456789012345678901234567890, "one": 1.0, "tiny": -0.0},
@@ -43,39 +40,43 @@ const std::string userSettings = R"json({
   }
 })json";
 
-json ourGroup() {
-    return {{"hooks", {{{"type", "command"}, {"command", claudeCommand}, {"timeout", 5}}}}};
-}
+const json ourGroup = {{"hooks",
+                        {{{"type", "command"},
+                          {"command", std::string("'") + exe + "' --agent-event claude"},
+                          {"timeout", 5}}}}};
 
 class AgentConnectionSetupTest : public ::testing::Test {
   protected:
-    testing::TempFolder home;
-    AgentConnectionSetup setup{exe, home.path()};
     std::string claudePath() const { return home / ".claude/settings.json"; }
     std::string codexPath() const { return home / ".codex/hooks.json"; }
     std::string pluginPath() const { return home / ".config/opencode/plugins/vesperon.js"; }
-
     static std::string message(const Result<std::string>& result) {
-        return result ? std::string("(success)") : result.error().message;
+        return result ? *result : result.error().message;
     }
+
+    testing::TempFolder home;
+    AgentConnectionSetup setup{exe, home.path()};
 };
 
 TEST_F(AgentConnectionSetupTest, FirstInstallsWriteOnlyOurHooksPrivately) {
     EXPECT_EQ(setup.isInstalled("claude"), false);
-    const auto written = setup.install("claude");
-    ASSERT_TRUE(written) << written.error().message;
-    EXPECT_EQ(*written, claudePath());
+    EXPECT_EQ(message(setup.install("claude")), claudePath());
     EXPECT_EQ(permissions(home / ".claude"), 0700);
     EXPECT_EQ(permissions(claudePath()), 0600);
-    EXPECT_EQ(entries(home / ".claude"), Names{"settings.json"});
     json expected = {{"hooks", json::object()}};
-    for (const auto& event : claudeEvents) {
-        expected["hooks"][event] = json::array({ourGroup()});
+    for (const char* event :
+         {"UserPromptSubmit", "PreToolUse", "PostToolUse", "PermissionRequest", "Notification",
+          "Stop", "StopFailure", "SessionEnd", "SubagentStart", "SubagentStop"}) {
+        expected["hooks"][event] = json::array({ourGroup});
     }
     EXPECT_EQ(json::parse(readFile(claudePath())), expected);
     EXPECT_EQ(setup.isInstalled("claude"), true);
+    EXPECT_EQ(setup.hooksDisabledInClaudeSettings(), false);
+    writeFile(claudePath(), R"({"disableAllHooks": true})");
+    EXPECT_EQ(setup.hooksDisabledInClaudeSettings(), true);
     // Codex's hooks as the Codex release the samples came from accepts them.
     ASSERT_TRUE(setup.install("codex"));
+    EXPECT_EQ(setup.isInstalled("codex"), true);
     EXPECT_EQ(json::parse(readFile(codexPath())),
               json::parse(readFile(VESPERON_AGENT_FIXTURES "/codex-0.169.0-hooks.json")));
 }
@@ -92,17 +93,12 @@ TEST_F(AgentConnectionSetupTest, ForeignValuesSurviveOnceAndOurGroupComesLast) {
     EXPECT_EQ(*after, *before) << "everything but the hooks, numbers by their very text";
     EXPECT_NE(text.find("123456789012345678901234567890"), std::string::npos);
     EXPECT_EQ(permissions(claudePath()), 0644);
-
     const json hooks = json::parse(text)["hooks"];
-    json stop = json::parse(R"([
-        {"matcher": "", "hooks": [{"type": "command", "command": "notify-send done"}]},
-        {"hooks": [{"type": "command", "command": "say stop", "timeout": 9}]}])");
-    stop.push_back(ourGroup());
-    EXPECT_EQ(hooks["Stop"], stop);
-    EXPECT_EQ(hooks["PreToolUse"],
-              json::array({json::parse(R"({"matcher": "Bash", "hooks": [{"type": "command",
-                      "command": "'/Old/Vesperon' --agent-event claude"}]})"),
-                           ourGroup()}));
+    const json user = json::parse(userSettings)["hooks"];
+    json mixed = user["Stop"][1];
+    mixed["hooks"].erase(0);
+    EXPECT_EQ(hooks["Stop"], json::array({user["Stop"][0], mixed, ourGroup}));
+    EXPECT_EQ(hooks["PreToolUse"], json::array({user["PreToolUse"][0], ourGroup}));
 
     // The previous content is kept in a private backup; a second install writes nothing.
     const Names files = entries(home / ".claude");
@@ -110,12 +106,13 @@ TEST_F(AgentConnectionSetupTest, ForeignValuesSurviveOnceAndOurGroupComesLast) {
     ASSERT_TRUE(files[1].starts_with("settings.json.vesperon-backup-"));
     EXPECT_EQ(readFile(home / ".claude/" + files[1]), userSettings);
     EXPECT_EQ(permissions(home / ".claude/" + files[1]), 0600);
-    struct stat first {
-    }, second{};
-    ::stat(claudePath().c_str(), &first);
+    const auto inode = [&] {
+        struct stat info {};
+        return ::stat(claudePath().c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    const auto firstInode = inode();
     ASSERT_TRUE(setup.install("claude"));
-    ::stat(claudePath().c_str(), &second);
-    EXPECT_EQ(second.st_ino, first.st_ino);
+    EXPECT_EQ(inode(), firstInode);
     EXPECT_EQ(entries(home / ".claude"), files);
 }
 
@@ -132,55 +129,34 @@ TEST_F(AgentConnectionSetupTest, AnAgentChangingItsFileMeanwhileWins) {
         EXPECT_EQ(readFile(claudePath()), R"({"model": "sonnet"})");
         EXPECT_EQ(entries(home / ".claude")[0], "settings.json") << "no draft stays";
     }
-    setup.setCheckpointHook([&](GuardedConfigFile::Checkpoint) { writeFile(codexPath(), "{}"); });
-    EXPECT_EQ(message(setup.install("codex")), changed) << "created where there was none";
-    EXPECT_EQ(readFile(codexPath()), "{}");
 }
 
-TEST_F(AgentConnectionSetupTest, LinksAndPathsOutsideTheHomeFolderAreRefused) {
-    const std::string refused =
-        "Configuration paths must contain regular files and folders, without symbolic links.";
+TEST_F(AgentConnectionSetupTest, SymbolicLinksAreRefused) {
     testing::TempFolder elsewhere;
     writeFile(elsewhere / "settings.json", "{}");
     std::filesystem::create_directories(home / ".claude");
     std::filesystem::create_symlink(elsewhere / "settings.json", claudePath());
-    EXPECT_EQ(message(setup.install("claude")), refused);
-    EXPECT_EQ(setup.hooksDisabledInClaudeSettings().error().message, refused);
+    EXPECT_EQ(message(setup.install("claude")), linked);
+    EXPECT_EQ(setup.hooksDisabledInClaudeSettings().error().message, linked);
     // A link to a folder that does not exist yet would be created through.
     std::filesystem::create_directories(home / ".config");
     std::filesystem::create_directory_symlink(elsewhere / "missing", home / ".config/opencode");
-    EXPECT_EQ(message(setup.install("opencode")), refused);
+    EXPECT_EQ(message(setup.install("opencode")), linked);
     EXPECT_EQ(entries(elsewhere.path()), Names{"settings.json"});
     EXPECT_EQ(readFile(elsewhere / "settings.json"), "{}");
     std::filesystem::create_directory_symlink(home.path(), elsewhere / "home");
-    EXPECT_EQ(message(AgentConnectionSetup(exe, elsewhere / "home").install("codex")), refused)
-        << "the home folder itself is a link";
-
-    const GuardedConfigFile files(home.path(), 1024);
-    for (const std::string& path :
-         {std::string("/etc/passwd"), home.path() + "/", home.path() + "x/settings.json",
-          home / "../escape.json", home / "a/./b.json", home / "a//b.json"}) {
-        const auto result = files.read(path);
-        EXPECT_EQ(result ? "" : result.error().message,
-                  "Configuration is outside your home folder.")
-            << path;
-    }
-    EXPECT_TRUE(files.read(home / "absent/file.json"));
+    EXPECT_EQ(message(AgentConnectionSetup(exe, elsewhere / "home").install("codex")), linked)
+        << "home is a link";
 }
 
 TEST_F(AgentConnectionSetupTest, OversizedAndMalformedSettingsAreRefusedAndLeftAlone) {
-    writeFile(claudePath(), "{\"big\": \"" + std::string(2 * 1024 * 1024, 'x') + "\"}");
-    EXPECT_EQ(message(setup.install("claude")), "The configuration is too large to modify safely.");
-    // Just within the limit before, beyond it once our hooks are added.
+    // Within the limit before, beyond it once our hooks are added.
     const std::string nearlyFull =
         "{\"big\": \"" + std::string(AgentConnectionSetup::defaultMaximumBytes - 200, 'x') + "\"}";
-    writeFile(codexPath(), nearlyFull);
-    EXPECT_EQ(message(setup.install("codex")),
-              "The updated configuration is too large to modify safely.");
-    EXPECT_EQ(readFile(codexPath()), nearlyFull);
-    EXPECT_EQ(entries(home / ".codex"), Names{"hooks.json"});
-
     const std::vector<std::pair<std::string, std::string>> cases = {
+        {"{\"big\": \"" + std::string(2 * 1024 * 1024, 'x') + "\"}",
+         "The configuration is too large to modify safely."},
+        {nearlyFull, "The updated configuration is too large to modify safely."},
         {R"([1, 2])", "The existing agent configuration must be a JSON object."},
         {R"({"hooks": null})", "The existing hooks configuration is invalid."},
         {R"({"hooks": {"Stop": [{"matcher": "x"}]}})", "Existing Stop handlers are invalid."},
@@ -191,48 +167,21 @@ TEST_F(AgentConnectionSetupTest, OversizedAndMalformedSettingsAreRefusedAndLeftA
     for (const auto& [text, expected] : cases) {
         writeFile(claudePath(), text);
         const std::string error = message(setup.install("claude"));
-        EXPECT_NE(error.find(expected), std::string::npos) << text << ": " << error;
+        EXPECT_NE(error.find(expected), std::string::npos) << text.substr(0, 60) << ": " << error;
         EXPECT_EQ(readFile(claudePath()), text);
         EXPECT_EQ(entries(home / ".claude"), Names{"settings.json"});
     }
 }
 
-TEST_F(AgentConnectionSetupTest, IsInstalledLooksAtOurStopHandlerAndClaudesSwitch) {
-    const auto stop = [](const std::string& event, const std::string& type) {
-        return R"({"hooks": {")" + event + R"(": [{"hooks": 3}, {"hooks": [{"type": ")" + type +
-               R"(", "command": "'/Applications/Vesperon.app/Contents/MacOS/Vesperon' --agent-event codex"}]}]}})";
-    };
-    for (const auto& [text, expected] :
-         std::vector<std::pair<std::string, bool>>{{R"({"hooks": {"Stop": [1]}})", false},
-                                                   {stop("PreToolUse", "command"), false},
-                                                   {stop("Stop", "script"), false},
-                                                   {stop("Stop", "command"), true}}) {
-        writeFile(codexPath(), text);
-        EXPECT_EQ(setup.isInstalled("codex"), expected) << text;
-    }
-    EXPECT_EQ(setup.hooksDisabledInClaudeSettings(), false);
-    for (const auto& [text, expected] : std::vector<std::pair<std::string, bool>>{
-             {R"({"disableAllHooks": true})", true}, {R"({"disableAllHooks": "true"})", false}}) {
-        writeFile(claudePath(), text);
-        EXPECT_EQ(setup.hooksDisabledInClaudeSettings(), expected) << text;
-    }
-}
-
 TEST_F(AgentConnectionSetupTest, OpenCodePluginIsInstalledOnlyOverOurOwn) {
-    EXPECT_EQ(setup.isInstalled("opencode"), false);
-    const auto written = setup.install("opencode");
-    ASSERT_TRUE(written) << written.error().message;
-    EXPECT_EQ(*written, pluginPath());
+    EXPECT_EQ(message(setup.install("opencode")), pluginPath());
     const std::string script = readFile(pluginPath());
-    EXPECT_TRUE(script.starts_with("// Vesperon agent adapter v1\n"));
     EXPECT_NE(script.find(std::string("\"") + exe + "\""), std::string::npos);
     EXPECT_EQ(permissions(home / ".config"), 0700);
     EXPECT_EQ(setup.isInstalled("opencode"), true);
-
     writeFile(pluginPath(), "// Vesperon agent adapter v1\nold");
     ASSERT_TRUE(setup.install("opencode"));
     EXPECT_EQ(readFile(pluginPath()), script) << "an older adapter of ours is replaced";
-
     writeFile(pluginPath(), "export const Mine = 1;\n");
     EXPECT_EQ(message(setup.install("opencode")),
               "An existing vesperon.js is not a Vesperon adapter. Rename it before connecting.");

@@ -60,7 +60,6 @@ class AgentTrackingRunTest : public ::testing::Test {
 
 TEST_F(AgentTrackingRunTest, ArmAndDisarmKeepToPrivateFilesOfTheirOwn) {
     AgentTrackingRun& run = makeRun();
-    EXPECT_EQ(run.poll().summary, "Agent tracking off");
     EXPECT_FALSE(run.arm(std::string("Claude")));
     EXPECT_FALSE(std::filesystem::exists(root_)) << "nothing is made for an unsupported provider";
     const auto runID = run.arm(std::string("claude"));
@@ -70,11 +69,9 @@ TEST_F(AgentTrackingRunTest, ArmAndDisarmKeepToPrivateFilesOfTheirOwn) {
     }
     EXPECT_EQ(entries(root_), (Names{*runID, "current.json"}));
     EXPECT_EQ(permissions(root_ + "/current.json"), 0600);
-    EXPECT_EQ(json::parse(readFile(root_ + "/current.json")),
-              (json{{"runID", *runID}, {"startedAt", kStart}, {"ownerPID", getpid()}}));
     EXPECT_EQ(run.poll().summary, "Waiting for an agent task");
 
-    // Disarming leaves another run's descriptor, and a folder that lost its privacy.
+    // Disarming leaves another run's descriptor.
     writeEvent("s1", "busy", kStart);
     const std::string foreign = json{{"runID", newUuidText()}}.dump();
     writeFile(root_ + "/current.json", foreign);
@@ -82,31 +79,15 @@ TEST_F(AgentTrackingRunTest, ArmAndDisarmKeepToPrivateFilesOfTheirOwn) {
     EXPECT_EQ(entries(root_), Names{"current.json"});
     EXPECT_EQ(readFile(root_ + "/current.json"), foreign);
     EXPECT_EQ(run.poll().summary, "Agent tracking off");
-    const auto second = run.arm();
-    ASSERT_TRUE(second);
-    chmod(runFolder().c_str(), 0755);
-    run.disarm();
-    EXPECT_EQ(entries(root_), Names{*second});
-
     chmod(root_.c_str(), 0755);
-    const auto open = run.arm();
-    ASSERT_FALSE(open);
-    EXPECT_EQ(open.error().message, "Agent event folder must be private and owned by you.");
+    EXPECT_EQ(run.arm().error().message, "Agent event folder must be private and owned by you.");
 }
 
-TEST_F(AgentTrackingRunTest, ArmRemovesALinkedDescriptorAndWhatACrashedRunLeft) {
+TEST_F(AgentTrackingRunTest, ArmRemovesWhatACrashedRunLeft) {
     std::filesystem::create_directories(root_);
     chmod(root_.c_str(), 0700);
-    writeFile(folder_ / "target.json", "{}");
-    std::filesystem::create_symlink(folder_ / "target.json", root_ + "/current.json");
     AgentTrackingRun& run = makeRun();
-    const auto refused = run.arm();
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().message, "Agent event descriptor is not a private regular file.");
-    EXPECT_TRUE(entries(root_).empty()) << "neither the link nor a run folder stays";
-    EXPECT_EQ(readFile(folder_ / "target.json"), "{}");
-
-    // A crashed run's folder, descriptor and draft go; what is not of the layout stays.
+    // Its folder, descriptor and draft go; what is not of the layout stays.
     const std::string abandoned = newUuidText();
     mkdir((root_ + "/" + abandoned).c_str(), 0700);
     writeFile(root_ + "/" + abandoned + "/" + newUuidText() + ".json", "{}");
@@ -123,13 +104,10 @@ TEST_F(AgentTrackingRunTest, BusyThenQuietFinishesWhenTheGracePeriodHasPassed) {
     EXPECT_EQ(pollAt(kStart + 44).summary, "Waiting for an agent task");
     EXPECT_EQ(pollAt(kStart + 45).summary, "No agent events \u00b7 check connection");
     writeEvent("s1", "busy", kStart + 46);
-    AgentTrackingSnapshot snapshot = pollAt(kStart + 47);
-    EXPECT_EQ(snapshot.summary, "Agent working");
-    EXPECT_EQ(snapshot.busyCount, 1);
+    EXPECT_EQ(pollAt(kStart + 47).summary, "Agent working");
     EXPECT_TRUE(entries(runFolder()).empty()) << "consumed events are removed";
-
     writeEvent("s1", "idle", kStart + 48);
-    snapshot = pollAt(kStart + 50); // the grace period starts here
+    AgentTrackingSnapshot snapshot = pollAt(kStart + 50); // the grace period starts here
     EXPECT_EQ(snapshot.summary, "Agent turn finished \u00b7 checking for more work");
     EXPECT_FALSE(snapshot.shouldFinish);
     writeEvent("s1", "busy", kStart + 55);
@@ -148,11 +126,8 @@ TEST_F(AgentTrackingRunTest, OnlyASessionSeenWorkingCanEndTheRun) {
     writeEvent("s2", "ended", kStart + 1);
     writeEvent("s3", "waiting", kStart + 1);
     writeEvent("s3", "idle", kStart + 2);
-    AgentTrackingSnapshot snapshot = pollAt(kStart + 3);
-    EXPECT_EQ(snapshot.summary, "Waiting for approval");
-    EXPECT_EQ(snapshot.trackedCount, 1);
+    EXPECT_EQ(pollAt(kStart + 3).summary, "Waiting for approval");
     EXPECT_FALSE(pollAt(kStart + 1000).shouldFinish);
-
     writeEvent("s3", "busy", kStart + 1001);
     writeEvent("s3", "waiting", kStart + 1002);
     EXPECT_EQ(pollAt(kStart + 1003).waitingCount, 1);
@@ -189,11 +164,8 @@ TEST_F(AgentTrackingRunTest, EventsOfOtherRunsProvidersAndTimesAreDroppedWithout
 }
 
 TEST_F(AgentTrackingRunTest, UnexpectedEntriesInterruptTrackingForGood) {
-    const json valid = {{"runID", "R"},
-                        {"provider", "claude"},
-                        {"sessionID", "s"},
-                        {"state", "busy"},
-                        {"timestamp", kStart + 1}};
+    const json valid = json::parse(
+        R"({"runID":"R","provider":"claude","sessionID":"s","state":"busy","timestamp":1700000001})");
     const auto with = [&](const char* key, json value) {
         json changed = valid;
         changed[key] = std::move(value);
@@ -204,11 +176,9 @@ TEST_F(AgentTrackingRunTest, UnexpectedEntriesInterruptTrackingForGood) {
     const std::string uuid = newUuidText();
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"notes.txt", valid.dump()},
-        {uuid + ".JSON", valid.dump()},
         {uuid + ".json", with("extra", 1)},
         {uuid + ".json", json{{"runID", "R"}}.dump()},
         {uuid + ".json", with("state", "sleeping")},
-        {uuid + ".json", with("provider", "gemini")},
         {uuid + ".json", with("sessionID", "a b")},
         {uuid + ".json", valid.dump().substr(0, 40)},
         {uuid + ".json", "{\"x\":\"\xff\"}"},
@@ -225,7 +195,7 @@ TEST_F(AgentTrackingRunTest, UnexpectedEntriesInterruptTrackingForGood) {
         EXPECT_FALSE(pollAt(kStart + 100).shouldFinish);
     }
 
-    // 2,048 bytes is the largest event; private regular files only.
+    // 2,048 bytes is the largest event; private regular files in a private folder only.
     armedRun();
     std::string padded = event("s1", "busy", kStart + 1).dump();
     writeRaw(newUuidText() + ".json", padded.insert(1, 2048 - padded.size(), ' '));
@@ -237,14 +207,9 @@ TEST_F(AgentTrackingRunTest, UnexpectedEntriesInterruptTrackingForGood) {
     std::filesystem::create_symlink(folder_ / "event.json", runFolder() + "/" + uuid + ".json");
     EXPECT_FALSE(pollAt(kStart + 2).ready) << "symbolic link";
     EXPECT_TRUE(std::filesystem::exists(folder_ / "event.json")) << "the link goes, not its target";
-    // So do run folders that lose their privacy.
     armedRun();
     chmod(runFolder().c_str(), 0750);
-    EXPECT_EQ(pollAt(kStart + 1).summary, kInterrupted);
-    armedRun();
-    std::filesystem::rename(runFolder(), folder_ / "moved");
-    std::filesystem::create_directory_symlink(folder_ / "moved", runFolder());
-    EXPECT_FALSE(pollAt(kStart + 1).ready) << "run folder replaced by a link";
+    EXPECT_FALSE(pollAt(kStart + 1).ready) << "run folder open to its group";
 }
 
 TEST_F(AgentTrackingRunTest, ABacklogIsConsumedOldestFirstAndPostponesFinishing) {
@@ -277,20 +242,6 @@ TEST_F(AgentTrackingRunTest, ABacklogIsConsumedOldestFirstAndPostponesFinishing)
     }
     EXPECT_FALSE(pollAt(kStart + 3).shouldFinish);
     EXPECT_TRUE(pollAt(kStart + 3).shouldFinish);
-}
-
-TEST_F(AgentTrackingRunTest, AtMost256SessionsAreTracked) {
-    armedRun();
-    for (int i = 0; i < 256; ++i) {
-        writeEvent("s" + std::to_string(i), "busy", kStart + 1);
-    }
-    EXPECT_TRUE(pollAt(kStart + 2).ready) << "256 sessions";
-    writeEvent("s0", "busy", kStart + 3);
-    EXPECT_TRUE(pollAt(kStart + 4).ready) << "known sessions still update";
-    writeEvent("one-more", "busy", kStart + 5);
-    const AgentTrackingSnapshot snapshot = pollAt(kStart + 6);
-    EXPECT_FALSE(snapshot.ready);
-    EXPECT_EQ(snapshot.trackedCount, 256);
 }
 
 } // namespace

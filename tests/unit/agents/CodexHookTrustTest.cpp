@@ -75,8 +75,6 @@ TEST(CodexHookTrustAssess, TrustIsClassifiedAsCodexReportsIt) {
         {set(8, "command", oldPath), missing},
         {push("hooks", {{"eventName", "stop"}, {"command", oldPath}}), trusted},
         {set(1, "trustStatus", "modified"), unknownTrust},
-        {set(3, "enabled", "true"), unknownTrust},
-        {[](Json& e) { e["hooks"][3].erase("trustStatus"); }, unknownTrust},
         {set(6, "eventName", "SESSIONEND"), trusted},
         {set(7, "eventName", 7), missing},
         {push("errors", {{"message", "parse error"}}), badAnswer},
@@ -89,8 +87,7 @@ TEST(CodexHookTrustAssess, TrustIsClassifiedAsCodexReportsIt) {
             << "row " << i;
     }
     for (const char* reply : {R"({"id":2,"error":{"code":-32601,"message":"unknown method"}})",
-                              R"({"id":2,"result":{"data":[]}})", R"({"id":2,"result":[]})",
-                              R"({"id":2,"result":{"data":[7]}})"}) {
+                              R"({"id":2,"result":{"data":[]}})"}) {
         EXPECT_EQ(CodexHookTrust::assess(Json::parse(reply), command), badAnswer) << reply;
     }
 }
@@ -105,8 +102,8 @@ bool processGone(pid_t pid) {
 // The check against a stand-in "codex" script that records its process id, then runs `body`.
 class CodexHookTrustTest : public ::testing::Test {
   protected:
-    void installStandin(const std::string& body, const std::string& at = "bin") {
-        testing::writeFile(dir / (at + "/codex"),
+    void installStandin(const std::string& body) {
+        testing::writeFile(dir / "bin/codex",
                            "#!/bin/sh\necho $$ >> " + shellQuote(dir / "pids") + "\n" + body, 0755);
     }
     // The check and the seconds it took; the stand-in and all it started must be gone.
@@ -162,34 +159,9 @@ TEST_F(CodexHookTrustTest, ACodexThatFloodsStopsReadingOrCannotStartIsReported) 
     // A long request overfills the pipe of a reader that is gone (SIGPIPE must not end us).
     installStandin("exec 0<&-; exec sleep 1000\n");
     EXPECT_EQ(check("/" + std::string(300000, 'a')).first, notRequested);
-    // A folder name that is not valid UTF-8 has no JSON form: nothing is started.
-    std::filesystem::remove(dir / "pids");
-    EXPECT_EQ(CodexHookTrust::check(exe, "/home/\xff", {{}, dir / "bin"}), notRequested);
-    EXPECT_FALSE(std::filesystem::exists(dir / "pids"));
     testing::writeFile(dir / "bin/codex", "#!/no/such/interpreter\n", 0755);
     EXPECT_EQ(CodexHookTrust::check(exe, "/home/user", {{}, dir / "bin"}),
               CodexHookTrust::unavailable("Codex hook status could not be checked."));
-}
-
-TEST_F(CodexHookTrustTest, CodexIsLookedForInTheFixedPlacesFirstThenOnThePath) {
-    EXPECT_EQ(CodexHookTrust::check(exe, "/home/user", {{}, ""}),
-              CodexHookTrust::unavailable(
-                  "Codex CLI was not found. Install or open Codex before watching its work."));
-    installStandin("", "bundled");
-    installStandin("", "later");
-    testing::writeFile(dir / "plain/codex", "#!/bin/sh\n", 0644);
-    std::filesystem::create_directories(dir / "folder/codex");
-    // Not executable, not a file, empty parts of the path: skipped.
-    const std::string path = "::" + dir / "plain" + ":" + dir / "folder" + "::" + dir / "later";
-    EXPECT_EQ(CodexHookTrust::findCodex({{}, path}), dir / "later/codex");
-    EXPECT_EQ(CodexHookTrust::findCodex({{dir / "none/codex", dir / "bundled/codex"}, path}),
-              dir / "bundled/codex");
-    EXPECT_EQ(CodexHookTrust::findCodex({{dir / "plain/codex"}, dir / "plain"}), std::nullopt);
-    const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", (dir / "later").c_str(), 1);
-    EXPECT_EQ(CodexHookTrust::findCodex({{}, std::nullopt}), dir / "later/codex")
-        << "PATH by default";
-    ::setenv("PATH", saved.c_str(), 1);
 }
 
 // Waits for the five-second time-out.
