@@ -22,7 +22,6 @@ inline void writeFile(const std::string& path, const std::string& text, mode_t m
     ::chmod(path.c_str(), mode);
 }
 
-// The permission bits of `path` itself (not of a link's target); 07777 when it is absent.
 inline mode_t permissions(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 07777;
@@ -38,12 +37,10 @@ inline std::vector<std::string> entries(const std::string& folder) {
     return names;
 }
 
-// The real agents come from npm, outside the repository, under VESPERON_AGENT_PACKAGES
-// (default ~/.cache/vesperon-agents), e.g. for the versions the recorded samples came from:
+// The folder holding the command of a real agent from npm, or empty when it is not
+// installed: under VESPERON_AGENT_PACKAGES (default ~/.cache/vesperon-agents), e.g.
 //   npm install --prefix ~/.cache/vesperon-agents/codex @openai/codex@0.169.0
-//   npm install --prefix ~/.cache/vesperon-agents/claude @anthropic-ai/claude-code@2.1.328
-//   npm install --prefix ~/.cache/vesperon-agents/opencode opencode-ai@1.18.33
-// The folder holding the agent's command, or empty when it is not installed.
+// and likewise claude (@anthropic-ai/claude-code@2.1.328), opencode (opencode-ai@1.18.33).
 inline std::string agentBinFolder(const std::string& agent) {
     const char* packages = std::getenv("VESPERON_AGENT_PACKAGES");
     const char* home = std::getenv("HOME");
