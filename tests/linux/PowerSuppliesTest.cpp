@@ -21,13 +21,6 @@ Files charger(const std::string& name, const std::string& type, const std::strin
     return {name + "/type=" + type, name + "/online=" + online};
 }
 
-TEST(PowerSupplies, OneBatteryReadsAsTheSystemsPowerSource) {
-    const testing::FixtureTree tree(battery("BAT0", "16"));
-    EXPECT_EQ(platform::powerSourcesIn(tree.root()), json::parse(R"([{"Type": "InternalBattery",
-        "Power Source State": "Battery Power", "Current Capacity": 160, "Max Capacity": 1000}])"));
-    EXPECT_EQ(platform::powerSourcesIn(tree.root() + "/absent"), json::array());
-}
-
 TEST(PowerSupplies, BatteriesAndChargersAgainstTheCutoff) {
     const Files usb = charger("ucsi-source-psy-USBC000:001", "USB", "1");
     const Files device = battery("hidpp_battery_0", "90") + charger("hid-charger", "USB", "1") +
@@ -41,7 +34,7 @@ TEST(PowerSupplies, BatteriesAndChargersAgainstTheCutoff) {
         json current = nullptr, max = nullptr;
     };
     const std::vector<Case> cases = {
-        {"above the cutoff", battery("BAT0", "16"), true},
+        {"above the cutoff", battery("BAT0", "16"), true, 160, 1000},
         {"at the cutoff", battery("BAT0", "15"), false},
         {"chargers offline",
          battery("BAT0", "1") + charger("AC", "Mains", "0") + charger("usb", "USB", "0"), false},
@@ -79,6 +72,7 @@ TEST(PowerSupplies, BatteriesAndChargersAgainstTheCutoff) {
             EXPECT_EQ(sources[0]["Max Capacity"], row.max);
         }
     }
+    EXPECT_EQ(platform::powerSourcesIn("/nonexistent/power_supply"), json::array());
 }
 
 } // namespace

@@ -32,8 +32,8 @@ class MachineTestCase(dbusmock.DBusTestCase):
         self.addCleanup(self.tree.cleanup)
         self.root = self.tree.name
         self.write("proc/sys/kernel/random/boot_id", "6d3c0b4e-1f7a-4e43-9d43-3b1d1c9e0a11")
-        for folder in ("var/lib", "run"):
-            os.makedirs(os.path.join(self.root, folder))
+        os.makedirs(os.path.join(self.root, "var/lib"))
+        os.makedirs(os.path.join(self.root, "run"))
         self.set_lid(False)
 
     def write(self, relative, value):
@@ -53,6 +53,10 @@ class MachineTestCase(dbusmock.DBusTestCase):
         self.write(f"sys/class/thermal/{name}/temp", milli_celsius)
         self.write(f"sys/class/thermal/{name}/trip_point_0_type", "critical")
         self.write(f"sys/class/thermal/{name}/trip_point_0_temp", critical)
+
+    def assert_restored(self):
+        result = self.run_vesperon("--restore")
+        self.assertEqual((result.returncode, result.stdout), (0, "RESTORED\n"), result.stderr)
 
     def run_vesperon(self, *arguments):
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "VESPERON_LINUX_ROOT": self.root,

