@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "FileContents.hpp"
-#include "SandboxedMachine.hpp"
 
 namespace vesperon::e2e {
 
@@ -37,7 +36,11 @@ DesktopSession::DesktopSession(Parts parts) {
                                      "--widthtype", "request", "--height", "32", "--expand", "true",
                                      "--transparent", "false"},
             environment());
-        if (!waitForTray()) {
+        if (!waitUntil(
+                [&] {
+                    return xdotool({"search", "--classname", "trayer"}).status == 0;
+                },
+                30)) {
             failure_ = "trayer did not show its tray";
             return;
         }
@@ -64,14 +67,20 @@ DesktopSession::DesktopSession(Parts parts) {
             std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--template",
                                      "notification_daemon", "-l", logPath_},
             environment());
-        if (!waitForNotificationService()) {
+        const std::vector<std::string> ask{"/usr/bin/dbus-send",
+                                           "--session",
+                                           "--print-reply",
+                                           "--dest=org.freedesktop.Notifications",
+                                           "/org/freedesktop/Notifications",
+                                           "org.freedesktop.Notifications.GetServerInformation"};
+        if (!waitUntil([&] { return runProcess(ask, environment(), 10).status == 0; }, 30)) {
             failure_ = "the notification service stand-in did not start";
         }
     }
 }
 
 DesktopSession::~DesktopSession() {
-    notifications_.reset();
+    notifications_.reset(); // the clients before their servers
     bus_.reset();
     tray_.reset();
     server_.reset();
@@ -95,29 +104,12 @@ ProcessOutcome DesktopSession::xdotool(const std::vector<std::string>& args) con
 }
 
 std::string DesktopSession::notificationLog() const {
-    return logPath_.empty() ? std::string() : readFile(logPath_);
+    return logPath_.empty() ? std::string() : testing::readFile(logPath_);
 }
 
 bool DesktopSession::screenshot(const std::string& pngPath) const {
     return runProcess({"/usr/bin/import", "-window", "root", pngPath}, environment(), 60).status ==
            0;
-}
-
-bool DesktopSession::waitForTray() {
-    return waitUntil([&] { return xdotool({"search", "--classname", "trayer"}).status == 0; }, 30);
-}
-
-bool DesktopSession::waitForNotificationService() {
-    return waitUntil(
-        [&] {
-            return runProcess({"/usr/bin/dbus-send", "--session", "--print-reply",
-                               "--dest=org.freedesktop.Notifications",
-                               "/org/freedesktop/Notifications",
-                               "org.freedesktop.Notifications.GetServerInformation"},
-                              environment(), 10)
-                       .status == 0;
-        },
-        30);
 }
 
 } // namespace vesperon::e2e

@@ -8,6 +8,11 @@
 
 namespace vesperon::e2e {
 
+using testing::BackgroundProcess;
+using testing::ProcessOutcome;
+using testing::runProcess;
+using testing::waitUntil;
+
 // A throw-away desktop for one test: a virtual X server (Xvfb), optionally a real
 // system-tray host (trayer, an XEmbed tray) and a private session bus with the
 // notification service stand-in of python3-dbusmock. Everything ends with the object.
@@ -38,9 +43,6 @@ class DesktopSession {
     bool screenshot(const std::string& pngPath) const;
 
   private:
-    bool waitForTray();
-    bool waitForNotificationService();
-
     std::string failure_;
     std::string display_;
     std::string busAddress_;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,12 +12,14 @@
 
 namespace vesperon::e2e {
 
-// One line of the service manager's start log.
-struct JobStart {
-    double wallSeconds = 0;
-    std::string label;
-    int pid = 0;
-};
+using testing::BackgroundProcess;
+using testing::pathExists;
+using testing::ProcessOutcome;
+using testing::readFile;
+using testing::runProcess;
+using testing::steadySeconds;
+using testing::waitUntil;
+using testing::writeFile;
 
 // A fresh sandboxed machine (scripts/sandbox create) in its own temporary folder,
 // destroyed with the object, also when the test failed.
@@ -29,30 +30,30 @@ class SandboxedMachine {
     SandboxedMachine(const SandboxedMachine&) = delete;
     SandboxedMachine& operator=(const SandboxedMachine&) = delete;
 
-    // Empty when the machine came up; else what went wrong.
-    const std::string& failure() const { return failure_; }
+    const std::string& failure() const { return failure_; } // empty when the machine is up
     const std::string& root() const { return root_; }
 
-    // scripts/sandbox DIR ARGS...
-    ProcessOutcome sandbox(const std::vector<std::string>& args) const;
-    // The `state` lines as a map: "override" -> "on", ...
-    std::map<std::string, std::string> state() const;
-    // Override off, job unloaded, job file and root state gone.
-    bool restored() const;
-    long long powerCalls() const;
+    ProcessOutcome sandbox(const std::vector<std::string>& args) const; // scripts/sandbox ROOT ...
+    std::map<std::string, std::string> state() const;                   // "override" -> "on", ...
+    bool restored() const; // override off, job unloaded, job file and root state gone
+    long long powerCalls() const {
+        return std::atoll(readFile(machineFile("power-calls")).c_str());
+    }
 
     // The real executable, run as root on this machine.
-    ProcessOutcome vesperon(const std::vector<std::string>& args, double timeoutSeconds = 60) const;
+    ProcessOutcome vesperon(const std::vector<std::string>& args) const;
     // One of the machine's tools (e.g. "/usr/bin/pmset"), run directly.
-    ProcessOutcome tool(const std::string& installedPath, const std::vector<std::string>& args,
-                        double timeoutSeconds = 60) const;
+    ProcessOutcome tool(const std::string& installedPath,
+                        const std::vector<std::string>& args) const;
 
-    std::string rootDir() const;
-    std::string recordPath() const;
-    std::string jobPath() const;
-    std::string machineFile(const std::string& name) const;
-    std::string jobsLog() const;
-    std::vector<JobStart> jobStarts() const;
+    std::string rootDir() const { return root_ + "/Library/Application Support/LocalVesperon"; }
+    std::string recordPath() const { return rootDir() + "/session.json"; }
+    std::string jobPath() const {
+        return root_ + "/Library/LaunchDaemons/local.vesperon.session.plist";
+    }
+    std::string machineFile(const std::string& name) const { return root_ + "/machine/" + name; }
+    std::string jobsLog() const { return readFile(machineFile("jobs.log")); }
+    std::vector<double> jobStartTimes() const; // wall-clock seconds of each start of the job
 
   private:
     std::optional<testing::TempFolder> folder_;
@@ -72,20 +73,12 @@ class FakeApp {
     const std::string& stop() const { return stop_; }
     void kill() { process_->kill(); }
     void touchHeartbeat() const;
-    void createStopFile() const;
+    void createStopFile() const { writeFile(stop_, ""); }
 
   private:
     std::string heartbeat_;
     std::string stop_;
     std::unique_ptr<BackgroundProcess> process_;
 };
-
-// Polls `condition` every 100 ms until it holds or `seconds` have passed.
-bool waitUntil(const std::function<bool()>& condition, double seconds);
-
-using vesperon::testing::readFile;
-void writeFile(const std::string& path, const std::string& data);
-bool pathExists(const std::string& path);
-double steadySeconds();
 
 } // namespace vesperon::e2e

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <csignal>
+#include <functional>
 #include <string>
 
 #include "SandboxedMachine.hpp"
@@ -18,18 +19,16 @@ class SessionFixture : public ::testing::Test {
 
     void SetUp() override { ASSERT_EQ(machine.failure(), ""); }
 
-    // "--setup" for `app`, expecting READY.
-    void setUpSession(const FakeApp& app, int seconds = 3600) {
-        const ProcessOutcome setup =
-            machine.vesperon({"--setup", std::to_string(app.pid()), std::to_string(seconds),
-                              app.heartbeat(), app.stop()});
-        ASSERT_EQ(setup.status, 0) << setup.err;
-        ASSERT_EQ(setup.out, "READY\n");
+    ProcessOutcome setUp(const FakeApp& app, int seconds = 3600) const {
+        return machine.vesperon({"--setup", std::to_string(app.pid()), std::to_string(seconds),
+                                 app.heartbeat(), app.stop()});
     }
 
     // Sets a session up and waits until the watcher has switched the override on.
     void startSession(const FakeApp& app, int seconds = 3600) {
-        ASSERT_NO_FATAL_FAILURE(setUpSession(app, seconds));
+        const ProcessOutcome setup = setUp(app, seconds);
+        ASSERT_EQ(setup.status, 0) << setup.err;
+        ASSERT_EQ(setup.out, "READY\n");
         ASSERT_TRUE(waitUntil([&] { return overrideOn(); }, 5 + slack))
             << "the watcher did not switch the override on\n"
             << machine.jobsLog();
@@ -45,8 +44,6 @@ class SessionFixture : public ::testing::Test {
                                                                        : -1;
     }
 
-    // Waits until the machine is back to normal: override off, job unloaded, job file
-    // and root state gone.
     void expectRestoredWithin(double seconds) const {
         EXPECT_TRUE(waitUntil([&] { return machine.restored(); }, seconds + slack))
             << machine.sandbox({"state"}).out << machine.jobsLog();
@@ -55,6 +52,16 @@ class SessionFixture : public ::testing::Test {
     int watcherPid() const {
         auto values = machine.state();
         return values["watcher-pid"] == "none" ? 0 : std::stoi(values["watcher-pid"]);
+    }
+
+    // Makes `change` under a paused watcher, then ends it: the service manager starts the
+    // next one, which finds the changed machine at its start.
+    void changeUnderEndedWatcher(const std::function<void()>& change) const {
+        const int watcher = watcherPid();
+        ASSERT_GT(watcher, 0);
+        ASSERT_EQ(::kill(watcher, SIGSTOP), 0);
+        change();
+        ASSERT_EQ(::kill(watcher, SIGKILL), 0);
     }
 
     SandboxedMachine machine;

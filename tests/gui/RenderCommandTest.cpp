@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ChildProcess.hpp"
+#include "SandboxedMachine.hpp"
 #include "TempFolder.hpp"
 
 namespace vesperon::e2e {

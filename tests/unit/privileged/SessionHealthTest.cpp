@@ -1,154 +1,116 @@
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include "ChildProcess.hpp"
-#include "ProcessMachine.hpp"
+#include "StandInMachine.hpp"
 #include "privileged/SessionHealth.hpp"
 
-namespace vesperon {
+namespace vesperon::testing {
 namespace {
 
-// The health test against this process's own machine, with a record whose every test
-// passes until the test at hand breaks one of them.
+// The health rules against this process's own machine, with a record that passes every
+// rule until a row breaks one.
 class SessionHealthTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        machine.reset();
-        session = test::healthySession(machine, folder.path());
-        save();
-    }
     void save() {
         machine.installSession(session);
         record = *loadSession(recordPath);
     }
-    void setHeartbeatAge(double seconds) const {
-        timeval now{};
-        ::gettimeofday(&now, nullptr);
-        const double stamp =
-            static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_usec) / 1e6 - seconds;
-        timeval times[2];
-        for (timeval& time : times) {
-            time.tv_sec = static_cast<time_t>(stamp);
-            time.tv_usec =
-                static_cast<suseconds_t>((stamp - static_cast<double>(time.tv_sec)) * 1e6);
-        }
-        ASSERT_EQ(::utimes(session.heartbeat.c_str(), times), 0);
+    void withPid(std::int32_t pid) {
+        session.pid = pid;
+        save();
     }
-    SessionHealth check() const { return checkSessionHealth(record, recordPath); }
+    // A 30-second session just started, then the machine sleeps for `seconds`.
+    void asleepFor(double seconds) {
+        session.timing->started = machine.clock() - 0.5;
+        session.timing->duration = 30;
+        save();
+        machine.addSleep(seconds);
+    }
+    void setHeartbeatAge(double seconds) const {
+        const double stamp =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count() -
+            seconds;
+        const auto whole = static_cast<time_t>(stamp);
+        const timespec time{whole, static_cast<long>((stamp - static_cast<double>(whole)) * 1e9)};
+        const timespec times[2] = {time, time};
+        ASSERT_EQ(::utimensat(AT_FDCWD, session.heartbeat.c_str(), times, 0), 0);
+    }
 
-    test::FakeMachine& machine = test::processMachine();
-    test::TemporaryFolder folder;
+    StandInMachine& machine = processMachine();
+    TemporaryFolder folder;
     std::string recordPath = machine.layout().sessionRecordPath();
     Session session;
     LoadedSession record;
 };
 
-TEST_F(SessionHealthTest, AHealthySessionStartsNoProcess) {
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-    EXPECT_EQ(check(), SessionHealth::Healthy);
+TEST_F(SessionHealthTest, EachRuleInItsOrder) {
+    BackgroundProcess application({"/bin/sleep", "60"});
+    BackgroundProcess ended({"/bin/sleep", "60"});
+    const pid_t endedPid = ended.pid();
+    ended.kill();
+    using H = SessionHealth;
+    const std::vector<std::tuple<std::string, std::function<void()>, H>> rows = {
+        {"untouched", [] {}, H::Healthy},
+        {"record grown", [&] { writeFile(recordPath, record.bytes + " "); }, H::RecordChanged},
+        {"record gone", [&] { ::unlink(recordPath.c_str()); }, H::RecordChanged},
+        {"record rewritten alike", [&] { writeFile(recordPath, record.bytes); }, H::Healthy},
+        {"record first",
+         [&] {
+             machine.put("thermal", "3");
+             machine.setBattery(1, false);
+             writeFile(session.stop, "");
+             writeFile(recordPath, "{}");
+         },
+         H::RecordChanged},
+        {"asleep most of the time", [&] { asleepFor(29); }, H::Healthy},
+        {"slept through the end", [&] { asleepFor(30); }, H::TimeUp},
+        {"another boot", [&] { machine.put("boot-id", "ANOTHER"); }, H::TimeUp},
+        {"no boot id", [&] { machine.remove("boot-id"); }, H::TimeUp},
+        {"no timing", [&] { session.timing.reset(), save(); }, H::TimeUp},
+        {"application alive", [&] { withPid(application.pid()); }, H::Healthy},
+        {"application ended", [&] { withPid(endedPid); }, H::ApplicationGone},
+        // Ids that kill() would read as init or as process groups.
+        {"pid 1", [&] { withPid(1); }, H::ApplicationGone},
+        {"pid 0", [&] { withPid(0); }, H::ApplicationGone},
+        {"pid -1", [&] { withPid(-1); }, H::ApplicationGone},
+        {"process group", [&] { withPid(-::getpgrp()); }, H::ApplicationGone},
+        {"stop file", [&] { writeFile(session.stop, ""); }, H::StopRequested},
+        {"stop link", [&] { ::symlink("/nonexistent", session.stop.c_str()); }, H::StopRequested},
+        {"heartbeat 19.5 s old", [&] { setHeartbeatAge(19.5); }, H::Healthy},
+        {"heartbeat 20.5 s old", [&] { setHeartbeatAge(20.5); }, H::HeartbeatStale},
+        {"heartbeat from the future", [&] { setHeartbeatAge(-5); }, H::HeartbeatStale},
+        {"heartbeat gone", [&] { ::unlink(session.heartbeat.c_str()); }, H::HeartbeatUnreadable},
+        {"battery 16 %", [&] { machine.setBattery(16, false); }, H::Healthy},
+        {"battery 15 %", [&] { machine.setBattery(15, false); }, H::BatteryUnsafe},
+        {"battery 1 % on mains", [&] { machine.setBattery(1, true); }, H::Healthy},
+        {"no power sources", [&] { machine.remove("power-sources.json"); }, H::BatteryUnsafe},
+        {"thermal 1", [&] { machine.put("thermal", "1"); }, H::Healthy},
+        {"thermal 2", [&] { machine.put("thermal", "2"); }, H::TooHot},
+        {"battery before heat",
+         [&] {
+             machine.put("thermal", "3");
+             machine.setBattery(10, false);
+         },
+         H::BatteryUnsafe},
+    };
+    for (const auto& [name, change, expected] : rows) {
+        SCOPED_TRACE(name);
+        machine.reset();
+        ::unlink(session.stop.c_str());
+        session = healthySession(machine, folder.path());
+        save();
+        change();
+        EXPECT_EQ(checkSessionHealth(record, recordPath), expected);
+    }
+    // Healthy polls start no process.
     EXPECT_TRUE(machine.pmsetCalls().empty());
     EXPECT_TRUE(machine.launchctlCalls().empty());
 }
 
-TEST_F(SessionHealthTest, TheRecordMustKeepItsBytes) {
-    test::writeFile(recordPath, record.bytes + " ");
-    EXPECT_EQ(check(), SessionHealth::RecordChanged);
-    ::unlink(recordPath.c_str());
-    EXPECT_EQ(check(), SessionHealth::RecordChanged);
-    // Rewritten with the same bytes: still the same record.
-    test::writeFile(recordPath, record.bytes);
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-}
-
-TEST_F(SessionHealthTest, TheRecordIsTestedFirst) {
-    machine.setThermal(3);
-    machine.setBattery(1, 100, false);
-    test::writeFile(session.stop, "");
-    test::writeFile(recordPath, "{}");
-    EXPECT_EQ(check(), SessionHealth::RecordChanged);
-}
-
-TEST_F(SessionHealthTest, TimeUpWhenTheClockPassesTheEndAsleepOrAwake) {
-    session.timing->started = machine.clock() - 0.5;
-    session.timing->duration = 30;
-    save();
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-    machine.addSleep(29); // asleep most of the session: still some left
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-    machine.addSleep(1); // the machine slept through the end
-    EXPECT_EQ(check(), SessionHealth::TimeUp);
-}
-
-TEST_F(SessionHealthTest, TimeUpAfterARebootOrWithoutTiming) {
-    machine.setBootID("ANOTHER-BOOT");
-    EXPECT_EQ(check(), SessionHealth::TimeUp);
-    machine.remove("boot-id");
-    EXPECT_EQ(check(), SessionHealth::TimeUp);
-
-    machine.reset();
-    session.timing.reset();
-    save();
-    EXPECT_EQ(check(), SessionHealth::TimeUp);
-}
-
-TEST_F(SessionHealthTest, TheApplicationMustBeAlive) {
-    test::ChildProcess application({{"/bin/sleep", "60"}, {}, {}});
-    session.pid = application.pid();
-    save();
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-    ::kill(application.pid(), SIGKILL);
-    application.wait();
-    EXPECT_EQ(check(), SessionHealth::ApplicationGone);
-
-    for (const std::int32_t pid : {0, -1, -static_cast<std::int32_t>(::getpgrp())}) {
-        session.pid = pid; // ids that kill() would read as process groups
-        save();
-        EXPECT_EQ(check(), SessionHealth::ApplicationGone) << pid;
-    }
-}
-
-TEST_F(SessionHealthTest, TheStopFileEndsTheSession) {
-    test::writeFile(session.stop, "");
-    EXPECT_EQ(check(), SessionHealth::StopRequested);
-    ::unlink(session.stop.c_str());
-    ::symlink("/nonexistent", session.stop.c_str()); // any entry at the path counts
-    EXPECT_EQ(check(), SessionHealth::StopRequested);
-}
-
-TEST_F(SessionHealthTest, TheHeartbeatMustExistAndBeFresh) {
-    setHeartbeatAge(19.5);
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-    setHeartbeatAge(20.5);
-    EXPECT_EQ(check(), SessionHealth::HeartbeatStale);
-    setHeartbeatAge(-5); // dated in the future
-    EXPECT_EQ(check(), SessionHealth::HeartbeatStale);
-    ::unlink(session.heartbeat.c_str());
-    EXPECT_EQ(check(), SessionHealth::HeartbeatUnreadable);
-}
-
-TEST_F(SessionHealthTest, TheBatteryMustCarryTheSession) {
-    machine.setBattery(16, 100, false);
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-    machine.setBattery(15, 100, false);
-    EXPECT_EQ(check(), SessionHealth::BatteryUnsafe);
-    machine.setBattery(1, 100, true);
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-    machine.remove("power-sources.json");
-    EXPECT_EQ(check(), SessionHealth::BatteryUnsafe);
-}
-
-TEST_F(SessionHealthTest, SeriousHeatEndsTheSessionLast) {
-    machine.setThermal(1);
-    EXPECT_EQ(check(), SessionHealth::Healthy);
-    machine.setThermal(2);
-    EXPECT_EQ(check(), SessionHealth::TooHot);
-    machine.setThermal(3);
-    EXPECT_EQ(check(), SessionHealth::TooHot);
-    machine.setBattery(10, 100, false);
-    EXPECT_EQ(check(), SessionHealth::BatteryUnsafe); // battery is tested before heat
-}
-
 } // namespace
-} // namespace vesperon
+} // namespace vesperon::testing

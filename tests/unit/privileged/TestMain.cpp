@@ -2,25 +2,25 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "ProcessMachine.hpp"
+#include "StandInMachine.hpp"
 
-namespace vesperon::test {
+namespace vesperon::testing {
 namespace {
-std::unique_ptr<FakeMachine> machine;
+std::unique_ptr<StandInMachine> machine;
 }
 
-FakeMachine& processMachine() {
+StandInMachine& processMachine() {
     return *machine;
 }
 
-} // namespace vesperon::test
+} // namespace vesperon::testing
 
 int main(int argc, char** argv) {
     // The layout is fixed at its first use, so the machine must be named before then.
-    vesperon::test::machine = std::make_unique<vesperon::test::FakeMachine>();
-    ::setenv("VESPERON_SANDBOX", vesperon::test::machine->root().c_str(), 1);
+    vesperon::testing::machine = std::make_unique<vesperon::testing::StandInMachine>();
+    ::setenv("VESPERON_SANDBOX", vesperon::testing::machine->root().c_str(), 1);
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
-    vesperon::test::machine.reset();
+    vesperon::testing::machine.reset();
     return result;
 }

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vesperon::testing {
+
+struct ProcessOutcome {
+    int status = -1;    // exit status; 128 + signal when killed; -1 when it could not run
+    std::string out;    // standard output
+    std::string err;    // standard error
+    double seconds = 0; // wall time from start to exit
+};
+
+// Runs a program to its end with standard input from /dev/null and the current
+// environment plus `extraEnvironment` ("NAME=value"); killed after `timeoutSeconds`.
+ProcessOutcome runProcess(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& extraEnvironment = {},
+                          double timeoutSeconds = 60);
+
+// A process in its own process group that runs until it is killed; killing it also
+// reaps it, so that no zombie lingers that still answers kill(pid, 0).
+class BackgroundProcess {
+  public:
+    explicit BackgroundProcess(const std::vector<std::string>& argv,
+                               const std::vector<std::string>& extraEnvironment = {});
+    // A server that reports its address on descriptor 3 once ready (Xvfb -displayfd 3,
+    // dbus-daemon --print-address=3): waits up to `seconds` for that first line, which
+    // `report` receives (empty when none came).
+    BackgroundProcess(const std::vector<std::string>& argv, std::string& report, double seconds);
+    ~BackgroundProcess() { kill(); }
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void kill();
+
+  private:
+    pid_t pid_ = -1;
+};
+
+double steadySeconds(); // the monotonic clock
+// Polls `condition` every 100 ms until it holds or `seconds` have passed.
+bool waitUntil(const std::function<bool()>& condition, double seconds);
+
+} // namespace vesperon::testing
