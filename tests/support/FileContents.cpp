@@ -1,8 +1,8 @@
 #include "FileContents.hpp"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <sys/stat.h>
 
 namespace vesperon::testing {
@@ -12,10 +12,10 @@ std::string readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void writeFile(const std::string& path, const std::string& text) {
-    if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << text)) {
-        throw std::runtime_error("could not write " + path);
-    }
+void writeFile(const std::string& path, const std::string& text, mode_t mode) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    ::chmod(path.c_str(), mode);
 }
 
 bool pathExists(const std::string& path) {

@@ -15,13 +15,6 @@
 
 namespace vesperon::testing {
 
-// Writes `text` to `path` (making its folder) with the permission bits `mode`.
-inline void writeFile(const std::string& path, const std::string& text, mode_t mode = 0600) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-    ::chmod(path.c_str(), mode);
-}
-
 inline mode_t permissions(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 07777;
