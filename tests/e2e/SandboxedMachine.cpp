@@ -5,7 +5,6 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 namespace vesperon::e2e {
 namespace {
@@ -92,21 +91,15 @@ std::vector<double> SandboxedMachine::jobStartTimes() const {
     return starts;
 }
 
-FakeApp::FakeApp(const SandboxedMachine& machine, bool renewing, const std::string& folderName) {
-    const std::string folder = machine.root() + "/tmp/" + folderName;
+FakeApp::FakeApp(const SandboxedMachine& machine) {
+    const std::string folder = machine.root() + "/tmp/Vesperon-session";
     ::mkdir((machine.root() + "/tmp").c_str(), 0755);
     ::mkdir(folder.c_str(), 0700);
     heartbeat_ = folder + "/heartbeat";
     stop_ = folder + "/stop";
     writeFile(heartbeat_, "");
-    process_ = std::make_unique<BackgroundProcess>(
-        renewing ? std::vector<std::string>{"/bin/sh", "-c",
-                                            "while :; do touch \"$0\"; sleep 1; done", heartbeat_}
-                 : std::vector<std::string>{"/bin/sleep", "3600"});
-}
-
-void FakeApp::touchHeartbeat() const {
-    ::utime(heartbeat_.c_str(), nullptr);
+    process_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        "/bin/sh", "-c", "while :; do touch \"$0\"; sleep 1; done", heartbeat_});
 }
 
 } // namespace vesperon::e2e

@@ -62,17 +62,15 @@ class SandboxedMachine {
 };
 
 // What an application looks like to the root side: a process id, a heartbeat file it
-// renews every second while `renewing`, and a stop file path, in a private folder.
+// renews every second, and a stop file path, in a private folder.
 class FakeApp {
   public:
-    FakeApp(const SandboxedMachine& machine, bool renewing,
-            const std::string& folderName = "Vesperon-session");
+    explicit FakeApp(const SandboxedMachine& machine);
 
     pid_t pid() const { return process_->pid(); }
     const std::string& heartbeat() const { return heartbeat_; }
     const std::string& stop() const { return stop_; }
     void kill() { process_->kill(); }
-    void touchHeartbeat() const;
     void createStopFile() const { writeFile(stop_, ""); }
 
   private:

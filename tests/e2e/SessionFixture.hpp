@@ -37,13 +37,6 @@ class SessionFixture : public ::testing::Test {
     // Read straight from the machine's state, so that polling it is cheap.
     bool overrideOn() const { return readFile(machine.machineFile("sleep-disabled")) == "1\n"; }
 
-    // Seconds until the override reads off, or a negative value after `limit` seconds.
-    double secondsUntilOverrideOff(double limit) const {
-        const double start = steadySeconds();
-        return waitUntil([&] { return !overrideOn(); }, limit + slack) ? steadySeconds() - start
-                                                                       : -1;
-    }
-
     void expectRestoredWithin(double seconds) const {
         EXPECT_TRUE(waitUntil([&] { return machine.restored(); }, seconds + slack))
             << machine.sandbox({"state"}).out << machine.jobsLog();

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <thread>
@@ -130,29 +129,14 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, std::string& report,
                                      double seconds) {
-    report.clear();
-    int channel[2];
-    if (::pipe2(channel, O_CLOEXEC) != 0) {
-        return;
-    }
-    pid_ = start(argv, {}, -1, -1, channel[1], true);
-    ::close(channel[1]);
-    const double deadline = steadySeconds() + seconds;
-    char c = 0;
-    while (pid_ > 0 && !report.ends_with('\n')) {
-        pollfd entry{channel[0], POLLIN, 0};
-        const double left = deadline - steadySeconds();
-        if (left <= 0 || ::poll(&entry, 1, static_cast<int>(left * 1000) + 1) <= 0 ||
-            ::read(channel[0], &c, 1) != 1) {
-            break;
-        }
-        report += c;
-    }
-    ::close(channel[0]);
-    if (!report.ends_with('\n')) {
-        report.clear();
-    } else {
-        report.pop_back();
+    const int channel = ::memfd_create("report", MFD_CLOEXEC);
+    pid_ = channel < 0 ? -1 : start(argv, {}, -1, -1, channel, true);
+    const std::string path = "/proc/self/fd/" + std::to_string(channel);
+    const bool reported =
+        pid_ > 0 && waitUntil([&] { return readFile(path).contains('\n'); }, seconds);
+    report = reported ? readFile(path).substr(0, readFile(path).find('\n')) : std::string();
+    if (channel >= 0) {
+        ::close(channel);
     }
 }
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,14 +18,12 @@ TempFolder::TempFolder(std::string_view prefix, const std::string& base, mode_t 
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot make a folder " + pattern + ": " + std::strerror(errno));
     }
-    if (mode != 0700 && ::chmod(pattern.c_str(), mode) != 0) {
+    path_ = fs::canonical(pattern).string();
+    if (mode != 0700 && ::chmod(path_.c_str(), mode) != 0) {
         const int error = errno;
-        ::rmdir(pattern.c_str());
-        throw std::runtime_error("cannot set the mode of " + pattern + ": " + std::strerror(error));
+        ::rmdir(path_.c_str());
+        throw std::runtime_error("cannot set the mode of " + path_ + ": " + std::strerror(error));
     }
-    std::error_code error;
-    const fs::path canonical = fs::canonical(pattern, error);
-    path_ = error ? pattern : canonical.string();
 }
 
 TempFolder::~TempFolder() {
@@ -34,13 +31,6 @@ TempFolder::~TempFolder() {
     std::error_code ignored;
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(path_, ignored);
-}
-
-std::string TempFolder::file(std::string_view relative) const {
-    std::string path = path_;
-    path += '/';
-    path += relative;
-    return path;
 }
 
 } // namespace vesperon::testing

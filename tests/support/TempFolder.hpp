@@ -7,14 +7,13 @@
 
 namespace vesperon::testing {
 
-// A fresh folder of its own (made by mkdtemp, so no other test can share it), removed
-// with everything in it when the object goes. Its path is canonical, so it compares
-// equal to what a process working inside it reports. Throws std::runtime_error when
-// the folder cannot be made.
+// A fresh folder "<prefix>-XXXXXX" under `base` (the system's temporary folder when
+// empty) with permission bits `mode`, made by mkdtemp so that no other test shares it,
+// and removed with everything in it when the object goes. Its path is canonical, so it
+// equals what a process working inside it reports. Throws std::runtime_error when the
+// folder cannot be made.
 class TempFolder {
   public:
-    // The folder is "<prefix>-XXXXXX" under `base` (the system's temporary folder when
-    // empty), with permission bits `mode`.
     explicit TempFolder(std::string_view prefix = "vesperon-test", const std::string& base = {},
                         mode_t mode = 0700);
     ~TempFolder();
@@ -22,8 +21,9 @@ class TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& path() const { return path_; }
-    // The path of `relative` inside the folder.
-    std::string file(std::string_view relative) const;
+    std::string file(std::string_view relative) const {
+        return std::string(path_).append("/").append(relative);
+    }
     std::string operator/(std::string_view relative) const { return file(relative); }
 
   private:

@@ -1,6 +1,6 @@
 #include "VirtualScheduler.hpp"
 
-#include <optional>
+#include <algorithm>
 
 namespace vesperon::testing {
 
@@ -10,19 +10,13 @@ void VirtualScheduler::post(Task task) {
 }
 
 Scheduler::TimerId VirtualScheduler::after(double seconds, Task task) {
-    const TimerId id = nextId_++;
-    timers_[id] = Timer{now_ + seconds, 0, std::move(task)};
-    return id;
+    timers_[nextId_] = Timer{now_ + seconds, 0, std::move(task)};
+    return nextId_++;
 }
 
 Scheduler::TimerId VirtualScheduler::every(double seconds, Task task) {
-    const TimerId id = nextId_++;
-    timers_[id] = Timer{now_ + seconds, seconds, std::move(task)};
-    return id;
-}
-
-void VirtualScheduler::cancel(TimerId timer) {
-    timers_.erase(timer);
+    timers_[nextId_] = Timer{now_ + seconds, seconds, std::move(task)};
+    return nextId_++;
 }
 
 void VirtualScheduler::drain() {
@@ -41,36 +35,31 @@ void VirtualScheduler::drain() {
     }
 }
 
-std::optional<std::pair<Scheduler::TimerId, double>> VirtualScheduler::nextDue(double limit) const {
-    std::optional<std::pair<TimerId, double>> best;
-    for (const auto& [id, timer] : timers_) {
-        if (timer.due <= limit && (!best || timer.due < best->second)) {
-            best = std::pair{id, timer.due};
-        }
-    }
-    return best;
-}
-
 void VirtualScheduler::advance(double seconds) {
     const double target = now_ + seconds;
     drain();
-    while (auto due = nextDue(target)) {
-        now_ = std::max(now_, due->second);
-        auto it = timers_.find(due->first);
-        Task task = it->second.task;
-        if (it->second.period > 0) {
-            it->second.due += it->second.period;
+    for (;;) {
+        auto next = timers_.end();
+        for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+            if (it->second.due <= target &&
+                (next == timers_.end() || it->second.due < next->second.due)) {
+                next = it;
+            }
+        }
+        if (next == timers_.end()) {
+            break;
+        }
+        now_ = std::max(now_, next->second.due);
+        Task task = next->second.task;
+        if (next->second.period > 0) {
+            next->second.due += next->second.period;
         } else {
-            timers_.erase(it);
+            timers_.erase(next);
         }
         task();
         drain();
     }
     now_ = target;
-}
-
-std::size_t VirtualScheduler::pendingTimers() const {
-    return timers_.size();
 }
 
 } // namespace vesperon::testing

@@ -2,7 +2,6 @@
 
 #include <map>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 #include "common/Scheduler.hpp"
@@ -16,7 +15,7 @@ class VirtualScheduler final : public Scheduler {
     void post(Task task) override;
     TimerId after(double seconds, Task task) override;
     TimerId every(double seconds, Task task) override;
-    void cancel(TimerId timer) override;
+    void cancel(TimerId timer) override { timers_.erase(timer); }
 
     // Runs posted tasks until none is left.
     void drain();
@@ -24,7 +23,7 @@ class VirtualScheduler final : public Scheduler {
     // order of due time, and the tasks they post.
     void advance(double seconds);
     double now() const { return now_; }
-    std::size_t pendingTimers() const;
+    std::size_t pendingTimers() const { return timers_.size(); }
 
   private:
     struct Timer {
@@ -32,8 +31,6 @@ class VirtualScheduler final : public Scheduler {
         double period; // 0 for one-shot timers
         Task task;
     };
-    std::optional<std::pair<TimerId, double>> nextDue(double limit) const;
-
     double now_ = 0;
     TimerId nextId_ = 1;
     std::map<TimerId, Timer> timers_;

@@ -69,18 +69,15 @@ TEST(RootModeGrammar, BadModesEndSilentlyAndOrdinaryUsersNeedAuthorization) {
 TEST(RootModeMachine, ActsOnlyOnARootOwnedSandboxThatOthersCannotWrite) {
     const bool hostLockBefore = std::filesystem::exists("/var/run/local.vesperon.lock");
     const TemporaryFolder folder;
-    const std::string open = folder / "open";
-    const std::string groupWritable = folder / "group";
-    const std::string foreign = folder / "foreign";
-    for (const auto& [path, mode] :
-         {std::pair{open, 0777}, {groupWritable, 0775}, {foreign, 0755}}) {
-        ::mkdir(path.c_str(), 0700);
-        ::chmod(path.c_str(), static_cast<mode_t>(mode));
+    for (const auto& [name, mode] : {std::pair{"open", 0777}, {"group", 0775}, {"foreign", 0755}}) {
+        ::mkdir((folder / name).c_str(), static_cast<mode_t>(mode));
+        ::chmod((folder / name).c_str(), static_cast<mode_t>(mode));
     }
-    ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown((folder / "foreign").c_str(), 65534, 65534), 0);
     ::symlink(folder.path().c_str(), (folder / "link").c_str());
-    for (const std::string& root : {std::string(), std::string("relative/machine"), open,
-                                    groupWritable, foreign, folder / "link", folder / "missing"}) {
+    for (const std::string& root :
+         {std::string(), std::string("relative/machine"), folder / "open", folder / "group",
+          folder / "foreign", folder / "link", folder / "missing"}) {
         for (const std::string mode : {"--restore", "--watch"}) {
             const ProcessOutcome outcome =
                 runProcess({VESPERON_EXECUTABLE_PATH, mode}, {"VESPERON_SANDBOX=" + root});
@@ -92,8 +89,8 @@ TEST(RootModeMachine, ActsOnlyOnARootOwnedSandboxThatOthersCannotWrite) {
     }
     // Nothing was created anywhere, least of all at the host's real paths.
     EXPECT_EQ(std::filesystem::exists("/var/run/local.vesperon.lock"), hostLockBefore);
-    EXPECT_TRUE(std::filesystem::is_empty(open));
-    EXPECT_TRUE(std::filesystem::is_empty(groupWritable));
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "open") &&
+                std::filesystem::is_empty(folder / "group"));
 }
 
 } // namespace

@@ -12,9 +12,9 @@ namespace vesperon::testing {
 namespace {
 
 // pmset: "-g" prints the settings as macOS does; "-a disablesleep N" switches, unless
-// machine/ignore-switch counts calls that only claim success. machine/fail-power counts
-// calls to fail. machine/record-at-pmset, created empty, notes at the first call whether
-// the session record and the job were there.
+// machine/ignore-switch makes the next such call only claim success. machine/fail-power
+// counts calls to fail. machine/record-at-pmset, created empty, notes at the first call
+// whether the session record and the job were there.
 constexpr const char* pmsetScript = R"SH(
 echo "$*" >>"$m/pmset.log"
 if [ -e "$m/record-at-pmset" ] && [ ! -s "$m/record-at-pmset" ]; then
@@ -23,16 +23,10 @@ if [ -e "$m/record-at-pmset" ] && [ ! -s "$m/record-at-pmset" ]; then
     echo "$r $j" >"$m/record-at-pmset"
 fi
 n=$(cat "$m/fail-power" 2>/dev/null || echo 0)
-if [ "$n" -gt 0 ]; then
-    echo $((n - 1)) >"$m/fail-power"
-    exit 1
-fi
+[ "$n" -gt 0 ] && { echo $((n - 1)) >"$m/fail-power"; exit 1; }
 case "$1" in
 -g) printf 'System-wide power settings:\n SleepDisabled\t\t%s\n' "$(cat "$m/sleep-disabled")" ;;
--a)
-    i=$(cat "$m/ignore-switch" 2>/dev/null || echo 0)
-    [ "$i" -gt 0 ] && { echo $((i - 1)) >"$m/ignore-switch"; exit 0; }
-    echo "$3" >"$m/sleep-disabled" ;;
+-a) rm "$m/ignore-switch" 2>/dev/null || echo "$3" >"$m/sleep-disabled" ;;
 esac
 )SH";
 
@@ -47,7 +41,6 @@ bootstrap)
         cat "$m/bootstrap-failure"
         exit 5
     fi
-    [ -e "$m/job-loaded" ] && exit 5
     : >"$m/job-loaded" ;;
 bootout)
     [ -e "$m/job-loaded" ] || exit 3
@@ -73,15 +66,14 @@ void StandInMachine::reset() {
     const SystemLayout layout = this->layout();
     for (const auto& [path, script] : {std::pair{layout.pmsetPath, pmsetScript},
                                        std::pair{layout.launchctlPath, launchctlScript}}) {
-        writeFile(path, "#!/bin/sh\nm='" + layout.machineDir() + "'" + script + "exit 0\n");
-        ::chmod(path.c_str(), 0755);
+        writeFile(path, "#!/bin/sh\nm='" + layout.machineDir() + "'" + script + "exit 0\n", 0755);
     }
     setOverride(false);
-    setBattery(80, false);
     put("lid", "false");
     put("thermal", "0");
-    put("boot-id", "6B1D2E0C-7A55-4C1F-9D7E-2F4B9C0A1E33");
+    put("boot-id", "6B1D2E0C-7A55-4C1F");
     put("clock-offset", "0");
+    setBattery(80, false);
 }
 
 ProcessOutcome StandInMachine::vesperon(const std::vector<std::string>& args) const {
@@ -140,6 +132,14 @@ void StandInMachine::installSession(const Session& session) const {
         throw std::runtime_error("could not save the session record");
     }
     writeFile(layout.jobPath, "<plist/>");
+}
+
+StandInMachine& processMachine() {
+    // The layout is fixed at its first use, so the machine is named before then.
+    static StandInMachine machine;
+    static const bool named = ::setenv("VESPERON_SANDBOX", machine.root().c_str(), 1) == 0;
+    (void)named;
+    return machine;
 }
 
 Session healthySession(const StandInMachine& machine, const std::string& folder) {

@@ -68,7 +68,7 @@ class StandInMachine {
 };
 
 // The machine this test process reads through systemLayout(), named in VESPERON_SANDBOX
-// before any test runs; tests that use it reset it first.
+// at the first call, which must come before the layout's first use; tests reset it.
 StandInMachine& processMachine();
 
 // A record whose every health rule passes on `machine` now: owned by this process, an
