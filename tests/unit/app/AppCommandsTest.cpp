@@ -87,7 +87,6 @@ TEST_F(Commands, PresetsAreSavedSelectedWhileIdleAndDeleted) {
                                             "Give the preset a name of 1\u201330 characters."}));
     const auto presets = app->preferences().presets();
     ASSERT_EQ(presets.size(), 2u);
-    EXPECT_EQ(presets[0].name, "Long build");
 
     app->panel()->customTextChanged("x", "1");
     app->selectPreset(presets[0].id.text());

@@ -116,8 +116,7 @@ class FakeNotifier final : public Notifier {
         ++authorizationRequests;
         std::thread([answer = std::move(answer), granted = grant] { answer(granted); }).join();
     }
-    void post(const std::string& id, const std::string& title, const std::string& body) override {
-        EXPECT_EQ(id.size(), 36u);
+    void post(const std::string&, const std::string& title, const std::string& body) override {
         EXPECT_EQ(body, "Vesperon restored normal sleep.");
         posted.push_back(title);
     }

@@ -86,7 +86,6 @@ class AppScenario : public ::testing::Test {
         app->applicationDidFinishLaunching();
     }
 
-    // A start through the prompt, granted, and its verification 3 seconds later.
     void startVerified(int seconds = 3600) {
         app->start(seconds);
         ASSERT_EQ(privileged.pending.size(), 1u);
@@ -95,8 +94,7 @@ class AppScenario : public ::testing::Test {
         ASSERT_EQ(app->statusLine(), "Active — ready to close lid");
     }
 
-    // For real child processes: moves the virtual clock while real time passes, until
-    // `done` holds or about 20 real seconds have gone by.
+    // Moves the virtual clock while real time passes (up to 20 s), for child processes.
     bool runUntil(const std::function<bool()>& done) {
         for (int i = 0; i < 2000 && !done(); ++i) {
             scheduler.advance(0.05);

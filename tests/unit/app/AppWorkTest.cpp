@@ -35,7 +35,6 @@ TEST_F(Work, TaskDialogRefusesInvalidCommandsAndStartsATrimmedOne) {
         EXPECT_EQ(ui.alerts.back(), (ShownAlert{"Enter a valid command",
                                                 "Commands must be between 1 byte and 16 KB."}));
     }
-    EXPECT_TRUE(privileged.requests.empty());
     app->panel()->selectDuration(1800);
     ui.answer(0, "  " + std::string(16380, 'a') + " \n");
     app->runTask();
@@ -85,7 +84,6 @@ TEST_F(Work, CodexIsConnectedThenWatchedOnlyOnceItsAnswerSaysTrusted) {
     ui.answer(0, "", 0); // Continue, "Codex"
     ui.answer(0);        // Connect
     app->watchAgents();
-    EXPECT_TRUE(fs::exists(home + "/.codex/hooks.json"));
     EXPECT_EQ(ui.dialogs.back(), "Connect Codex"); // nothing more until the answer
     workspace.terminalError = "The application could not be found.";
     ui.answer(0); // Open Terminal

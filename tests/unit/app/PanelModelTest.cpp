@@ -1,5 +1,4 @@
-// What the panel shows, derived from the controller's state; the widgets that show it
-// are tested with the views.
+// What the panel shows, derived from the controller's state (the views show it).
 #include <gtest/gtest.h>
 
 #include "app/PanelModel.hpp"

@@ -1,15 +1,17 @@
-// The session folder and the login item: real files.
+// The session and instance folders and the login item: real files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "app/LoginItem.hpp"
 #include "app/SessionFolder.hpp"
 #include "common/Uuid.hpp"
+#include "instance/AppInstance.hpp"
 
 namespace vesperon {
 namespace {
@@ -18,7 +20,7 @@ namespace fs = std::filesystem;
 using testing::readFile;
 using testing::TempFolder;
 
-TEST(SessionFolder, PrivateUniqueFolderWhateverTheUmask) {
+TEST(SessionFolder, PrivateUniqueFolderWhateverTheUmaskAndNoOtherUsersInstanceFolder) {
     TempFolder temp;
     const mode_t old = ::umask(0);
     auto folder = SessionFolder::create(temp.path() + "/");
@@ -33,6 +35,16 @@ TEST(SessionFolder, PrivateUniqueFolderWhateverTheUmask) {
     std::ofstream(folder->stopPath()) << "left over";
     ASSERT_TRUE(folder->writeStop());
     EXPECT_EQ(fs::file_size(folder->stopPath()), 0u);
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a folder to another user needs root";
+    }
+    const std::string theirs = temp.path() + "/theirs";
+    ASSERT_EQ(::mkdir(theirs.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    const auto claim = claimInstance(theirs);
+    ASSERT_FALSE(claim);
+    EXPECT_NE(claim.error().message.find("belongs to another user"), std::string::npos);
 }
 
 TEST(LoginItem, AutostartEntryOrLaunchAgentForThePathAndNothingElse) {
