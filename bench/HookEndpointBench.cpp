@@ -28,15 +28,13 @@
 #include "agents/AgentEventFiles.hpp"
 #include "agents/AgentTrackingRun.hpp"
 
+#include "BenchTiming.hpp"
+
 extern char** environ;
 
 namespace {
 
-double monotonicSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
+using vesperon::bench::monotonicSeconds;
 
 // Runs `program` with `arguments`, `input` on its standard input; returns the wall time
 // from spawning to reaping, or a negative number if it did not answer "{}" with status 0.
@@ -104,7 +102,7 @@ Summary summarize(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
     Summary s;
     const std::size_t n = samples.size();
-    s.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+    s.median = vesperon::bench::median(samples);
     s.p10 = samples[n / 10];
     s.p90 = samples[n * 9 / 10];
     for (double v : samples) {

@@ -28,19 +28,18 @@
 
 #include "agents/AgentTrackingRun.hpp"
 
+#include "BenchTiming.hpp"
+
 extern char** environ;
 
 namespace {
 
+using vesperon::bench::monotonicSeconds;
+using vesperon::bench::percentile;
+
 constexpr int sessions = 250;
 constexpr const char* eventsInOrder[] = {"UserPromptSubmit", "PreToolUse", "PermissionRequest",
                                          "Stop"};
-
-double monotonicSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // Processor time of this thread: unlike wall time, it does not grow with the load
 // of the other processes on the machine.
@@ -136,11 +135,6 @@ int reapFinished(std::map<pid_t, int>& running, int& failures) {
         running.erase(pid);
         ++reaped;
     }
-}
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
 } // namespace

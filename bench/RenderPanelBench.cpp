@@ -14,15 +14,14 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "BenchTiming.hpp"
+
 extern char** environ;
 
 namespace {
 
-double monotonicSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
+using vesperon::bench::median;
+using vesperon::bench::monotonicSeconds;
 
 // Wall time from spawning to reaping, or a negative number when it did not exit 0.
 double timedRun(std::vector<std::string> argv) {
@@ -41,12 +40,6 @@ double timedRun(std::vector<std::string> argv) {
     }
     const double elapsed = monotonicSeconds() - start;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? elapsed : -1;
-}
-
-double median(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    const std::size_t n = samples.size();
-    return n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
 }
 
 } // namespace

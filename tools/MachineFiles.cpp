@@ -1,4 +1,6 @@
 #include "MachineFiles.hpp"
+#include "common/AtomicFile.hpp"
+#include "platform/RunningImage.hpp"
 
 #include <array>
 #include <cerrno>
@@ -16,20 +18,6 @@ namespace vesperon::tools {
 namespace {
 
 constexpr std::size_t maxStateFileBytes = 64 * 1024;
-
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 } // namespace
 
@@ -101,19 +89,7 @@ long long MachineFiles::readInteger(std::string_view name, long long fallback) c
 }
 
 bool MachineFiles::writeText(std::string_view name, std::string_view text) const {
-    const std::string target = path(name);
-    const std::string temporary = target + ".tmp." + std::to_string(::getpid());
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    const bool written = writeAll(fd, text);
-    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path(name), text, FileAttributes{0644, {}, {}}).has_value();
 }
 
 bool MachineFiles::writeInteger(std::string_view name, long long value) const {
@@ -121,13 +97,9 @@ bool MachineFiles::writeInteger(std::string_view name, long long value) const {
 }
 
 std::optional<std::string> sandboxRootOfTool(std::string_view installedPath) {
-    std::array<char, PATH_MAX> buffer{};
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n > 0) {
-        const std::string_view self(buffer.data(), static_cast<std::size_t>(n));
-        if (self.size() > installedPath.size() && self.ends_with(installedPath)) {
-            return std::string(self.substr(0, self.size() - installedPath.size()));
-        }
+    if (const std::string self = executablePath();
+        self.size() > installedPath.size() && self.ends_with(installedPath)) {
+        return self.substr(0, self.size() - installedPath.size());
     }
     if (const char* root = std::getenv("VESPERON_SANDBOX"); root != nullptr && root[0] == '/') {
         return std::string(root);

@@ -1,26 +1,17 @@
 #include "app/AppWiring.hpp"
 
-#include <climits>
 #include <unistd.h>
 
+#include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/UserHome.hpp"
 #include "preferences/PropertyListFile.hpp"
 
 namespace vesperon {
-namespace {
-
-std::string ownExecutable() {
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-
-} // namespace
 
 AppEnvironment currentAppEnvironment() {
     AppEnvironment environment;
-    environment.executablePath = ownExecutable();
+    environment.executablePath = executablePath();
     environment.homeDirectory = userHomeFolder();
     environment.temporaryDirectory = "/tmp";
     environment.processId = static_cast<int>(::getpid());

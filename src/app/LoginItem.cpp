@@ -1,9 +1,8 @@
 #include "app/LoginItem.hpp"
-#include "common/DescriptorIO.hpp"
+#include "common/AtomicFile.hpp"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
@@ -83,28 +82,14 @@ std::string autostartEntry(const std::string& executable) {
            "X-GNOME-Autostart-enabled=true\n";
 }
 
-Result<void> writeAtomically(const std::string& path, const std::string& contents) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return fileError("The login setting could not be written", errno);
+Result<void> writeEntry(const std::string& path, const std::string& contents) {
+    if (contents.empty()) {
+        return fail(errorDomain,
+                    "The login setting could not be written: it could not be encoded.");
     }
-    if (!writeAll(fd, contents)) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return fileError("The login setting could not be written", error);
-    }
-    ::fchmod(fd, 0644);
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return fileError("The login setting could not be written", error);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return fileError("The login setting could not be written", error);
+    if (auto written = writeFileAtomically(path, contents, FileAttributes{0644, {}, {}});
+        !written) {
+        return fileError("The login setting could not be written", written.error().code);
     }
     return {};
 }
@@ -144,7 +129,7 @@ Result<void> LoginItem::toggle() {
     if (error) {
         return fileError("The login setting's folder could not be created", error.value());
     }
-    return writeAtomically(file, contents());
+    return writeEntry(file, contents());
 }
 
 } // namespace vesperon

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/Error.hpp"
+#include "platform/LoginItemFormat.hpp"
 
 namespace vesperon {
 
@@ -12,16 +13,10 @@ namespace vesperon {
 // login: nothing is loaded or unloaded now.
 class LoginItem {
   public:
-    enum class Format { LaunchAgent, Autostart };
-
-#if defined(__APPLE__)
-    static constexpr Format platformFormat = Format::LaunchAgent;
-#else
-    static constexpr Format platformFormat = Format::Autostart;
-#endif
+    using Format = LoginItemFormat;
 
     LoginItem(std::string homeDirectory, std::string executablePath,
-              Format format = platformFormat);
+              Format format = platformLoginItemFormat);
 
     // "Library/LaunchAgents/local.vesperon.app.plist" or
     // ".config/autostart/local.vesperon.app.desktop" in the home folder.

@@ -3,16 +3,15 @@
 #include <string>
 #include <vector>
 
-#include "app/BackgroundThreads.hpp"
 #include "app/PrivilegedRequest.hpp"
+#include "app/PromptProcess.hpp"
 #include "common/Scheduler.hpp"
 
 namespace vesperon {
 
 // The administrator prompt: runs `osascript -e 'do shell script "…" with
-// administrator privileges'` for this executable and the given arguments. Both of
-// the child's output streams go into one pipe; a background thread drains it, waits
-// for the child and hands the answer to the main queue.
+// administrator privileges'` for this executable and the given arguments. Status 0
+// is success; the text is whatever the prompt and the command wrote.
 class OsascriptRequest final : public PrivilegedRequest {
   public:
     OsascriptRequest(Scheduler& mainQueue, std::string osascriptPath, std::string executablePath);
@@ -30,10 +29,11 @@ class OsascriptRequest final : public PrivilegedRequest {
                               const std::vector<std::string>& arguments);
 
   private:
-    Scheduler& mainQueue_;
+    static PromptProcess::Answer answer(int status, std::string output);
+
+    PromptProcess process_;
     std::string osascriptPath_;
     std::string executablePath_;
-    BackgroundThreads waiters_; // last member: joined before the others go
 };
 
 } // namespace vesperon

@@ -3,17 +3,15 @@
 #include <string>
 #include <vector>
 
-#include "app/BackgroundThreads.hpp"
 #include "app/PrivilegedRequest.hpp"
+#include "app/PromptProcess.hpp"
 #include "common/Scheduler.hpp"
 
 namespace vesperon {
 
 // The administrator prompt on Linux: runs `pkexec <executable> <arguments…>`. The
 // installed executable has its own polkit action (auth_admin every time), so the
-// desktop's polkit agent asks for an administrator's password. Both output streams go
-// into one pipe; a background thread drains it, waits for pkexec and hands the answer
-// to the main queue.
+// desktop's polkit agent asks for an administrator's password.
 class PkexecRequest final : public PrivilegedRequest {
   public:
     PkexecRequest(Scheduler& mainQueue, std::string pkexecPath, std::string executablePath);
@@ -26,20 +24,16 @@ class PkexecRequest final : public PrivilegedRequest {
     // pkexec's own failures in words for the user: 126 when the prompt was dismissed,
     // 127 when authorisation was refused or could not be had. Any other status is the
     // helper's, and its output stands as it is.
-    struct Answer {
-        bool success;
-        std::string text;
-    };
+    using Answer = PromptProcess::Answer;
     static Answer answer(int status, std::string output);
 
     static constexpr int dismissedStatus = 126;
     static constexpr int notAuthorizedStatus = 127;
 
   private:
-    Scheduler& mainQueue_;
+    PromptProcess process_;
     std::string pkexecPath_;
     std::string executablePath_;
-    BackgroundThreads waiters_; // last member: joined before the others go
 };
 
 } // namespace vesperon

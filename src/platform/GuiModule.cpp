@@ -1,27 +1,22 @@
 #include "platform/GuiModule.hpp"
 
-#include <climits>
 #include <cstdio>
 #include <dlfcn.h>
 #include <string>
 #include <unistd.h>
 
 #include "gui/GuiEntry.hpp"
+#include "platform/RunningImage.hpp"
 
 namespace vesperon {
 namespace {
 
 constexpr const char* moduleName = "libvesperon-gui.so";
 
-// The folder of the running executable as the kernel has it (argv[0] may be relative
+// The folder of the running executable as the system has it (argv[0] may be relative
 // or a link).
 std::string executableFolder() {
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) {
-        return {};
-    }
-    const std::string path(buffer, static_cast<std::size_t>(n));
+    const std::string path = executablePath();
     return path.substr(0, path.rfind('/'));
 }
 

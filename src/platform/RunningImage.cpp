@@ -1,5 +1,8 @@
 #include "platform/RunningImage.hpp"
 
+#include <climits>
+#include <unistd.h>
+
 #if defined(__APPLE__)
 #include <cstdint>
 #include <mach-o/dyld.h>
@@ -21,6 +24,16 @@ std::string runningImagePath() {
     // The kernel's link to the mapped image: it opens the running file even if the
     // path it was started from has since been replaced or removed.
     return "/proc/self/exe";
+#endif
+}
+
+std::string executablePath() {
+#if defined(__APPLE__)
+    return runningImagePath();
+#else
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(runningImagePath().c_str(), buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 #endif
 }
 

@@ -9,9 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/prctl.h>
-#endif
+#include "platform/ProcessInspection.hpp"
 
 namespace vesperon {
 namespace {
@@ -63,9 +61,7 @@ void hardenRootProcess() {
     ::umask(022);
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
-#if defined(__linux__)
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-#endif
+    forbidInspection();
     // A caller that ignored SIGCHLD would leave us unable to collect our tools' status.
     std::signal(SIGCHLD, SIG_DFL);
 }

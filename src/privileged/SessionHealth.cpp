@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "platform/ContinuousClock.hpp"
+#include "platform/FileTimes.hpp"
 #include "platform/SystemProbes.hpp"
 
 namespace vesperon {
@@ -45,14 +46,7 @@ SessionHealth checkSessionHealth(const LoadedSession& record, const std::string&
     if (::lstat(session.heartbeat.c_str(), &info) != 0) {
         return SessionHealth::HeartbeatUnreadable;
     }
-#if defined(__APPLE__)
-    const timespec& stamp = info.st_mtimespec;
-#else
-    const timespec& stamp = info.st_mtim;
-#endif
-    const double modified =
-        static_cast<double>(stamp.tv_sec) + static_cast<double>(stamp.tv_nsec) / 1e9;
-    if (!SessionTiming::heartbeatFresh(wallClockSeconds() - modified)) {
+    if (!SessionTiming::heartbeatFresh(wallClockSeconds() - modifiedSeconds(info))) {
         return SessionHealth::HeartbeatStale;
     }
     if (!batterySafe()) {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/linux/DetachedService.hpp"
 #include "platform/linux/HostPaths.hpp"
@@ -85,7 +86,7 @@ void awaitInhibitorGone() {
 bool isTheWatcher() {
     struct stat self {};
     struct stat watcher {};
-    return ::stat("/proc/self/exe", &self) == 0 &&
+    return ::stat(runningImagePath().c_str(), &self) == 0 &&
            ::stat(systemLayout().watcherPath().c_str(), &watcher) == 0 &&
            self.st_dev == watcher.st_dev && self.st_ino == watcher.st_ino;
 }
