@@ -25,12 +25,12 @@ class AgentConnectionSetup {
                                   std::optional<std::string> homeFolder = std::nullopt);
 
     // Whether the provider's hooks with this executable's command are in place.
-    Result<bool> isInstalled(std::string_view provider) const;
+    [[nodiscard]] Result<bool> isInstalled(std::string_view provider) const;
     // Installs the provider's hooks; returns the path of the file it wrote (or
     // found already up to date).
-    Result<std::string> install(std::string_view provider) const;
+    [[nodiscard]] Result<std::string> install(std::string_view provider) const;
     // Whether Claude Code's settings switch every hook off ("disableAllHooks": true).
-    Result<bool> hooksDisabledInClaudeSettings() const;
+    [[nodiscard]] Result<bool> hooksDisabledInClaudeSettings() const;
 
     // The file the provider's connection lives in; empty for an unknown provider.
     std::string configurationPath(std::string_view provider) const;
@@ -45,7 +45,8 @@ class AgentConnectionSetup {
     }
 
   private:
-    Result<std::string> installJSON(const std::string& path, std::string_view provider) const;
+    [[nodiscard]] Result<std::string> installJSON(const std::string& path,
+                                                  std::string_view provider) const;
 
     std::string executablePath_;
     GuardedConfigFile files_;

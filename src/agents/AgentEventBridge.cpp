@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "agents/AgentEventFiles.hpp"
-#include "agents/OwnedFd.hpp"
+#include "common/OwnedFd.hpp"
 #include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "agents/OwnedFd.hpp"
+#include "common/OwnedFd.hpp"
 
 namespace vesperon {
 

@@ -17,8 +17,9 @@
 #include <nlohmann/json.hpp>
 
 #include "agents/AgentEventFiles.hpp"
-#include "agents/OwnedFd.hpp"
 #include "common/DescriptorIO.hpp"
+#include "common/ErrorDomains.hpp"
+#include "common/OwnedFd.hpp"
 #include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
 
@@ -28,7 +29,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kPosixDomain = "POSIX";
+constexpr const char* kPosixDomain = errorDomain::system;
 
 std::unexpected<Error> trackingError(const char* message) {
     return fail(AgentTrackingRun::errorDomain, message);

@@ -9,6 +9,7 @@
 
 #include "agents/AgentTrackingSnapshot.hpp"
 #include "common/Error.hpp"
+#include "common/ErrorDomains.hpp"
 
 namespace vesperon {
 
@@ -22,7 +23,7 @@ class AgentTrackingRun {
   public:
     using Clock = std::function<double()>; // seconds since 1970-01-01 UTC
 
-    static constexpr const char* errorDomain = "Vesperon.AgentTracking";
+    static constexpr const char* errorDomain = vesperon::errorDomain::agentTracking;
     static constexpr std::size_t maximumEntries = 4096;
     static constexpr std::size_t entriesPerPoll = 256;
     static constexpr std::size_t maximumSessions = 256;
@@ -38,7 +39,8 @@ class AgentTrackingRun {
 
     // Starts a new run whose events count only from `provider` (absent: from every
     // supported provider); an earlier run is disarmed first. Returns the run ID.
-    Result<std::string> arm(const std::optional<std::string>& provider = std::nullopt);
+    [[nodiscard]] Result<std::string>
+    arm(const std::optional<std::string>& provider = std::nullopt);
     // Removes this run's descriptor and folder; never fails.
     void disarm();
     // Consumes the run folder's events; never fails.

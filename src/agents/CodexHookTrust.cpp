@@ -2,27 +2,19 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <set>
-#include <thread>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "agents/AgentHookSettings.hpp"
+#include "common/ChildProcess.hpp"
 #include "common/UntrustedJson.hpp"
 #include "platform/UserHome.hpp"
-
-extern char** environ;
 
 namespace vesperon {
 
@@ -44,190 +36,6 @@ constexpr const char* unknownTrustMessage =
 constexpr std::array<std::string_view, 9> requiredEvents{
     "userpromptsubmit", "pretooluse", "posttooluse",   "permissionrequest", "stop",
     "interrupt",        "sessionend", "subagentstart", "subagentstop",
-};
-
-using Clock = std::chrono::steady_clock;
-
-// How long a child that was asked to stop may take before it is killed outright.
-constexpr auto terminationGrace = std::chrono::milliseconds(250);
-
-int millisecondsUntil(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() <= 0 ? 0 : static_cast<int>(left.count()) + 1;
-}
-
-// Writing to a pipe whose reader is gone raises SIGPIPE, which would end the whole
-// application. While this guard lives the signal is blocked for this thread, and a
-// SIGPIPE raised meanwhile is taken off the thread's pending set again.
-class SigpipeGuard {
-  public:
-    SigpipeGuard() {
-        sigemptyset(&pipeOnly_);
-        sigaddset(&pipeOnly_, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-    ~SigpipeGuard() {
-        sigset_t pending;
-        sigpending(&pending);
-        if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
-            const timespec zero{};
-            while (sigtimedwait(&pipeOnly_, nullptr, &zero) < 0 && errno == EINTR) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-
-  private:
-    sigset_t pipeOnly_{};
-    sigset_t previous_{};
-    bool wasPending_ = false;
-};
-
-// The Codex app server as a child process that leads its own process group. However
-// the check ends, the destructor takes the child down with everything it started:
-// a polite SIGTERM to the group, a short grace, SIGKILL to whatever is left, and the
-// child is reaped (while it is unreaped its group id cannot be reused).
-class AppServer {
-  public:
-    AppServer() = default;
-    AppServer(const AppServer&) = delete;
-    AppServer& operator=(const AppServer&) = delete;
-    ~AppServer() { stop(); }
-
-    bool launch(const std::string& executable) {
-        int input[2];
-        int output[2];
-        if (::pipe2(input, O_CLOEXEC) != 0) {
-            return false;
-        }
-        if (::pipe2(output, O_CLOEXEC) != 0) {
-            ::close(input[0]);
-            ::close(input[1]);
-            return false;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-#if defined(__GLIBC__)
-        // Nothing else of the application leaks into Codex.
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-#endif
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes,
-                                 static_cast<short>(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                    POSIX_SPAWN_SETSIGDEF));
-        posix_spawnattr_setpgroup(&attributes, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        sigaddset(&defaults, SIGTERM);
-        sigaddset(&defaults, SIGINT);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-
-        std::string arg0 = executable;
-        std::string arg1 = "app-server";
-        std::string arg2 = "--listen";
-        std::string arg3 = "stdio://";
-        char* argv[] = {arg0.data(), arg1.data(), arg2.data(), arg3.data(), nullptr};
-        pid_t child = -1;
-        const int status =
-            ::posix_spawn(&child, executable.c_str(), &actions, &attributes, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        ::close(input[0]);
-        ::close(output[1]);
-        if (status != 0) {
-            ::close(input[1]);
-            ::close(output[0]);
-            return false;
-        }
-        pid_ = child;
-        input_ = input[1];
-        output_ = output[0];
-        ::fcntl(input_, F_SETFL, O_NONBLOCK);
-        ::fcntl(output_, F_SETFL, O_NONBLOCK);
-        return true;
-    }
-
-    // Writes all of `data` to the child's input before `deadline`.
-    bool send(std::string_view data, Clock::time_point deadline) {
-        const SigpipeGuard guard;
-        while (!data.empty()) {
-            const ssize_t written = ::write(input_, data.data(), data.size());
-            if (written > 0) {
-                data.remove_prefix(static_cast<std::size_t>(written));
-                continue;
-            }
-            if (written < 0 && errno != EAGAIN && errno != EINTR) {
-                return false;
-            }
-            pollfd ready{input_, POLLOUT, 0};
-            const int wait = millisecondsUntil(deadline);
-            if (wait == 0 || (::poll(&ready, 1, wait) < 0 && errno != EINTR)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // Up to `capacity` bytes of output; 0 at the end of the output, the deadline or
-    // an error.
-    std::size_t receive(char* buffer, std::size_t capacity, Clock::time_point deadline) {
-        while (true) {
-            const ssize_t got = ::read(output_, buffer, capacity);
-            if (got >= 0) {
-                return static_cast<std::size_t>(got);
-            }
-            if (errno != EAGAIN && errno != EINTR) {
-                return 0;
-            }
-            pollfd ready{output_, POLLIN, 0};
-            const int wait = millisecondsUntil(deadline);
-            if (wait == 0 || (::poll(&ready, 1, wait) < 0 && errno != EINTR)) {
-                return 0;
-            }
-        }
-    }
-
-  private:
-    void stop() {
-        if (pid_ <= 0) {
-            return;
-        }
-        ::close(input_);
-        ::kill(-pid_, SIGTERM);
-        const auto giveUp = Clock::now() + terminationGrace;
-        while (Clock::now() < giveUp) {
-            siginfo_t info{};
-            // Looks without reaping, so the group id stays ours for the SIGKILL below.
-            if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                info.si_pid == pid_) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ::kill(-pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        ::close(output_);
-        pid_ = -1;
-    }
-
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
 };
 
 bool isExecutableFile(const std::string& path) {
@@ -393,15 +201,23 @@ CodexHookTrust CodexHookTrust::check(std::string_view executablePath,
         return unavailable(notRequestedMessage); // no reason to start what cannot be asked
     }
 
-    AppServer server;
-    if (!server.launch(*codex)) {
+    // The Codex app server leads its own process group: however the check ends, it is
+    // taken down with everything it started when `server` goes.
+    auto server = ChildProcess::start(ChildSpec{.path = *codex,
+                                                .arguments = {"app-server", "--listen", "stdio://"},
+                                                .environment = std::nullopt,
+                                                .input = ChildSpec::Input::pipe,
+                                                .output = ChildSpec::Output::standardOutput,
+                                                .workingFolder = {}});
+    if (!server) {
         return unavailable(notLaunchedMessage);
     }
     // One deadline for the whole exchange, writing included: a Codex that neither
     // reads nor answers is stopped after the same five seconds.
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(timeoutSeconds));
-    if (!server.send(*requests, deadline)) {
+    const auto deadline =
+        ChildProcess::Clock::now() + std::chrono::duration_cast<ChildProcess::Clock::duration>(
+                                         std::chrono::duration<double>(timeoutSeconds));
+    if (!server->send(*requests, deadline)) {
         return unavailable(notRequestedMessage);
     }
 
@@ -409,7 +225,7 @@ CodexHookTrust CodexHookTrust::check(std::string_view executablePath,
     std::size_t lineStart = 0;
     std::array<char, 4096> chunk{};
     while (true) {
-        const std::size_t got = server.receive(chunk.data(), chunk.size(), deadline);
+        const std::size_t got = server->receive(chunk.data(), chunk.size(), deadline);
         if (got == 0) {
             break;
         }

@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include "agents/AgentHookSettings.hpp"
+#include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
+#include "common/ErrorDomains.hpp"
+#include "common/OwnedFd.hpp"
 #include "common/Uuid.hpp"
 
 namespace vesperon {
@@ -27,30 +30,9 @@ std::unexpected<Error> problem(const char* message) {
 }
 
 std::unexpected<Error> posixFailure(const std::string& what, const std::string& path, int err) {
-    return std::unexpected(
-        Error::make("POSIX", what + " " + path + ": " + std::generic_category().message(err), err));
+    return std::unexpected(Error::make(
+        errorDomain::system, what + " " + path + ": " + std::generic_category().message(err), err));
 }
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { close(); }
-    int get() const { return fd_; }
-    // Closes now; false (with errno set) if the close reported an error.
-    bool close() {
-        if (fd_ < 0) {
-            return true;
-        }
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 int openNew(const std::string& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -120,7 +102,7 @@ Result<std::optional<std::string>> GuardedConfigFile::read(const std::string& pa
     }
     // The walk above says the file is regular; opening without following a link and
     // checking the open file again closes the gap to a swap in between.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT) {
             return std::optional<std::string>();
@@ -211,7 +193,7 @@ Result<bool> GuardedConfigFile::write(const std::string& data, const std::string
     if (existing) {
         const std::string uuid = newUuidText();
         const std::string backupPath = folder + "/" + nameOf(path) + ".vesperon-backup-" + uuid;
-        Fd backup(uuid.empty() ? -1 : openNew(backupPath));
+        OwnedFd backup(uuid.empty() ? -1 : openNew(backupPath));
         if (backup.get() < 0) {
             return problem("Could not create a private settings backup.");
         }
@@ -227,49 +209,25 @@ Result<bool> GuardedConfigFile::write(const std::string& data, const std::string
         permissions = info.st_mode & 0777;
     }
 
-    const std::string uuid = newUuidText();
-    const std::string temporaryPath = folder + "/.vesperon-write-" + uuid;
-    Fd temporary(uuid.empty() ? -1 : openNew(temporaryPath));
-    if (temporary.get() < 0) {
-        return problem("Could not create a private configuration file.");
-    }
-    // From here on every way out but the rename leaves the old file as it was and
-    // takes the temporary file away.
-    bool renamed = false;
-    struct Cleanup {
-        Fd& fd;
-        const std::string& path;
-        const bool& renamed;
-        ~Cleanup() {
-            fd.close();
-            if (!renamed) {
-                ::unlink(path.c_str());
-            }
+    // The file is replaced only if it still holds what the caller read: another
+    // program's edit in the meantime is never overwritten.
+    bool refused = false;
+    const auto stillUnchanged = [&]() -> Result<void> {
+        reach(Checkpoint::beforeFinalRecheck);
+        auto allowed = validate(path);
+        if (allowed) {
+            allowed = unchangedSince(path, existing);
         }
-    } cleanup{temporary, temporaryPath, renamed};
-
-    if (!writeAll(temporary.get(), data) || ::fsync(temporary.get()) != 0) {
-        return posixFailure("Could not write", temporaryPath, errno);
-    }
-    if (::fchmod(temporary.get(), permissions) != 0) {
-        return problem("Could not preserve configuration permissions.");
-    }
-
-    reach(Checkpoint::beforeFinalRecheck);
-    if (auto valid = validate(path); !valid) {
-        return std::unexpected(valid.error());
-    }
-    if (auto same = unchangedSince(path, existing); !same) {
-        return std::unexpected(same.error());
-    }
-    if (::rename(temporaryPath.c_str(), path.c_str()) != 0) {
-        return problem("Could not replace the agent configuration atomically.");
-    }
-    renamed = true;
-    // Make the new name itself durable; a failure here changes nothing already done.
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+        refused = !allowed;
+        return allowed;
+    };
+    if (auto written =
+            writeFileAtomically(path, data, FileAttributes{permissions, {}, {}}, stillUnchanged);
+        !written) {
+        if (refused) {
+            return std::unexpected(written.error());
+        }
+        return posixFailure("Could not write", path, written.error().code);
     }
     return true;
 }

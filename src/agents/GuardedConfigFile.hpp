@@ -18,7 +18,7 @@ namespace vesperon {
 // is moved into place with one rename, but only if the file still holds exactly
 // the bytes the new content was computed from.
 //
-// Errors: the connections domain with the user-facing sentence, or "POSIX" with
+// Errors: the connections domain with the user-facing sentence, or the system domain with
 // errno as the code for other file-system failures.
 class GuardedConfigFile {
   public:
@@ -38,23 +38,23 @@ class GuardedConfigFile {
     // The path is below the home folder and free of symbolic links and of anything
     // that is neither a folder nor (at the end) a regular file. Parts that do not
     // exist yet are fine.
-    Result<void> validate(const std::string& path) const;
+    [[nodiscard]] Result<void> validate(const std::string& path) const;
 
     // The file's bytes, or nothing when it does not exist.
-    Result<std::optional<std::string>> read(const std::string& path) const;
+    [[nodiscard]] Result<std::optional<std::string>> read(const std::string& path) const;
 
     // Replaces the file with `data` if it still holds `existing` (nothing = must
     // still be absent). Missing folders are created private (0700). Returns false
     // when `data` equals `existing` and nothing had to be written.
-    Result<bool> write(const std::string& data, const std::string& path,
-                       const std::optional<std::string>& existing) const;
+    [[nodiscard]] Result<bool> write(const std::string& data, const std::string& path,
+                                     const std::optional<std::string>& existing) const;
 
     void setCheckpointHook(CheckpointHook hook) { hook_ = std::move(hook); }
 
   private:
-    Result<void> createParentFolders(const std::string& path) const;
-    Result<void> unchangedSince(const std::string& path,
-                                const std::optional<std::string>& existing) const;
+    [[nodiscard]] Result<void> createParentFolders(const std::string& path) const;
+    [[nodiscard]] Result<void> unchangedSince(const std::string& path,
+                                              const std::optional<std::string>& existing) const;
     void reach(Checkpoint point) const;
 
     std::string home_;

@@ -6,7 +6,7 @@ namespace vesperon {
 
 std::unique_ptr<PrivilegedRequest> makeAdminPrompt(Scheduler& mainQueue,
                                                    std::string executablePath) {
-    return std::make_unique<PkexecRequest>(mainQueue, systemLayout().osascriptPath,
+    return std::make_unique<PkexecRequest>(mainQueue, systemLayout().adminPromptPath,
                                            std::move(executablePath));
 }
 

@@ -1,5 +1,6 @@
 #include "app/LoginItem.hpp"
 #include "common/AtomicFile.hpp"
+#include "common/ErrorDomains.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -13,11 +14,10 @@
 namespace vesperon {
 namespace {
 
-constexpr const char* errorDomain = "NSCocoaErrorDomain";
 constexpr const char* label = "local.vesperon.app";
 
 std::unexpected<Error> fileError(const std::string& what, int error) {
-    return fail(errorDomain, what + ": " + std::strerror(error), error);
+    return fail(errorDomain::system, what + ": " + std::strerror(error), error);
 }
 
 std::string launchAgentPlist(const std::string& executable) {
@@ -84,7 +84,7 @@ std::string autostartEntry(const std::string& executable) {
 
 Result<void> writeEntry(const std::string& path, const std::string& contents) {
     if (contents.empty()) {
-        return fail(errorDomain,
+        return fail(errorDomain::encoding,
                     "The login setting could not be written: it could not be encoded.");
     }
     if (auto written = writeFileAtomically(path, contents, FileAttributes{0644, {}, {}});

@@ -24,7 +24,7 @@ class LoginItem {
     bool enabled() const;
     // Removes the file when it exists; otherwise writes it atomically, creating its
     // folders. The error's message is what the user sees.
-    Result<void> toggle();
+    [[nodiscard]] Result<void> toggle();
     // What the file holds when the switch is on.
     std::string contents() const;
 

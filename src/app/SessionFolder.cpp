@@ -7,15 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/ErrorDomains.hpp"
 #include "common/Uuid.hpp"
 
 namespace vesperon {
 namespace {
 
-constexpr const char* errorDomain = "NSPOSIXErrorDomain";
-
 std::unexpected<Error> posixError(const std::string& what, int error) {
-    return fail(errorDomain, what + ": " + std::strerror(error), error);
+    return fail(errorDomain::system, what + ": " + std::strerror(error), error);
 }
 
 Result<void> writeEmptyFile(const std::string& path, const char* what) {
@@ -33,7 +32,8 @@ Result<void> writeEmptyFile(const std::string& path, const char* what) {
 Result<SessionFolder> SessionFolder::create(const std::string& temporaryDirectory) {
     const std::string uuid = newUuidText();
     if (uuid.empty()) {
-        return fail(errorDomain, "The session folder could not be named: no randomness available.");
+        return fail(errorDomain::system,
+                    "The session folder could not be named: no randomness available.");
     }
     std::string base = temporaryDirectory;
     while (base.size() > 1 && base.back() == '/') {

@@ -14,16 +14,16 @@ class SessionFolder {
   public:
     // Creates the folder (mode 0700, the parent must exist) with an empty heartbeat
     // file. A folder whose heartbeat cannot be written is removed again.
-    static Result<SessionFolder> create(const std::string& temporaryDirectory);
+    [[nodiscard]] static Result<SessionFolder> create(const std::string& temporaryDirectory);
 
     const std::string& path() const { return path_; }
     std::string heartbeatPath() const { return path_ + "/heartbeat"; }
     std::string stopPath() const { return path_ + "/stop"; }
 
     // Sets the heartbeat's modification date to now; fails when the file is gone.
-    Result<void> renewHeartbeat() const;
+    [[nodiscard]] Result<void> renewHeartbeat() const;
     // Writes the stop file, empty, replacing any earlier one.
-    Result<void> writeStop() const;
+    [[nodiscard]] Result<void> writeStop() const;
     // Removes the folder and everything in it; failures are ignored.
     void remove() const;
 

@@ -1,5 +1,7 @@
 #include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
+#include "common/ErrorDomains.hpp"
+#include "common/OwnedFd.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,10 +15,8 @@
 namespace vesperon {
 namespace {
 
-constexpr const char* fileErrorDomain = "NSPOSIXErrorDomain";
-
 std::unexpected<Error> fileError(const std::string& what, const std::string& path, int error) {
-    return fail(fileErrorDomain, "Could not " + what + " " + path + ": " + std::strerror(error),
+    return fail(errorDomain::system, "Could not " + what + " " + path + ": " + std::strerror(error),
                 error);
 }
 
@@ -47,9 +47,6 @@ class TemporaryFile {
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
         if (!path_.empty()) {
             ::unlink(path_.c_str());
         }
@@ -59,44 +56,44 @@ class TemporaryFile {
         std::string pattern = folderOf(target_) + "/." + nameOf(target_) + ".XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
-        fd_ = ::mkostemp(buffer.data(), O_CLOEXEC);
-        if (fd_ < 0) {
+        fd_.reset(::mkostemp(buffer.data(), O_CLOEXEC));
+        if (!fd_) {
             return fileError("create a file beside", target_, errno);
         }
         path_ = buffer.data();
         return {};
     }
 
-    int fd() const { return fd_; }
+    [[nodiscard]] int fd() const { return fd_.get(); }
 
-    Result<void> commit(const FileAttributes& attributes) {
-        if (::fchmod(fd_, attributes.mode) != 0) {
+    Result<void> commit(const FileAttributes& attributes, const BeforeReplace& beforeReplace) {
+        if (::fchmod(fd_.get(), attributes.mode) != 0) {
             return fileError("set the permissions of", target_, errno);
         }
         if (attributes.owner || attributes.group) {
             const uid_t owner = attributes.owner ? *attributes.owner : static_cast<uid_t>(-1);
             const gid_t group = attributes.group ? *attributes.group : static_cast<gid_t>(-1);
-            if (::fchown(fd_, owner, group) != 0) {
+            if (::fchown(fd_.get(), owner, group) != 0) {
                 return fileError("set the owner of", target_, errno);
             }
         }
-        if (::fsync(fd_) != 0) {
+        if (::fsync(fd_.get()) != 0 || !fd_.close()) {
             return fileError("write", target_, errno);
         }
-        const int closeResult = ::close(fd_);
-        fd_ = -1;
-        if (closeResult != 0) {
-            return fileError("write", target_, errno);
+        if (beforeReplace) {
+            if (auto allowed = beforeReplace(); !allowed) {
+                return allowed;
+            }
         }
         if (::rename(path_.c_str(), target_.c_str()) != 0) {
             return fileError("replace", target_, errno);
         }
         path_.clear();
         // Make the rename itself durable; a folder that cannot be synced changes nothing.
-        const int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            (void)::fsync(folder);
-            ::close(folder);
+        if (const OwnedFd folder(
+                ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            folder) {
+            (void)::fsync(folder.get());
         }
         return {};
     }
@@ -104,13 +101,14 @@ class TemporaryFile {
   private:
     std::string target_;
     std::string path_;
-    int fd_ = -1;
+    OwnedFd fd_;
 };
 
 } // namespace
 
 Result<void> writeFileAtomically(const std::string& path, std::string_view bytes,
-                                 const FileAttributes& attributes) {
+                                 const FileAttributes& attributes,
+                                 const BeforeReplace& beforeReplace) {
     TemporaryFile file(path);
     if (auto created = file.create(); !created) {
         return created;
@@ -118,21 +116,17 @@ Result<void> writeFileAtomically(const std::string& path, std::string_view bytes
     if (auto written = writeAll(file.fd(), bytes, path); !written) {
         return written;
     }
-    return file.commit(attributes);
+    return file.commit(attributes, beforeReplace);
 }
 
 Result<void> copyFileAtomically(const std::string& source, const std::string& target,
                                 const FileAttributes& attributes) {
-    const int input = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (input < 0) {
+    const OwnedFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input) {
         return fileError("read", source, errno);
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{input};
     struct stat info {};
-    if (::fstat(input, &info) != 0) {
+    if (::fstat(input.get(), &info) != 0) {
         return fileError("read", source, errno);
     }
     if (!S_ISREG(info.st_mode)) {
@@ -145,7 +139,7 @@ Result<void> copyFileAtomically(const std::string& source, const std::string& ta
     }
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(input, buffer, sizeof buffer);
+        const ssize_t n = ::read(input.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -161,7 +155,7 @@ Result<void> copyFileAtomically(const std::string& source, const std::string& ta
             return written;
         }
     }
-    return file.commit(attributes);
+    return file.commit(attributes, {});
 }
 
 } // namespace vesperon

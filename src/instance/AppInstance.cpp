@@ -13,15 +13,14 @@
 #include <unistd.h>
 
 #include "common/DescriptorIO.hpp"
+#include "common/ErrorDomains.hpp"
 #include "platform/SystemLayout.hpp"
 
 namespace vesperon {
 namespace {
 
-constexpr const char* errorDomain = "Vesperon.Instance";
-
 std::unexpected<Error> failure(const std::string& what, int error) {
-    return fail(errorDomain, what + ": " + std::strerror(error), error);
+    return fail(errorDomain::instance, what + ": " + std::strerror(error), error);
 }
 
 bool ownedFolder(const std::string& path) {
@@ -33,7 +32,7 @@ Result<sockaddr_un> socketAddress(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) {
-        return fail(errorDomain, "The instance socket path is too long: " + path);
+        return fail(errorDomain::instance, "The instance socket path is too long: " + path);
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return address;
@@ -54,7 +53,7 @@ Result<void> preparePrivateFolder(const std::string& folder) {
         return failure("Could not inspect " + folder, errno);
     }
     if (info.st_uid != ::geteuid()) {
-        return fail(errorDomain, folder + " belongs to another user.");
+        return fail(errorDomain::instance, folder + " belongs to another user.");
     }
     if ((info.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
         return failure("Could not make " + folder + " private", errno);
@@ -166,7 +165,7 @@ Result<void> handOverURLs(const std::string& socketPath, const std::vector<std::
         payload += url.size() + 1;
     }
     if (payload > handOverLimit) {
-        return fail(errorDomain, "The URLs are too long to hand over.");
+        return fail(errorDomain::instance, "The URLs are too long to hand over.");
     }
     auto address = socketAddress(socketPath);
     if (!address) {
@@ -185,7 +184,7 @@ Result<void> handOverURLs(const std::string& socketPath, const std::vector<std::
     char buffer[16];
     while (receipt.size() < handOverReceipt.size()) {
         if (!waitFor(fd, POLLIN, deadline)) {
-            return fail(errorDomain, "The running Vesperon did not answer.");
+            return fail(errorDomain::instance, "The running Vesperon did not answer.");
         }
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
@@ -197,7 +196,7 @@ Result<void> handOverURLs(const std::string& socketPath, const std::vector<std::
         receipt.append(buffer, static_cast<std::size_t>(n));
     }
     if (receipt != handOverReceipt) {
-        return fail(errorDomain, "The running Vesperon refused the URLs.");
+        return fail(errorDomain::instance, "The running Vesperon refused the URLs.");
     }
     return {};
 }
@@ -212,7 +211,9 @@ std::string encodeHandOver(const std::vector<std::string>& urls) {
 }
 
 Result<std::optional<std::vector<std::string>>> decodeHandOver(std::string_view received) {
-    const auto malformed = [] { return fail(errorDomain, "Malformed hand-over message."); };
+    const auto malformed = [] {
+        return fail(errorDomain::instance, "Malformed hand-over message.");
+    };
     const std::size_t lineEnd = received.find('\n');
     const std::string_view digits = received.substr(0, lineEnd);
     if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string_view::npos) {

@@ -6,8 +6,8 @@
 #include <variant>
 #include <vector>
 
-#include "agents/OwnedFd.hpp"
 #include "common/Error.hpp"
+#include "common/OwnedFd.hpp"
 
 namespace vesperon {
 

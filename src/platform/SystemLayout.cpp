@@ -17,7 +17,7 @@ SystemLayout SystemLayout::macOS() {
     layout.rootLockPath = "/var/run/local.vesperon.lock";
     layout.pmsetPath = "/usr/bin/pmset";
     layout.launchctlPath = "/bin/launchctl";
-    layout.osascriptPath = "/usr/bin/osascript";
+    layout.adminPromptPath = "/usr/bin/osascript";
 #if defined(__APPLE__)
     layout.shellPath = "/bin/zsh";
 #else
@@ -29,7 +29,7 @@ SystemLayout SystemLayout::macOS() {
 SystemLayout SystemLayout::sandbox(const std::string& root) {
     SystemLayout layout = macOS();
     for (std::string* path : {&layout.rootDir, &layout.jobPath, &layout.rootLockPath,
-                              &layout.pmsetPath, &layout.launchctlPath, &layout.osascriptPath}) {
+                              &layout.pmsetPath, &layout.launchctlPath, &layout.adminPromptPath}) {
         *path = root + *path;
     }
     layout.sandboxRoot = root;
@@ -42,7 +42,7 @@ SystemLayout SystemLayout::linuxHost(const std::string& root) {
     layout.jobPath = root + "/run/local.vesperon.session.plist";
     layout.jobName = "local.vesperon.session";
     layout.rootLockPath = root + "/run/local.vesperon.lock";
-    layout.osascriptPath = "/usr/bin/pkexec";
+    layout.adminPromptPath = "/usr/bin/pkexec";
     layout.shellPath = "/bin/sh";
     return layout;
 }

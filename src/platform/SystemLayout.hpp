@@ -12,12 +12,12 @@ struct SystemLayout {
     std::string rootDir; // root state folder, exists while a session or its recovery is pending
     std::string jobPath; // the recovery watcher's job file
     std::string jobName; // the job's label; addressed as "system/" + jobName
-    std::string rootLockPath;  // the root lock file
-    std::string pmsetPath;     // power tool
-    std::string launchctlPath; // service tool
-    std::string osascriptPath; // administrator prompt (pkexec on Linux)
-    std::string shellPath;     // shell for task commands
-    std::string sandboxRoot;   // the sandboxed machine's root; empty on a real machine
+    std::string rootLockPath;    // the root lock file
+    std::string pmsetPath;       // power tool
+    std::string launchctlPath;   // service tool
+    std::string adminPromptPath; // the administrator prompt: osascript, or pkexec on Linux
+    std::string shellPath;       // shell for task commands
+    std::string sandboxRoot;     // the sandboxed machine's root; empty on a real machine
 
     std::string sessionRecordPath() const { return rootDir + "/session.json"; }
     std::string watcherPath() const { return rootDir + "/watcher"; }

@@ -34,10 +34,12 @@ class KeyValueStore {
   public:
     virtual ~KeyValueStore() = default;
 
-    virtual Result<std::optional<PreferenceValue>> value(std::string_view key) const = 0;
+    [[nodiscard]] virtual Result<std::optional<PreferenceValue>>
+    value(std::string_view key) const = 0;
     // Stores `value` under `key`, keeping every other key as it was. An
     // UnusablePreference cannot be written.
-    virtual Result<void> setValue(std::string_view key, const PreferenceValue& value) = 0;
+    [[nodiscard]] virtual Result<void> setValue(std::string_view key,
+                                                const PreferenceValue& value) = 0;
 };
 
 } // namespace vesperon

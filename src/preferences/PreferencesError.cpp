@@ -1,5 +1,7 @@
 #include "preferences/PreferencesError.hpp"
 
+#include "common/ErrorDomains.hpp"
+
 namespace vesperon {
 
 const std::string& describe(PreferencesError error) {
@@ -27,7 +29,7 @@ const std::string& describe(PreferencesError error) {
 }
 
 Error toError(PreferencesError error) {
-    return Error::make("Vesperon.Preferences", describe(error));
+    return Error::make(errorDomain::preferences, describe(error));
 }
 
 } // namespace vesperon

@@ -52,13 +52,13 @@ class PreferencesStore {
     // The last session duration: a stored whole number of seconds in range, else 3600.
     std::int64_t lastDuration() const;
     // Stores `seconds` when it is in range and 3600 otherwise.
-    Result<void> setLastDuration(std::int64_t seconds);
+    [[nodiscard]] Result<void> setLastDuration(std::int64_t seconds);
 
     // Read from and written to the store on every access; absent or unusable is false.
     bool automationEnabled() const;
-    Result<void> setAutomationEnabled(bool enabled);
+    [[nodiscard]] Result<void> setAutomationEnabled(bool enabled);
     bool sessionAlertsEnabled() const;
-    Result<void> setSessionAlertsEnabled(bool enabled);
+    [[nodiscard]] Result<void> setSessionAlertsEnabled(bool enabled);
 
   private:
     void load();

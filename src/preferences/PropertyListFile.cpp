@@ -14,6 +14,7 @@
 
 #include <plist/plist.h>
 
+#include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
 #include "preferences/UnicodeText.hpp"
 
@@ -198,40 +199,13 @@ Result<void> createParents(const std::string& path) {
     return {};
 }
 
-// Replaces `path` with `bytes`: a private temporary file beside it, synced, then renamed.
+// Replaces `path` with `bytes`, creating its folders.
 Result<void> replaceAtomically(const std::string& path, std::string_view bytes) {
     if (auto made = createParents(path); !made) {
         return made;
     }
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-    std::string temporary = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return std::unexpected(unwritable(path, errnoText(errno)));
-    }
-    std::string failure;
-    if (::fchmod(fd, 0600) != 0) {
-        failure = errnoText(errno);
-    } else if (!writeAll(fd, bytes)) {
-        failure = errnoText(errno);
-    } else if (::fsync(fd) != 0) {
-        failure = errnoText(errno);
-    }
-    if (::close(fd) != 0 && failure.empty()) {
-        failure = errnoText(errno);
-    }
-    if (failure.empty() && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        failure = errnoText(errno);
-    }
-    if (!failure.empty()) {
-        ::unlink(temporary.c_str());
-        return std::unexpected(unwritable(path, failure));
-    }
-    // Make the rename itself durable; the new file is in place whether or not this works.
-    if (const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+    if (auto written = writeFileAtomically(path, bytes); !written) {
+        return std::unexpected(unwritable(path, errnoText(written.error().code)));
     }
     return {};
 }

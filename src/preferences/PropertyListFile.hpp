@@ -5,6 +5,8 @@
 
 #include "preferences/KeyValueStore.hpp"
 
+#include "common/ErrorDomains.hpp"
+
 namespace vesperon {
 
 // The user defaults off macOS: one XML property-list file holding a dictionary.
@@ -15,15 +17,16 @@ namespace vesperon {
 // file, of another root type) is reported and never written over.
 class PropertyListFile final : public KeyValueStore {
   public:
-    static constexpr const char* errorDomain = "Vesperon.Preferences";
+    static constexpr const char* errorDomain = vesperon::errorDomain::preferences;
     // Larger files are refused when read, and never written.
     static constexpr std::size_t maxFileBytes = 1024 * 1024;
 
     // `path` is absolute; missing parent folders are created (mode 0700) at the first write.
     explicit PropertyListFile(std::string path);
 
-    Result<std::optional<PreferenceValue>> value(std::string_view key) const override;
-    Result<void> setValue(std::string_view key, const PreferenceValue& value) override;
+    [[nodiscard]] Result<std::optional<PreferenceValue>> value(std::string_view key) const override;
+    [[nodiscard]] Result<void> setValue(std::string_view key,
+                                        const PreferenceValue& value) override;
 
     const std::string& path() const { return path_; }
 

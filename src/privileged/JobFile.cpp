@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "common/AtomicFile.hpp"
+#include "common/ErrorDomains.hpp"
 
 namespace vesperon {
 namespace {
@@ -74,7 +75,7 @@ Result<std::string> jobFileXml(const SystemLayout& layout) {
     ok = appendElement(xml, "\t", "integer", std::to_string(throttleIntervalSeconds)) && ok;
     xml += "</dict>\n</plist>\n";
     if (!ok) {
-        return fail("NSCocoaErrorDomain", "The recovery job could not be encoded.");
+        return fail(errorDomain::encoding, "The recovery job could not be encoded.");
     }
     return xml;
 }

@@ -11,6 +11,7 @@
 
 #include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
+#include "common/ErrorDomains.hpp"
 #include "common/UntrustedJson.hpp"
 #include "platform/SystemLayout.hpp"
 
@@ -130,7 +131,7 @@ Result<std::string> encodeSession(const Session& session) {
     } catch (const nlohmann::json::exception& error) {
         // A path that is not UTF-8 cannot be written faithfully; a record that names
         // other files than the ones asked for would watch the wrong session.
-        return fail("NSCocoaErrorDomain",
+        return fail(errorDomain::encoding,
                     std::string("The session record could not be encoded: ") + error.what());
     }
 }

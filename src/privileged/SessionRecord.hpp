@@ -41,15 +41,15 @@ struct Session {
 };
 
 // The record as compact JSON. Fails only for text that is not UTF-8.
-Result<std::string> encodeSession(const Session& session);
+[[nodiscard]] Result<std::string> encodeSession(const Session& session);
 
 // Decodes a record: a JSON object with every required key of the right JSON type
 // (integers where integers are due); extra keys are ignored. Nothing otherwise.
 std::optional<Session> decodeSession(std::string_view bytes);
 
 // Writes the record atomically to `path` (the root state folder's session.json by default).
-Result<void> saveSession(const Session& session);
-Result<void> saveSession(const Session& session, const std::string& path);
+[[nodiscard]] Result<void> saveSession(const Session& session);
+[[nodiscard]] Result<void> saveSession(const Session& session, const std::string& path);
 
 // The record file's raw bytes; nothing when it is absent, not a regular file, or
 // larger than any real record can be.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "common/AtomicFile.hpp"
+#include "common/ErrorDomains.hpp"
 #include "platform/ContinuousClock.hpp"
 #include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
@@ -48,7 +49,7 @@ std::string singleLine(std::string text) {
 Result<void> installSession(const SetupRequest& request, const std::string& bootID) {
     const SystemLayout& layout = systemLayout();
     if (::mkdir(layout.rootDir.c_str(), 0700) != 0) {
-        return fail("NSPOSIXErrorDomain",
+        return fail(errorDomain::system,
                     "Could not create " + layout.rootDir + ": " + std::strerror(errno), errno);
     }
     // The watcher is this very program: the name we were started by is the caller's
@@ -75,7 +76,7 @@ Result<void> installSession(const SetupRequest& request, const std::string& boot
     const ToolResult bootstrap = bootstrapJob();
     if (bootstrap.status != 0) {
         const std::string output = singleLine(bootstrap.output);
-        return fail(output,
+        return fail(errorDomain::systemTool,
                     "launchctl bootstrap failed with status " + std::to_string(bootstrap.status) +
                         (output.empty() ? std::string(".") : ": " + output),
                     bootstrap.status);

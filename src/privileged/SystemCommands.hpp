@@ -15,11 +15,11 @@ namespace vesperon {
 // The service tool's answer to "print" for a job that is not loaded.
 constexpr int jobNotLoadedStatus = 113;
 
-ToolResult bootstrapJob(); // launchctl bootstrap system <jobPath>
-ToolResult bootoutJob();   // launchctl bootout system/<label>
-int printJobStatus();      // launchctl print system/<label>: 113 when not loaded
+[[nodiscard]] ToolResult bootstrapJob(); // launchctl bootstrap system <jobPath>
+[[nodiscard]] ToolResult bootoutJob();   // launchctl bootout system/<label>
+int printJobStatus();                    // launchctl print system/<label>: 113 when not loaded
 
-ToolResult switchSleepOverride(bool on); // pmset -a disablesleep 1|0
-void putDisplayToSleep();                // pmset displaysleepnow, result ignored
+[[nodiscard]] ToolResult switchSleepOverride(bool on); // pmset -a disablesleep 1|0
+void putDisplayToSleep();                              // pmset displaysleepnow, result ignored
 
 } // namespace vesperon

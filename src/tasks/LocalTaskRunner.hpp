@@ -2,12 +2,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include <sys/types.h>
 
+#include "common/ChildProcess.hpp"
 #include "common/Error.hpp"
+#include "common/ErrorDomains.hpp"
 #include "common/Scheduler.hpp"
 
 namespace vesperon {
@@ -22,7 +25,7 @@ class LocalTaskRunner {
     // longer be waited for.
     using Completion = std::function<void(std::int32_t exitCode)>;
 
-    static constexpr const char* errorDomain = "Vesperon.Task";
+    static constexpr const char* errorDomain = vesperon::errorDomain::task;
     static constexpr const char* commandError = "Enter a command of up to 16 KB.";
     static constexpr std::size_t maxCommandBytes = 16'384;
     static constexpr double pollSeconds = 0.15;
@@ -38,17 +41,17 @@ class LocalTaskRunner {
 
     // True for a command that is not blank once trimmed, is valid UTF-8 of at most
     // 16,384 bytes and holds no NUL character.
-    static bool acceptsCommand(std::string_view command);
+    [[nodiscard]] static bool acceptsCommand(std::string_view command);
 
     // Starts `command` exactly as given. Refused with the "Vesperon.Task" error when a
     // command already runs or `command` breaks a limit; a failed spawn is an error
     // of the POSIX domain carrying its errno value.
-    Result<void> launch(std::string_view command, Completion completion);
+    [[nodiscard]] Result<void> launch(std::string_view command, Completion completion);
     // Drops the completion and kills the command's whole process group at once. The
     // next poll reaps the command; until then isRunning() stays true.
     void cancel();
-    bool isRunning() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
+    [[nodiscard]] bool isRunning() const { return child_.has_value(); }
+    [[nodiscard]] pid_t pid() const { return child_ ? child_->pid() : 0; }
 
   private:
     void checkExit();
@@ -57,7 +60,7 @@ class LocalTaskRunner {
     Scheduler& scheduler_;
     std::string shellPath_;
     std::string homeFolder_;
-    pid_t pid_ = 0;
+    std::optional<ChildProcess> child_;
     Scheduler::TimerId poller_ = 0;
     Completion completion_;
 };

@@ -13,7 +13,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "common/DescriptorIO.hpp"
+#include "common/AtomicFile.hpp"
+#include "common/ErrorDomains.hpp"
 #include "platform/linux/KernelAttribute.hpp"
 
 namespace vesperon::platform {
@@ -121,7 +122,7 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
                                   const std::string& pidFile) {
     const pid_t supervisor = ::fork();
     if (supervisor < 0) {
-        return fail("NSPOSIXErrorDomain",
+        return fail(errorDomain::system,
                     std::string("Could not start the recovery watcher: ") + std::strerror(errno),
                     errno);
     }
@@ -138,21 +139,14 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
         ::prctl(PR_SET_NAME, supervisorName, 0, 0, 0);
         supervise(arguments);
     }
-    const std::string text = std::to_string(supervisor) + "\n";
-    const std::string temporary = pidFile + ".new";
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    const bool written = fd >= 0 && writeAll(fd, text);
-    const int error = errno;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    if (!written || ::rename(temporary.c_str(), pidFile.c_str()) != 0) {
+    if (auto written =
+            writeFileAtomically(pidFile, std::to_string(supervisor) + "\n", {0644, {}, {}});
+        !written) {
         ::kill(-supervisor, SIGKILL);
-        return fail("NSPOSIXErrorDomain",
+        return fail(errorDomain::system,
                     "Could not record the recovery watcher in " + pidFile + ": " +
-                        std::strerror(written ? errno : error),
-                    written ? errno : error);
+                        std::strerror(written.error().code),
+                    written.error().code);
     }
     return {};
 }
@@ -165,14 +159,14 @@ bool detachedServiceRunning(const std::string& pidFile) {
 Result<void> stopDetachedService(const std::string& pidFile) {
     const auto group = recordedGroup(pidFile);
     if (!group || !groupAlive(*group)) {
-        return fail("NSPOSIXErrorDomain", "The recovery watcher is not running", ESRCH);
+        return fail(errorDomain::system, "The recovery watcher is not running", ESRCH);
     }
     // When the watcher ends its own service, this signal ends it too.
     ::kill(-*group, SIGTERM);
     if (!waitForGroupEnd(*group, termGrace)) {
         ::kill(-*group, SIGKILL);
         if (!waitForGroupEnd(*group, killGrace)) {
-            return fail("NSPOSIXErrorDomain", "The recovery watcher would not end", EBUSY);
+            return fail(errorDomain::system, "The recovery watcher would not end", EBUSY);
         }
     }
     std::error_code ignored;

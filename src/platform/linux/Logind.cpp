@@ -1,5 +1,7 @@
 #include "platform/linux/Logind.hpp"
 
+#include "common/ErrorDomains.hpp"
+
 #include <fcntl.h>
 
 namespace vesperon::platform {
@@ -31,7 +33,7 @@ Result<int> takeInhibitor(SystemBus& bus, const Inhibitor& inhibitor) {
     // The reply owns its descriptor; ours outlives it.
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     if (own < 0) {
-        return fail("NSPOSIXErrorDomain", "Could not keep the inhibitor descriptor", errno);
+        return fail(errorDomain::system, "Could not keep the inhibitor descriptor", errno);
     }
     return own;
 }

@@ -1,5 +1,7 @@
 #include "platform/linux/SystemdUnits.hpp"
 
+#include "common/ErrorDomains.hpp"
+
 #include <cstdint>
 
 namespace vesperon::platform {
@@ -53,7 +55,7 @@ Result<void> startTransientService(SystemBus& bus, const std::string& unit,
     r = r < 0 ? r : f.closeContainer(call.message);
     r = r < 0 ? r : f.append(call.message, "a(sa(sv))", 0);
     if (r < 0) {
-        return fail("NSPOSIXErrorDomain", "Could not build the service request", -r);
+        return fail(errorDomain::system, "Could not build the service request", -r);
     }
     BusError error;
     BusMessage reply;

@@ -1,3 +1,5 @@
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -32,6 +34,13 @@ TEST(ToolRunner, StatusAndMergedOutputOfWhatTheToolWrote) {
     ::close(57);
     EXPECT_EQ(run("/usr/bin/printf", {"[%s]", "two words", "", "'q' $HOME"}).output,
               "[two words][]['q' $HOME]");
+    // A tool runs as root: nothing of the caller's environment reaches it.
+    ::setenv("LD_LIBRARY_PATH", "/tmp/planted", 1);
+    const std::string environment = run("/usr/bin/env", {}).output;
+    ::unsetenv("LD_LIBRARY_PATH");
+    EXPECT_NE(environment.find("PATH=/usr/bin:/bin:/usr/sbin:/sbin\n"), std::string::npos);
+    EXPECT_EQ(environment.find("LD_LIBRARY_PATH"), std::string::npos) << environment;
+    EXPECT_EQ(environment.find("HOME="), std::string::npos) << environment;
     const ToolResult missing = run("/nonexistent/pmset", {"-g"});
     EXPECT_EQ(missing.status, -1);
     EXPECT_NE(missing.output.find("/nonexistent/pmset: No such file or directory"),
@@ -40,14 +49,24 @@ TEST(ToolRunner, StatusAndMergedOutputOfWhatTheToolWrote) {
 }
 
 TEST(ToolRunner, AToolThatIgnoresTerminateIsKilledAfterTenSecondsAndAGrace) {
-    // It also writes without pause, which must neither stall the clock nor fill memory.
+    // It also writes without pause, which must neither stall the clock nor fill memory,
+    // and it leaves a child behind, which must end with it.
+    const TempFolder folder;
+    const std::string childFile = folder.file("child");
     const double started = steadySeconds();
-    const ToolResult result = run("/bin/sh", {"-c", "trap '' TERM; exec yes"});
+    const ToolResult result =
+        run("/bin/sh", {"-c", "sleep 300 & echo $! > " + childFile + "; trap '' TERM; exec yes"});
     EXPECT_EQ(result.status, 9);
     EXPECT_GE(steadySeconds() - started, 10.2);
     EXPECT_LT(steadySeconds() - started, 20.0);
     EXPECT_EQ(result.output.size(), std::size_t{1} << 20); // kept up to the limit
     EXPECT_TRUE(result.output.starts_with("y\ny\n"));
+    const pid_t child = std::stoi(readFile(childFile));
+    const double waitUntil = steadySeconds() + 10.0;
+    while (::kill(child, 0) == 0 && steadySeconds() < waitUntil) {
+        ::usleep(20'000);
+    }
+    EXPECT_NE(::kill(child, 0), 0) << "the tool's child outlived it";
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
+#include "common/ErrorDomains.hpp"
 #include "platform/UserHome.hpp"
 #include "tasks/LocalTaskRunner.hpp"
 
@@ -179,7 +180,7 @@ TEST_F(LocalTaskRunnerTest, SpawnFailureIsAPosixErrorAndTheDefaultsAreTheUsers) 
     LocalTaskRunner noHome(scheduler, "/bin/sh", home / "no-such-home");
     for (LocalTaskRunner* bad : {&noShell, &noHome}) {
         const auto launched = bad->launch("exit 0", [](std::int32_t) {});
-        EXPECT_TRUE(!launched && launched.error().domain == "NSPOSIXErrorDomain" &&
+        EXPECT_TRUE(!launched && launched.error().domain == errorDomain::system &&
                     launched.error().code == ENOENT && !bad->isRunning());
     }
     LocalTaskRunner defaults(scheduler);

@@ -20,10 +20,10 @@ class OwnedFd {
     }
     ~OwnedFd() { reset(); }
 
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
+    [[nodiscard]] int get() const { return fd_; }
+    [[nodiscard]] bool valid() const { return fd_ >= 0; }
     explicit operator bool() const { return valid(); }
-    int release() {
+    [[nodiscard]] int release() {
         const int fd = fd_;
         fd_ = -1;
         return fd;
@@ -33,6 +33,16 @@ class OwnedFd {
             ::close(fd_);
         }
         fd_ = fd;
+    }
+    // Closes now; false (with errno set) when the close reported an error, which for
+    // a written file can be the first sign that its data did not reach the disk.
+    [[nodiscard]] bool close() {
+        if (fd_ < 0) {
+            return true;
+        }
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0;
     }
 
   private:
