@@ -21,6 +21,18 @@ using namespace testing; // the helpers of AgentTestFiles.hpp
 
 std::string gSandbox;
 
+// `text` for use inside double quotes of a shell command.
+std::string escapedForDoubleQuotes(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '"' || c == '\\' || c == '$' || c == '`') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
 class HookEndpointProcess : public ::testing::Test {
   protected:
     // Starts a hook as an agent does, with a Claude Code payload of about 2 KB on its
@@ -79,6 +91,28 @@ TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
         EXPECT_EQ(snapshot.shouldFinish, std::string(event) == "Stop") << event;
         EXPECT_TRUE(entries(runFolder()).empty()) << event;
     }
+}
+
+// An agent may give no input, close the hook's output, or stop reading before the
+// answer: none of it may turn into a failed hook (a SIGPIPE death included), and an
+// event that was read is still passed on.
+TEST_F(HookEndpointProcess, ClosedStreamsNeverTurnIntoAFailure) {
+    ASSERT_TRUE(run_.arm(std::string("claude")));
+    const std::string hook = "'" VESPERON_EXECUTABLE "' --agent-event claude";
+    const std::string payload =
+        "printf '%s' '{\"session_id\":\"s1\",\"hook_event_name\":\"PreToolUse\"}'";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"no input", hook + " < /dev/null > /dev/null"},
+        {"closed output", payload + " | " + hook + " >&-"},
+        {"reader gone", "(sleep 0.3; " + payload + ") | " + hook +
+                            " | (exec <&-; sleep 2); exit ${PIPESTATUS[1]}"},
+    };
+    for (const auto& [name, script] : cases) {
+        const int status =
+            std::system(("/bin/bash -c \"" + escapedForDoubleQuotes(script) + "\"").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << ": " << status;
+    }
+    EXPECT_EQ(run_.poll().busyCount, 1);
 }
 
 // OpenCode calls its plugins without waiting for the previous call, and the endpoint
