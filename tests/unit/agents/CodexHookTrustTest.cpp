@@ -34,6 +34,7 @@ const auto unknownTrust = CodexHookTrust::unavailable(
 const auto badAnswer = CodexHookTrust::unavailable("Codex could not report its hook status.");
 const auto noAnswer = CodexHookTrust::unavailable(
     "Codex did not answer the hook check. Try again after restarting it.");
+const auto notRequested = CodexHookTrust::unavailable("Codex hook status could not be requested.");
 
 // Codex's answer listing our hook, enabled and trusted, for each of the nine events
 // (named as Codex reports them); `edit` changes the entry first.
@@ -149,11 +150,17 @@ TEST_F(CodexHookTrustTest, TheRequestsAreExactAndTheAnswerIsFoundAmongNotificati
               needsReview);
 }
 
-TEST_F(CodexHookTrustTest, ACodexThatFloodsIsGivenUpOnAtOnce) {
+TEST_F(CodexHookTrustTest, ACodexThatFloodsStopsReadingOrCannotStartIsReported) {
     installStandin("head -c 2097152 /dev/zero; exec sleep 1000\n");
     const auto [flooded, took] = check();
     EXPECT_EQ(flooded, noAnswer);
     EXPECT_LT(took, 4.0) << "more than 1 MiB of output ends the check before the time-out";
+    // A long request overfills the pipe of a reader that is gone (SIGPIPE must not end us).
+    installStandin("exec 0<&-; exec sleep 1000\n");
+    EXPECT_EQ(check("/" + std::string(300000, 'a')).first, notRequested);
+    testing::writeFile(dir / "bin/codex", "#!/no/such/interpreter\n", 0755);
+    EXPECT_EQ(CodexHookTrust::check(exe, "/home/user", {{}, dir / "bin"}),
+              CodexHookTrust::unavailable("Codex hook status could not be checked."));
 }
 
 // Waits for the five-second time-out.
