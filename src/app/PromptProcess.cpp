@@ -2,7 +2,6 @@
 
 #include <limits>
 #include <memory>
-#include <sys/wait.h>
 
 #include "common/ChildProcess.hpp"
 #include "common/Utf8Text.hpp"
@@ -32,19 +31,13 @@ void PromptProcess::run(std::vector<std::string> words, Reading reading,
         // few short lines; output that is not UTF-8 counts as no text.
         ChildProcess::Outcome outcome = child->collect(ChildProcess::Limits{
             .seconds = std::numeric_limits<double>::infinity(), .maxOutputBytes = 1024 * 1024});
-        int status = -1;
-        if (outcome.waitStatus) {
-            status = WIFEXITED(*outcome.waitStatus)     ? WEXITSTATUS(*outcome.waitStatus)
-                     : WIFSIGNALED(*outcome.waitStatus) ? WTERMSIG(*outcome.waitStatus)
-                                                        : -1;
-        }
         if (!isValidUtf8(outcome.output)) {
             outcome.output.clear();
         }
-        mainQueue_.post(
-            [done = std::move(done), answer = reading(status, std::move(outcome.output))] {
-                done(answer.success, answer.text);
-            });
+        mainQueue_.post([done = std::move(done),
+                         answer = reading(outcome.exitCodeOrSignal(), std::move(outcome.output))] {
+            done(answer.success, answer.text);
+        });
     });
 }
 

@@ -195,6 +195,13 @@ std::vector<char*> pointersTo(std::vector<std::string>& words) {
 
 } // namespace
 
+int ChildProcess::Outcome::exitCodeOrSignal() const {
+    if (!waitStatus) {
+        return -1;
+    }
+    return WIFSIGNALED(*waitStatus) ? WTERMSIG(*waitStatus) : WEXITSTATUS(*waitStatus);
+}
+
 double ChildProcess::steadySeconds() {
     return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }

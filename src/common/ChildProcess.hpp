@@ -84,6 +84,9 @@ class ChildProcess {
         std::optional<int> waitStatus; // nothing when the status was lost
         bool timedOut = false;
         std::string output;
+        // The exit code, or the number of the signal that ended the child; -1 when
+        // the status was lost.
+        [[nodiscard]] int exitCodeOrSignal() const;
     };
     struct Limits {
         double seconds = 10.0;

@@ -1,7 +1,6 @@
 #include "platform/ToolRunner.hpp"
 
 #include <cstdlib>
-#include <sys/wait.h>
 
 #include "common/ChildProcess.hpp"
 #include "common/Utf8Text.hpp"
@@ -48,15 +47,10 @@ ToolResult run(const std::string& path, const std::vector<std::string>& argument
         .maxOutputBytes = 1 << 20,
         .grace = std::chrono::milliseconds(200),
     });
-    int status = -1; // collected elsewhere: nothing more to learn
-    if (outcome.waitStatus) {
-        status = WIFSIGNALED(*outcome.waitStatus) ? WTERMSIG(*outcome.waitStatus)
-                                                  : WEXITSTATUS(*outcome.waitStatus);
-    }
     if (!isValidUtf8(outcome.output)) {
         outcome.output.clear();
     }
-    return ToolResult{status, std::move(outcome.output)};
+    return ToolResult{outcome.exitCodeOrSignal(), std::move(outcome.output)};
 }
 
 } // namespace vesperon
