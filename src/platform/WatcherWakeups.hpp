@@ -1,0 +1,47 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace vesperon::platform {
+
+// What ended a wait of the recovery watcher.
+enum class WakeReason {
+    Timeout,       // the poll period passed: run every check
+    ProcessExited, // the watched process has ended (or was already gone)
+    FolderChanged, // an entry was created in, or moved into, the watched folder
+};
+
+// Lets the watcher sleep between its polls and still wake at once when the app dies
+// or the stop file appears. The health test still decides what a wake-up means: a
+// wake-up is only a reason to run it early, never a verdict of its own.
+//
+// Each platform has its own: pidfd and inotify on Linux and on the sandboxed machine,
+// kqueue (EVFILT_PROC / NOTE_EXIT, EVFILT_VNODE) on macOS. Nothing in the watched
+// folder is opened or followed; the folder itself is opened without following a link.
+class WatcherWakeups {
+public:
+    virtual ~WatcherWakeups() = default;
+
+    // Watches the process `pid`, which the session record names and which must have
+    // started no later than `startedNoLaterThan` (seconds of the continuous clock, the
+    // record's own measure of setup's moment). Checks once, when the handle is taken,
+    // that the process is that one, so a reused pid is never watched; false when it
+    // is not, is gone or cannot be watched (the caller then relies on its polls).
+    virtual bool watchProcess(pid_t pid, double startedNoLaterThan) = 0;
+
+    // Watches `folder` for entries created or moved in. False when the folder cannot
+    // be watched (missing, a link, not a folder); the caller then relies on its polls.
+    virtual bool watchFolder(const std::string& folder) = 0;
+
+    // Sleeps until one of the watched events or `timeout`, whichever comes first.
+    virtual WakeReason wait(std::chrono::milliseconds timeout) = 0;
+};
+
+// This platform's wake-ups. Never null; with nothing watched, wait() only sleeps.
+std::unique_ptr<WatcherWakeups> makeWatcherWakeups();
+
+} // namespace vesperon::platform
