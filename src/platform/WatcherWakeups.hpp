@@ -23,7 +23,7 @@ enum class WakeReason {
 // kqueue (EVFILT_PROC / NOTE_EXIT, EVFILT_VNODE) on macOS. Nothing in the watched
 // folder is opened or followed; the folder itself is opened without following a link.
 class WatcherWakeups {
-public:
+  public:
     virtual ~WatcherWakeups() = default;
 
     // Watches the process `pid`, which the session record names and which must have
