@@ -1,5 +1,6 @@
 """A mocked Linux machine for the Linux build's tests: a fixture tree for /sys and /proc
-and a private system bus with python3-dbusmock's logind."""
+and a private system bus with python3-dbusmock's logind (whose locks name their
+holders, see logind_holders.py)."""
 import os
 import subprocess
 import tempfile
@@ -8,6 +9,7 @@ import dbus
 import dbusmock
 
 LOGIND = "org.freedesktop.login1.Manager"
+LOGIND_TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "logind_holders.py")
 
 
 class MachineTestCase(dbusmock.DBusTestCase):
@@ -18,7 +20,7 @@ class MachineTestCase(dbusmock.DBusTestCase):
         super().setUpClass()
         cls.start_system_bus()
         cls.logind_process, cls.logind = cls.spawn_server_template(
-            "logind", {}, stdout=subprocess.DEVNULL)
+            LOGIND_TEMPLATE, {}, stdout=subprocess.DEVNULL)
         cls.logind.AddProperty(LOGIND, "LidClosed", dbus.Boolean(False))
 
     @classmethod

@@ -3,12 +3,19 @@ logind's lid state; as root, setup starts the watcher as a detached daemon (or a
 systemd unit), the watcher takes a logind inhibitor after its first health check, and
 every ending gives it back."""
 import os
+import shutil
 import signal
 import subprocess
 import time
 import unittest
 
+import dbus
+from dbusmock import MOCK_IFACE
+
 from linux_machine import LOGIND, MachineTestCase
+
+OURS = "handle-lid-switch:sleep:idle"
+PID_FILE = "run/local.vesperon.session.pid"
 
 
 def wait_until(condition, limit):
@@ -56,7 +63,18 @@ class SessionOnLinux(MachineTestCase):
         self.supply("BAT0", type="Battery", capacity=percent)
 
     def ours(self):
-        return [i for i in self.logind.ListInhibitors(dbus_interface=LOGIND) if i[1] == "Vesperon"]
+        # Root locks named Vesperon but those the test plants itself.
+        return [i for i in self.logind.ListInhibitors(dbus_interface=LOGIND)
+                if i[1] == "Vesperon" and i[4] == 0 and i[5] != os.getpid()]
+
+    def plant(self, *inhibitor):
+        self.logind.AddInhibitor(*inhibitor, dbus_interface=MOCK_IFACE)
+        self.addCleanup(self.logind.RemoveInhibitor, *inhibitor, dbus_interface=MOCK_IFACE)
+
+    def supervisors(self):
+        found = subprocess.run(["pgrep", "-x", "vesperon-watch"], capture_output=True, text=True,
+                               check=False)
+        return found.stdout.split()
 
     def watcher_pids(self):
         # A zombie has no command line: pgrep does not count it.
@@ -74,14 +92,17 @@ class SessionOnLinux(MachineTestCase):
         result = self.setup()
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "READY\n", ""))
         self.assertTrue(wait_until(self.ours, 10), "the watcher took no inhibitor")
-        self.assertEqual((self.ours()[0][0], self.ours()[0][3]),
-                         ("handle-lid-switch:sleep:idle", "block"))
+        self.assertEqual([(i[0], i[3], i[5]) for i in self.ours()],
+                         [(OURS, "block", self.watcher_pids()[0])])
         self.assertIn("Sleep override: Optional(true)", self.run_vesperon("--diagnose").stdout)
 
     def assert_released(self, limit=8):
         self.assertTrue(wait_until(lambda: not self.ours(), limit), "the inhibitor was kept")
         self.assertTrue(wait_until(lambda: not os.path.exists(self.state_dir), limit))
         self.assertTrue(wait_until(lambda: not self.watcher_pids(), limit))
+        # The daemon's record went with it: a stale one would name a stranger later.
+        self.assertTrue(wait_until(lambda: not os.path.exists(os.path.join(self.root, PID_FILE)),
+                                   limit))
 
     def test_every_ending_gives_the_inhibitor_back(self):
         def stale_heartbeat():
@@ -126,13 +147,49 @@ class SessionOnLinux(MachineTestCase):
         self.assertFalse(self.watcher_pids())
         self.assert_restored()  # nothing left to do, and still a success
 
+    def test_look_alike_locks_of_others_are_not_the_override(self):
+        # Any account may take an idle block lock named Vesperon; another root process
+        # may take one just like ours.
+        self.plant("idle", "Vesperon", "", "block", 1000, 4242)
+        self.plant(OURS, "Vesperon", "", "block", 1000, 4242)
+        self.plant(OURS, "Vesperon", "", "block", 0, os.getpid())
+        self.assertIn("Sleep override: Optional(false)", self.run_vesperon("--diagnose").stdout)
+        self.start_session()  # not refused
+        open(self.stop_file, "w", encoding="utf-8").close()
+        self.assert_released()  # the watcher's restore reads its own lock gone
+        self.assert_restored()
+
     def test_a_stale_record_of_the_daemon_never_signals_a_stranger(self):
-        stranger = subprocess.Popen(["sleep", "600"], start_new_session=True)
+        # A stranger that leads its own group under the watcher's name.
+        named = os.path.join(self.root, "watcher")
+        shutil.copy("/bin/sleep", named)
+        stranger = subprocess.Popen([named, "600"], start_new_session=True)
         self.addCleanup(stranger.wait)
         self.addCleanup(stranger.kill)
-        self.write("run/local.vesperon.session.pid", stranger.pid)
+        with open(f"/proc/{stranger.pid}/stat", encoding="utf-8") as stat:
+            started = int(stat.read().rsplit(")", 1)[1].split()[19])
+        ours, theirs = os.stat(os.environ["VESPERON_EXECUTABLE"]), os.stat(named)
+        records = {"the old form": f"{stranger.pid}",
+                   "another start": f"{stranger.pid} {started + 1} {theirs.st_dev} {theirs.st_ino}",
+                   "another program": f"{stranger.pid} {started} {ours.st_dev} {ours.st_ino}"}
+        for name, record in records.items():
+            with self.subTest(name):
+                self.write(PID_FILE, record)
+                self.assert_restored()
+                self.assertIsNone(stranger.poll())
+
+    def test_a_watcher_ended_after_removing_its_files_leaves_no_service(self):
+        self.start_session()
+        # Ended between removing its files and ending its service.
+        shutil.rmtree(self.state_dir)
+        os.remove(os.path.join(self.root, "run/local.vesperon.session.plist"))
+        for pid in self.watcher_pids():
+            os.kill(pid, signal.SIGKILL)
+        # The supervisor finds its program gone at the next start and ends with its record.
+        self.assertTrue(wait_until(lambda: not self.supervisors(), 10))
+        self.assertFalse(os.path.exists(os.path.join(self.root, PID_FILE)))
+        self.start_session()
         self.assert_restored()
-        self.assertIsNone(stranger.poll())
 
 
 @unittest.skipUnless(os.geteuid() == 0, "the root modes need root")
@@ -146,6 +203,10 @@ class WatcherAsSystemdService(MachineTestCase):
         self.addCleanup(systemd_process.wait)
         self.addCleanup(systemd_process.terminate)
         systemd.AddMockUnit("local.vesperon.session.service")
+        unit = self.get_dbus(system_bus=True).get_object(
+            "org.freedesktop.systemd1", "/org/freedesktop/systemd1/unit/local_vesperon_session_service")
+        unit.AddProperty("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(0),
+                         dbus_interface=MOCK_IFACE)
         os.makedirs(os.path.join(self.root, "run/systemd/system"))
         self.write("heartbeat", "")
         result = self.run_vesperon("--setup", str(os.getpid()), "60",
@@ -159,6 +220,21 @@ class WatcherAsSystemdService(MachineTestCase):
         self.assertEqual([(str(p), [str(a) for a in argv]) for p, argv, _ in properties["ExecStart"]],
                          [(watcher, [watcher, "--watch"])])
         self.assertEqual(properties["Restart"], "always")
+        # A restart that finds the watcher's program gone ends the unit.
+        self.assertEqual([tuple(c) for c in properties["Conditions"]],
+                         [("ConditionPathExists", False, False, watcher)])
+
+        # The override is the lock of the unit's main process, and no look-alike.
+        unit.Set("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(os.getpid()),
+                 dbus_interface=dbus.PROPERTIES_IFACE)
+        look_alike = (OURS, "Vesperon", "", "block", 1000, os.getpid())
+        lock = (OURS, "Vesperon", "", "block", 0, os.getpid())
+        self.logind.AddInhibitor(*look_alike, dbus_interface=MOCK_IFACE)
+        self.addCleanup(self.logind.RemoveInhibitor, *look_alike, dbus_interface=MOCK_IFACE)
+        self.assertIn("Sleep override: Optional(false)", self.run_vesperon("--diagnose").stdout)
+        self.logind.AddInhibitor(*lock, dbus_interface=MOCK_IFACE)
+        self.assertIn("Sleep override: Optional(true)", self.run_vesperon("--diagnose").stdout)
+        self.logind.RemoveInhibitor(*lock, dbus_interface=MOCK_IFACE)
         self.assert_restored()
         self.assertIn("StopUnit", [method for _, method, _ in systemd.GetCalls()])
         self.assertFalse(os.path.exists(os.path.join(self.root, "var/lib/vesperon")))

@@ -4,11 +4,13 @@
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <optional>
+#include <sstream>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -25,59 +27,122 @@ constexpr auto throttleInterval = 5s;
 constexpr auto termGrace = 5s;
 constexpr auto killGrace = 2s;
 constexpr auto pollStep = 50ms;
+constexpr const char* supervisorName = "vesperon-watch";
 
-std::optional<pid_t> recordedGroup(const std::string& pidFile) {
-    const auto value = readKernelInteger(pidFile);
-    if (!value || *value < 2 || *value > 0x3fffffff) {
+// What /proc/<pid>/stat says of a process.
+struct ProcessStat {
+    char state = '?';
+    pid_t parent = 0;
+    pid_t group = 0;
+    std::uint64_t startTime = 0; // clock ticks after boot
+
+    [[nodiscard]] bool live() const { return state != 'Z' && state != 'X'; }
+};
+
+std::optional<ProcessStat> processStat(pid_t pid) {
+    const auto stat = readKernelAttribute("/proc/" + std::to_string(pid) + "/stat");
+    if (!stat) {
         return std::nullopt;
     }
-    return static_cast<pid_t>(*value);
-}
-
-// The supervisor names itself so; the watcher's name is that of its executable. A
-// recorded group whose live members bear neither name is not ours (its id was reused
-// after ours ended), and is neither reported nor signalled.
-constexpr const char* supervisorName = "vesperon-watch";
-constexpr const char* watcherName = "watcher";
-
-// Whether /proc/<pid>/stat shows a live process of ours in group `group`.
-bool liveMemberOf(const std::filesystem::path& process, pid_t group) {
-    const auto stat = readKernelAttribute((process / "stat").string());
-    if (!stat) {
-        return false;
-    }
-    // "pid (comm) state ppid pgrp ...": comm may hold anything, so read after the last ')'.
-    const std::size_t open = stat->find('(');
+    // "pid (comm) state ppid pgrp … starttime …": comm may hold anything, so read
+    // after the last ')'.
     const std::size_t close = stat->rfind(')');
-    if (open == std::string::npos || close == std::string::npos || open > close ||
-        close + 2 >= stat->size()) {
-        return false;
+    if (close == std::string::npos) {
+        return std::nullopt;
     }
-    const std::string name = stat->substr(open + 1, close - open - 1);
-    if (name != supervisorName && name != watcherName) {
-        return false;
+    std::istringstream fields(stat->substr(close + 1));
+    ProcessStat process;
+    std::string skipped;
+    fields >> process.state >> process.parent >> process.group;
+    for (int field = 6; field < 22 && fields; ++field) {
+        fields >> skipped;
     }
-    const char state = (*stat)[close + 2];
-    const std::size_t ppidEnd = stat->find(' ', close + 4);
-    if (ppidEnd == std::string::npos) {
-        return false;
+    fields >> process.startTime;
+    if (!fields) {
+        return std::nullopt;
     }
-    pid_t pgrp = 0;
-    const char* begin = stat->data() + ppidEnd + 1;
-    const auto [end, error] = std::from_chars(begin, stat->data() + stat->size(), pgrp);
-    return error == std::errc() && pgrp == group && state != 'Z' && state != 'X';
+    return process;
 }
 
-bool groupAlive(pid_t group) {
+// The supervisor as its pid file records it.
+struct SupervisorRecord {
+    pid_t pid = 0;
+    std::uint64_t startTime = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    [[nodiscard]] std::string text() const {
+        return std::to_string(pid) + " " + std::to_string(startTime) + " " +
+               std::to_string(device) + " " + std::to_string(inode) + "\n";
+    }
+};
+
+std::optional<SupervisorRecord> readRecord(const std::string& pidFile) {
+    const auto text = readKernelAttribute(pidFile);
+    if (!text) {
+        return std::nullopt;
+    }
+    std::istringstream fields(*text);
+    SupervisorRecord record;
+    std::string rest;
+    if (!(fields >> record.pid >> record.startTime >> record.device >> record.inode) ||
+        (fields >> rest) || record.pid < 2) {
+        return std::nullopt;
+    }
+    return record;
+}
+
+// The record of the running process `pid`.
+std::optional<SupervisorRecord> recordOf(pid_t pid) {
+    const auto stat = processStat(pid);
+    struct stat executable {};
+    if (!stat || ::stat(("/proc/" + std::to_string(pid) + "/exe").c_str(), &executable) != 0) {
+        return std::nullopt;
+    }
+    return SupervisorRecord{pid, stat->startTime, executable.st_dev, executable.st_ino};
+}
+
+// Whether the recorded supervisor is alive: its id names a live process that started
+// when it did and runs its executable. Whoever may not look at another's executable
+// (not root) goes by the start time alone, which no reuse of the id within this boot
+// can repeat.
+bool isRunning(const SupervisorRecord& record) {
+    const auto stat = processStat(record.pid);
+    if (!stat || !stat->live() || stat->startTime != record.startTime ||
+        stat->group != record.pid) {
+        return false;
+    }
+    struct stat executable {};
+    if (::stat(("/proc/" + std::to_string(record.pid) + "/exe").c_str(), &executable) != 0) {
+        return errno == EACCES || errno == EPERM;
+    }
+    return executable.st_dev == record.device && executable.st_ino == record.inode;
+}
+
+// The live processes that `test` picks from /proc.
+template <class Test> std::vector<pid_t> processesWhere(Test test) {
+    std::vector<pid_t> found;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
         const std::string name = entry.path().filename().string();
-        if (!name.empty() && name.front() >= '1' && name.front() <= '9' &&
-            liveMemberOf(entry.path(), group)) {
-            return true;
+        pid_t pid = 0;
+        const auto [end, parsed] = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (parsed != std::errc() || end != name.data() + name.size()) {
+            continue;
+        }
+        if (const auto stat = processStat(pid); stat && stat->live() && test(*stat)) {
+            found.push_back(pid);
         }
     }
-    return false;
+    return found;
+}
+
+// Once its leader was recognised, a group's id cannot be taken by another process
+// while any member lives: every process in it is ours.
+bool groupAlive(pid_t group) {
+    return !processesWhere([group](const ProcessStat& stat) {
+                return stat.group == group;
+            }).empty();
 }
 
 bool waitForGroupEnd(pid_t group, std::chrono::milliseconds limit) {
@@ -91,16 +156,39 @@ bool waitForGroupEnd(pid_t group, std::chrono::milliseconds limit) {
     return true;
 }
 
-[[noreturn]] void supervise(const std::vector<std::string>& arguments) {
+bool fileMissing(const char* path) {
+    struct stat info {};
+    return ::stat(path, &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+// The supervisor's own end: its record goes with it, unless it names another by now.
+[[noreturn]] void endSupervisor(const std::string& pidFile) {
+    if (const auto record = readRecord(pidFile); record && record->pid == ::getpid()) {
+        (void)::unlink(pidFile.c_str());
+    }
+    ::_exit(0);
+}
+
+[[noreturn]] void supervise(const std::vector<std::string>& arguments, const std::string& pidFile) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    const pid_t supervisor = ::getpid();
     for (;;) {
+        // A program that is gone cannot come back by itself: running it again every
+        // 5 seconds would only fail forever.
+        if (fileMissing(argv[0])) {
+            endSupervisor(pidFile);
+        }
         const auto started = std::chrono::steady_clock::now();
         const pid_t child = ::fork();
         if (child == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM, 0, 0, 0);
+            if (::getppid() != supervisor) {
+                ::_exit(1);
+            }
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -109,7 +197,7 @@ bool waitForGroupEnd(pid_t group, std::chrono::milliseconds limit) {
             while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
             }
             if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-                ::_exit(0);
+                endSupervisor(pidFile);
             }
         }
         std::this_thread::sleep_until(started + throttleInterval);
@@ -137,11 +225,13 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
         ::close_range(3, ~0U, 0);
         ::signal(SIGPIPE, SIG_DFL);
         ::prctl(PR_SET_NAME, supervisorName, 0, 0, 0);
-        supervise(arguments);
+        supervise(arguments, pidFile);
     }
-    if (auto written =
-            writeFileAtomically(pidFile, std::to_string(supervisor) + "\n", {0644, {}, {}});
-        !written) {
+    // Our child cannot vanish before we wait for it: its /proc entry is there to read.
+    const auto record = recordOf(supervisor);
+    auto written = record ? writeFileAtomically(pidFile, record->text(), {0644, {}, {}})
+                          : Result<void>(fail(errorDomain::system, "", ESRCH));
+    if (!written) {
         ::kill(-supervisor, SIGKILL);
         return fail(errorDomain::system,
                     "Could not record the recovery watcher in " + pidFile + ": " +
@@ -152,25 +242,38 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
 }
 
 bool detachedServiceRunning(const std::string& pidFile) {
-    const auto group = recordedGroup(pidFile);
-    return group && groupAlive(*group);
+    const auto record = readRecord(pidFile);
+    return record && isRunning(*record);
+}
+
+Result<std::optional<pid_t>> detachedServiceProcess(const std::string& pidFile) {
+    const auto record = readRecord(pidFile);
+    if (!record || !isRunning(*record)) {
+        return std::optional<pid_t>();
+    }
+    const auto children = processesWhere([&record](const ProcessStat& stat) {
+        return stat.parent == record->pid && stat.group == record->pid;
+    });
+    return children.empty() ? std::optional<pid_t>() : std::optional<pid_t>(children.front());
 }
 
 Result<void> stopDetachedService(const std::string& pidFile) {
-    const auto group = recordedGroup(pidFile);
-    if (!group || !groupAlive(*group)) {
+    const auto record = readRecord(pidFile);
+    if (!record || !isRunning(*record)) {
         return fail(errorDomain::system, "The recovery watcher is not running", ESRCH);
     }
-    // When the watcher ends its own service, this signal ends it too.
-    ::kill(-*group, SIGTERM);
-    if (!waitForGroupEnd(*group, termGrace)) {
-        ::kill(-*group, SIGKILL);
-        if (!waitForGroupEnd(*group, killGrace)) {
+    // The record goes first: when the watcher ends its own service, the signal below
+    // ends it too, and nothing after it runs.
+    (void)::unlink(pidFile.c_str());
+    const pid_t group = record->pid;
+    ::kill(-group, SIGTERM);
+    if (!waitForGroupEnd(group, termGrace)) {
+        ::kill(-group, SIGKILL);
+        if (!waitForGroupEnd(group, killGrace)) {
+            (void)writeFileAtomically(pidFile, record->text(), {0644, {}, {}});
             return fail(errorDomain::system, "The recovery watcher would not end", EBUSY);
         }
     }
-    std::error_code ignored;
-    std::filesystem::remove(pidFile, ignored);
     return {};
 }
 

@@ -1,9 +1,11 @@
-// The sleep override on Linux is a logind inhibitor lock; reading asks logind whether
-// the lock is held.
+// The sleep override on Linux is a logind inhibitor lock held by the watcher; reading
+// asks logind whether the watcher holds ours. A lock of anyone else, however it is
+// named, is not the override.
 #include "platform/SleepOverride.hpp"
 
 #include "platform/linux/Logind.hpp"
 #include "platform/linux/SystemBus.hpp"
+#include "platform/linux/WatcherService.hpp"
 
 namespace vesperon {
 
@@ -16,7 +18,11 @@ std::optional<bool> readSleepOverride() {
     if (!inhibitors) {
         return std::nullopt;
     }
-    return platform::holdsOverride(*inhibitors);
+    const auto watcher = platform::watcherProcess();
+    if (!watcher) {
+        return std::nullopt;
+    }
+    return *watcher && platform::holdsOverride(*inhibitors, **watcher);
 }
 
 } // namespace vesperon

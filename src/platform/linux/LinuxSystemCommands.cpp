@@ -11,17 +11,18 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/linux/DetachedService.hpp"
-#include "platform/linux/HostPaths.hpp"
 #include "platform/linux/Logind.hpp"
 #include "platform/linux/SystemBus.hpp"
 #include "platform/linux/SystemdUnits.hpp"
+#include "platform/linux/WatcherService.hpp"
 
 namespace vesperon {
 
+using platform::isTheWatcher;
 using platform::SystemBus;
+using platform::systemdRuns;
 
 namespace {
 
@@ -45,18 +46,12 @@ ToolResult noBus() {
     return failure("The system bus is not available");
 }
 
-bool systemdRuns() {
-    struct stat info {};
-    return ::lstat(platform::hostPath("/run/systemd/system").c_str(), &info) == 0 &&
-           S_ISDIR(info.st_mode);
-}
-
 std::string unitName() {
-    return systemLayout().jobName + ".service";
+    return platform::watcherUnitName();
 }
 
 std::string daemonPidFile() {
-    return platform::hostPath("/run/local.vesperon.session.pid");
+    return platform::detachedServicePidFile();
 }
 
 // Whether systemd says the watcher's unit is gone or stopped; false when it does not say.
@@ -66,8 +61,9 @@ bool unitStopped(SystemBus& bus) {
 }
 
 // logind drops a closed inhibitor when it next runs its event loop; wait for that
-// (briefly) so that a reading right after switching off sees it gone.
-void awaitInhibitorGone() {
+// (briefly) so that a reading right after switching off sees the lock of `watcher`
+// gone.
+void awaitInhibitorGone(pid_t watcher) {
     const auto deadline = std::chrono::steady_clock::now() + settleLimit;
     while (std::chrono::steady_clock::now() < deadline) {
         SystemBus* bus = SystemBus::shared();
@@ -75,20 +71,11 @@ void awaitInhibitorGone() {
             return;
         }
         const auto inhibitors = platform::listInhibitors(*bus);
-        if (!inhibitors || !platform::holdsOverride(*inhibitors)) {
+        if (!inhibitors || !platform::holdsOverride(*inhibitors, watcher)) {
             return;
         }
         std::this_thread::sleep_for(pollStep);
     }
-}
-
-// Whether this process is the watcher itself: it runs from the copy in the root state.
-bool isTheWatcher() {
-    struct stat self {};
-    struct stat watcher {};
-    return ::stat(runningImagePath().c_str(), &self) == 0 &&
-           ::stat(systemLayout().watcherPath().c_str(), &watcher) == 0 &&
-           self.st_dev == watcher.st_dev && self.st_ino == watcher.st_ino;
 }
 
 } // namespace
@@ -145,6 +132,7 @@ int printJobStatus() {
 
 ToolResult switchSleepOverride(bool on) {
     if (!on) {
+        const auto watcher = platform::watcherProcess();
         if (heldInhibitor >= 0) {
             ::close(heldInhibitor);
             heldInhibitor = -1;
@@ -154,7 +142,9 @@ ToolResult switchSleepOverride(bool on) {
             // The session record is gone by then, so a watcher that comes back restores.
             (void)bootoutJob();
         }
-        awaitInhibitorGone();
+        if (watcher && *watcher) {
+            awaitInhibitorGone(**watcher);
+        }
         return success();
     }
     if (heldInhibitor >= 0) {

@@ -64,14 +64,19 @@ std::optional<std::vector<Inhibitor>> listInhibitors(SystemBus& bus) {
         if (read == 0) {
             break;
         }
-        inhibitors.push_back(Inhibitor{what, who, why, mode});
+        inhibitors.push_back(Inhibitor{what, who, why, mode, uid, pid});
     }
     return inhibitors;
 }
 
-bool holdsOverride(const std::vector<Inhibitor>& inhibitors) {
+bool holdsOverride(const std::vector<Inhibitor>& inhibitors, pid_t watcher) {
+    if (watcher <= 0) {
+        return false;
+    }
     for (const Inhibitor& inhibitor : inhibitors) {
-        if (inhibitor.who == overrideWho && inhibitor.mode == overrideMode) {
+        if (inhibitor.what == overrideWhat && inhibitor.who == overrideWho &&
+            inhibitor.mode == overrideMode && inhibitor.uid == 0 &&
+            inhibitor.pid == static_cast<std::uint32_t>(watcher)) {
             return true;
         }
     }

@@ -13,6 +13,11 @@ constexpr const char* managerInterface = "org.freedesktop.systemd1.Manager";
 constexpr std::uint64_t restartMicroseconds = 5'000'000;
 constexpr std::uint64_t callTimeoutMicroseconds = 10'000'000;
 
+std::unexpected<Error> unknownState(const std::string& unit) {
+    return fail("org.freedesktop.DBus.Error.InvalidArgs",
+                "systemd did not say whether " + unit + " runs");
+}
+
 // Appends the ExecStart property: one command, its path, its argv, failure not ignored.
 int appendExecStart(const SdBusFunctions& f, sd_bus_message* m,
                     const std::vector<std::string>& arguments) {
@@ -51,6 +56,11 @@ Result<void> startTransientService(SystemBus& bus, const std::string& unit,
                          "Vesperon recovery watcher", "Type", "s", "simple", "Restart", "s",
                          "always", "RestartUSec", "t", restartMicroseconds, "CollectMode", "s",
                          "inactive-or-failed");
+    // A restart that finds the program gone (its files removed by a watcher that was
+    // ended before it could stop its unit) is skipped, and the unit ends.
+    r = r < 0 ? r
+              : f.append(call.message, "(sv)", "Conditions", "a(sbbs)", 1, "ConditionPathExists", 0,
+                         0, arguments.front().c_str());
     r = r < 0 ? r : appendExecStart(f, call.message, arguments);
     r = r < 0 ? r : f.closeContainer(call.message);
     r = r < 0 ? r : f.append(call.message, "a(sa(sv))", 0);
@@ -81,7 +91,10 @@ Result<void> stopUnit(SystemBus& bus, const std::string& unit) {
     return {};
 }
 
-Result<std::optional<std::string>> unitActiveState(SystemBus& bus, const std::string& unit) {
+namespace {
+
+// The object path of `unit`; nothing when systemd has no such unit loaded.
+Result<std::optional<std::string>> unitPath(SystemBus& bus, const std::string& unit) {
     const SdBusFunctions& f = bus.functions();
     BusError error;
     BusMessage reply;
@@ -93,28 +106,52 @@ Result<std::optional<std::string>> unitActiveState(SystemBus& bus, const std::st
         }
         return fail(error.name(status), "systemd did not say whether " + unit + " runs", -status);
     }
-    const auto unknown = [&unit] {
-        return fail("org.freedesktop.DBus.Error.InvalidArgs",
-                    "systemd did not say whether " + unit + " runs");
-    };
     const char* path = nullptr;
     if (f.read(reply.message, "o", &path) < 0) {
-        return unknown();
+        return unknownState(unit);
     }
-    const std::string unitPath = path;
-    BusError propertyError;
-    BusMessage property;
-    if (f.callMethod(bus.handle(), systemdName, unitPath.c_str(), "org.freedesktop.DBus.Properties",
-                     "Get", &propertyError.error, &property.message, "ss",
-                     "org.freedesktop.systemd1.Unit", "ActiveState") < 0) {
-        return unknown();
+    return std::optional<std::string>(path);
+}
+
+// Reads one property of the unit at `path` into `value`, of D-Bus type `type`.
+bool readProperty(SystemBus& bus, const std::string& path, const char* interface,
+                  const char* property, const char* type, void* value) {
+    const SdBusFunctions& f = bus.functions();
+    BusError error;
+    BusMessage reply;
+    return f.callMethod(bus.handle(), systemdName, path.c_str(), "org.freedesktop.DBus.Properties",
+                        "Get", &error.error, &reply.message, "ss", interface, property) >= 0 &&
+           f.enterContainer(reply.message, 'v', type) >= 0 &&
+           f.read(reply.message, type, value) >= 0;
+}
+
+} // namespace
+
+Result<std::optional<std::string>> unitActiveState(SystemBus& bus, const std::string& unit) {
+    const auto path = unitPath(bus, unit);
+    if (!path || !*path) {
+        return path;
     }
     const char* state = nullptr;
-    if (f.enterContainer(property.message, 'v', "s") < 0 ||
-        f.read(property.message, "s", &state) < 0) {
-        return unknown();
+    if (!readProperty(bus, **path, "org.freedesktop.systemd1.Unit", "ActiveState", "s", &state)) {
+        return unknownState(unit);
     }
     return std::optional<std::string>(state);
+}
+
+Result<std::optional<pid_t>> unitMainProcess(SystemBus& bus, const std::string& unit) {
+    const auto path = unitPath(bus, unit);
+    if (!path) {
+        return std::unexpected(path.error());
+    }
+    if (!*path) {
+        return std::optional<pid_t>();
+    }
+    std::uint32_t pid = 0;
+    if (!readProperty(bus, **path, "org.freedesktop.systemd1.Service", "MainPID", "u", &pid)) {
+        return unknownState(unit);
+    }
+    return pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::optional<pid_t>();
 }
 
 } // namespace vesperon::platform
