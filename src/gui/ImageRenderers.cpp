@@ -1,13 +1,19 @@
 #include "gui/ImageRenderers.hpp"
 
 #include <QBuffer>
-#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QWidget>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/SessionPanel.hpp"
+#include "common/AtomicFile.hpp"
+#include "common/ErrorDomains.hpp"
 #include "gui/AboutContentView.hpp"
 #include "gui/SessionPanelView.hpp"
 
@@ -41,18 +47,32 @@ QByteArray pngOf(QWidget& view, const Appearance& appearance) {
     return png;
 }
 
-int write(const QByteArray& png, const char* path) {
-    QFile file(QString::fromLocal8Bit(path));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(png) != png.size() ||
-        !file.flush()) {
-        std::fprintf(stderr, "vesperon: could not write %s: %s\n", path,
-                     file.errorString().toLocal8Bit().constData());
-        return 1;
+// The image replaces nothing but a regular file of ours: a link is never followed
+// (the new file is renamed over the name, so a link there would be replaced, not
+// written through), and another's file or anything that is not a file is left alone.
+Result<void> replaceableByUs(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return errno == ENOENT ? Result<void>()
+                               : fail(errorDomain::system, std::strerror(errno), errno);
     }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        return fail(errorDomain::system, "it is not a regular file of this user", EEXIST);
+    }
+    return {};
+}
+
+int write(const QByteArray& png, const char* path) {
+    const std::string target(path);
+    auto written = replaceableByUs(target);
+    if (written) {
+        written = writeFileAtomically(
+            target, std::string_view(png.constData(), static_cast<std::size_t>(png.size())),
+            FileAttributes{0644, {}, {}}, [&target] { return replaceableByUs(target); });
+    }
+    if (!written) {
         std::fprintf(stderr, "vesperon: could not write %s: %s\n", path,
-                     file.errorString().toLocal8Bit().constData());
+                     written.error().message.c_str());
         return 1;
     }
     return 0;

@@ -7,10 +7,15 @@
 #include "gui/GuiEntry.hpp"
 #include "instance/AppInstance.hpp"
 #include "platform/GuiModule.hpp"
+#include "platform/UserRoles.hpp"
 
 namespace vesperon {
 
 int applicationRole(int argc, char** argv) {
+    // Before anything of the user's (the instance folder) is touched.
+    if (refusedAsRoot("the application")) {
+        return 1;
+    }
     const std::vector<std::string> urls(argv + (argc > 0 ? 1 : 0), argv + argc);
     auto outcome = claimInstance(instanceFolderPath());
     if (!outcome) {

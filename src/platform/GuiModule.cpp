@@ -7,6 +7,7 @@
 
 #include "gui/GuiEntry.hpp"
 #include "platform/RunningImage.hpp"
+#include "platform/UserRoles.hpp"
 
 namespace vesperon {
 namespace {
@@ -39,6 +40,11 @@ int unavailable(const std::string& reason) {
 } // namespace
 
 int runGuiModule(int role, int argc, const char* const* argv, int instanceSocket) {
+    if (refusedAsRoot(role == VESPERON_GUI_APPLICATION    ? "the application"
+                      : role == VESPERON_GUI_RENDER_PANEL ? "the panel renderer"
+                                                          : "the About renderer")) {
+        return 1;
+    }
     const std::string folder = executableFolder();
     if (folder.empty()) {
         return unavailable("the executable's own folder is unknown");

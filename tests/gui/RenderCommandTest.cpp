@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
+#include "FileContents.hpp"
 #include "SandboxedMachine.hpp"
 #include "TempFolder.hpp"
 
@@ -64,6 +66,39 @@ TEST_F(RenderCommand, PanelAndAboutImagesAndTooManyPaths) {
 
     EXPECT_EQ(vesperon({"--render-about", path("a.png"), path("b.png")}).status, 1);
     EXPECT_FALSE(fs::exists(path("a.png")) || fs::exists(path("b.png")));
+}
+
+// The image replaces only a regular file of the caller's: a link is not written
+// through, and another's file or a folder is left alone.
+TEST_F(RenderCommand, WritesOnlyOverItsOwnRegularFile) {
+    const std::string target = path("target"), link = path("link.png");
+    std::ofstream(target) << "precious\n";
+    fs::create_symlink(target, link);
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--render-panel", link},
+                                                                  {"--render-about", link}}) {
+        const ProcessOutcome outcome = vesperon(args);
+        EXPECT_EQ(outcome.status, 1) << args[0];
+        EXPECT_TRUE(outcome.err.starts_with("vesperon: could not write " + link)) << outcome.err;
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(testing::readFile(target), "precious\n");
+    }
+    fs::create_directory(path("folder.png"));
+    EXPECT_EQ(vesperon({"--render-about", path("folder.png")}).status, 1);
+    EXPECT_TRUE(fs::is_directory(path("folder.png")));
+    if (::geteuid() == 0) { // only root can give a file to another user
+        const std::string theirs = path("theirs.png");
+        std::ofstream(theirs) << "theirs\n";
+        ASSERT_EQ(::chown(theirs.c_str(), 4242, 4242), 0);
+        EXPECT_EQ(vesperon({"--render-panel", theirs}).status, 1);
+        EXPECT_EQ(testing::readFile(theirs), "theirs\n");
+    }
+    // Its own file is replaced, and no temporary file stays behind.
+    std::ofstream(path("mine.png")) << "old\n";
+    EXPECT_EQ(vesperon({"--render-about", path("mine.png")}).status, 0);
+    EXPECT_EQ(QImage(QString::fromStdString(path("mine.png"))).size(), QSize(800, 760));
+    for (const auto& entry : fs::directory_iterator(temp.path())) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
+    }
 }
 
 // A copy of the executable in a folder without the module (or with a broken one):

@@ -1,0 +1,45 @@
+"""The roles that act for the logged-in user refuse root: the application and the two
+renderers end at once with one line and touch nothing; the hook endpoint and the
+diagnostic printer still answer."""
+import os
+import subprocess
+import tempfile
+import unittest
+
+
+@unittest.skipUnless(os.geteuid() == 0, "needs root")
+class UserRolesRefuseRoot(unittest.TestCase):
+    def run_vesperon(self, *arguments, stdin=""):
+        return subprocess.run([os.environ["VESPERON_EXECUTABLE"], *arguments], input=stdin,
+                              env=self.env, capture_output=True, text=True, timeout=30,
+                              check=False)
+
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory(prefix="vesperon-roles-")
+        self.addCleanup(folder.cleanup)
+        self.folder = folder.name
+        # Where the application would claim its instance.
+        self.env = {"PATH": "/usr/bin:/bin", "HOME": self.folder, "XDG_RUNTIME_DIR": self.folder}
+
+    def test_application_and_renderers_refuse(self):
+        image = os.path.join(self.folder, "image.png")
+        for role, arguments in {"the application": [],
+                                "the application with a URL": ["vesperon://start"],
+                                "the panel renderer": ["--render-panel", image],
+                                "the About renderer": ["--render-about", image]}.items():
+            with self.subTest(role):
+                result = self.run_vesperon(*arguments)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stdout, "")
+                self.assertRegex(result.stderr, r"^vesperon: the [A-Za-z ]+ does not run as root; "
+                                 r"run it as the logged-in user\.\n$")
+                self.assertEqual(os.listdir(self.folder), [])
+
+    def test_hook_endpoint_and_diagnose_still_answer(self):
+        hook = self.run_vesperon("--agent-event", "claude", stdin='{"session_id": "s"}')
+        self.assertEqual((hook.returncode, hook.stdout), (0, "{}\n"))
+        self.assertEqual(self.run_vesperon("--diagnose").returncode, 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
