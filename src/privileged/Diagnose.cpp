@@ -4,9 +4,9 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {

@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {

@@ -8,6 +8,7 @@
 #include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
 #include "platform/ContinuousClock.hpp"
+#include "platform/RootServices.hpp"
 #include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
@@ -15,7 +16,6 @@
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
 #include "privileged/SessionRecord.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
 #include "privileged/SessionHealth.hpp"
 #include "privileged/SessionRecord.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {

@@ -8,7 +8,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/AdminPrompt.hpp"
 #include "app/AppDelegate.hpp"
 #include "app/AppWiring.hpp"
 #include "app/SystemMachine.hpp"
@@ -19,6 +18,7 @@
 #include "gui/tray/QtScheduler.hpp"
 #include "gui/tray/TrayUi.hpp"
 #include "gui/tray/X11HotKey.hpp"
+#include "platform/AdminPrompt.hpp"
 
 namespace vesperon::gui {
 namespace {

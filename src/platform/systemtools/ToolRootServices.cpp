@@ -1,4 +1,4 @@
-#include "privileged/SystemCommands.hpp"
+#include "platform/RootServices.hpp"
 
 #include "platform/SystemLayout.hpp"
 

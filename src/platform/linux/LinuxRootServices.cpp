@@ -4,7 +4,7 @@
 // when the watcher dies, a crashed or killed watcher gives sleep back by itself, and
 // a reboot leaves no override behind. The watcher runs as a transient systemd service
 // named after the job's label, or as a detached daemon where systemd does not run.
-#include "privileged/SystemCommands.hpp"
+#include "platform/RootServices.hpp"
 
 #include <chrono>
 #include <sys/stat.h>
