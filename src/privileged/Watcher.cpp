@@ -45,7 +45,7 @@ int watchMode() {
         rootUnlock(lock);
         return endSession();
     }
-    if (switchSleepOverride(true).status != 0) {
+    if (!switchSleepOverride(true)) {
         return 1; // launchd starts us again while the session stays healthy
     }
     rootUnlock(lock);
