@@ -2,7 +2,10 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <utility>
+
+#include "platform/PlatformWords.hpp"
 
 namespace vesperon {
 namespace {
@@ -10,8 +13,7 @@ namespace {
 // The one table of alert titles and fixed texts, in the order of AlertKind.
 constexpr std::array alertTable{
     AlertText{"A session needs attention", "Restore normal sleep before starting another session."},
-    AlertText{"Session cannot start",
-              "Connect power or charge above 15%, and let the Mac cool down."},
+    AlertText{"Session cannot start", platformWords::cannotStartAdvice},
     AlertText{"Could not prepare session", ""},
     AlertText{"Session not started", ""},
     AlertText{"Session did not start",
@@ -96,16 +98,20 @@ DialogRequest Dialogs::whatAreYouRunning() {
 }
 
 DialogRequest Dialogs::useTimedSession() {
-    return dialog("Use a timed session",
-                  "Vesperon cannot tell when an ordinary app finishes its work. It will keep your "
-                  "Mac awake for your selected time; you can end it early from the menu bar.",
-                  {"Start timed session", "Cancel"});
+    return dialog(
+        "Use a timed session",
+        "Vesperon cannot tell when an ordinary app finishes its work. It will keep your " +
+            std::string(platformWords::machine) +
+            " awake for your selected time; you can end it early from the " +
+            std::string(platformWords::statusArea) + ".",
+        {"Start timed session", "Cancel"});
 }
 
 DialogRequest Dialogs::connectAgent(std::string_view displayName) {
     return dialog("Connect " + std::string(displayName),
                   "Vesperon needs a local agent hook to know when work starts and finishes. Add it "
-                  "to this Mac?",
+                  "to this " +
+                      std::string(platformWords::machine) + "?",
                   {"Connect", "Cancel"});
 }
 

@@ -4,8 +4,8 @@
 
 #include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
+#include "platform/UserDefaults.hpp"
 #include "platform/UserHome.hpp"
-#include "preferences/PropertyListFile.hpp"
 
 namespace vesperon {
 
@@ -21,8 +21,8 @@ AppEnvironment currentAppEnvironment() {
 
 AppParts defaultAppParts(Scheduler& scheduler, const AppEnvironment& environment) {
     AppParts parts;
-    parts.preferences = std::make_unique<PreferencesStore>(std::make_unique<PropertyListFile>(
-        environment.homeDirectory + "/.config/vesperon/preferences.plist"));
+    parts.preferences =
+        std::make_unique<PreferencesStore>(platform::makeUserDefaults(environment.homeDirectory));
     parts.taskRunner = std::make_unique<LocalTaskRunner>(scheduler, systemLayout().shellPath,
                                                          environment.homeDirectory);
     parts.agentTracking = std::make_unique<AgentTrackingRun>();

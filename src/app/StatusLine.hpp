@@ -2,13 +2,15 @@
 
 #include <string_view>
 
+#include "platform/PlatformWords.hpp"
+
 // The status line: the one-line state of the session controller that the panel shows
 // and compares against. Each text is set exactly as written here.
 namespace vesperon::StatusLine {
 
 inline constexpr std::string_view ready = "Ready — no session running";
 inline constexpr std::string_view recoveryPending = "Recovery pending — use Restore normal sleep";
-inline constexpr std::string_view waitingForAuthorization = "Waiting for macOS authorization…";
+inline constexpr std::string_view waitingForAuthorization = platformWords::waitingForAuthorization;
 inline constexpr std::string_view notStarted = "Session not started";
 inline constexpr std::string_view checking = "Starting — checking sleep setting…";
 inline constexpr std::string_view active = "Active — ready to close lid";

@@ -13,21 +13,15 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// Fills `bytes` from the kernel's generator. getrandom only fails on kernels that
-// lack it; /dev/urandom is the fallback there.
+// Fills `bytes` from the kernel's generator. getentropy (Linux and macOS alike, up to
+// 256 bytes a call) fails only where the kernel lacks the call; /dev/urandom is the
+// fallback there.
 bool fillRandom(Uuid::Bytes& bytes) {
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-        if (got > 0) {
-            filled += static_cast<std::size_t>(got);
-        } else if (got < 0 && errno != EINTR) {
-            break;
-        }
-    }
-    if (filled == bytes.size()) {
+    static_assert(sizeof(Uuid::Bytes) <= 256);
+    if (getentropy(bytes.data(), bytes.size()) == 0) {
         return true;
     }
+    std::size_t filled = 0;
     const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;

@@ -12,7 +12,15 @@
 namespace vesperon {
 namespace {
 
+#if defined(__APPLE__)
+// In the application bundle the module sits in Contents/Frameworks, beside the
+// Qt frameworks that macdeployqt puts there; the executable is in Contents/MacOS.
+constexpr const char* moduleName = "libvesperon-gui.dylib";
+constexpr const char* installedFolder = "/../Frameworks/";
+#else
 constexpr const char* moduleName = "libvesperon-gui.so";
+constexpr const char* installedFolder = "/../lib/vesperon/";
+#endif
 
 // The folder of the running executable as the system has it (argv[0] may be relative
 // or a link).
@@ -52,7 +60,7 @@ int runGuiModule(int role, int argc, const char* const* argv, int instanceSocket
     void* module = nullptr;
     std::string firstError;
     for (const std::string& candidate :
-         {folder + "/" + moduleName, folder + "/../lib/vesperon/" + moduleName}) {
+         {folder + "/" + moduleName, folder + installedFolder + moduleName}) {
         module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (module != nullptr) {
             break;

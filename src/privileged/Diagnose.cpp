@@ -4,9 +4,9 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {
@@ -36,8 +36,8 @@ int diagnose() {
     // A job can stay loaded after its file is gone (a watcher ended between removing
     // its files and unloading itself); that is a job all the same.
     struct stat info {};
-    const bool jobExists =
-        ::stat(systemLayout().jobPath.c_str(), &info) == 0 || printJobStatus() == 0;
+    const bool jobExists = ::stat(systemLayout().jobPath.c_str(), &info) == 0 ||
+                           recoveryServiceState() == ServiceState::Loaded;
 
     std::printf("Battery above cutoff or charger connected: %s\n", flag(battery));
     std::printf("Thermal state: %d\n", thermal);

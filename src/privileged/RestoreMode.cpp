@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {
@@ -32,16 +32,16 @@ int restoreMode() {
     // Then sleep comes back, while the watcher is still there to retry should we fail.
     if (!rootRestore(false)) {
         // A job file that is not loaded gets its watcher back, so that it keeps trying.
-        if (entryExists(layout.jobPath) && printJobStatus() == jobNotLoadedStatus) {
-            (void)bootstrapJob();
+        if (entryExists(layout.jobPath) && recoveryServiceState() == ServiceState::NotLoaded) {
+            (void)startRecoveryService();
         }
         std::fputs("Could not restore normal sleep. Recovery files were retained.\n", stderr);
         return 1;
     }
 
     // Only with sleep back is the watcher unloaded, and only then do its files go.
-    (void)bootoutJob();
-    if (printJobStatus() != jobNotLoadedStatus) {
+    (void)stopRecoveryService();
+    if (recoveryServiceState() != ServiceState::NotLoaded) {
         std::fputs("Could not confirm the recovery watcher stopped. Recovery files were "
                    "retained.\n",
                    stderr);

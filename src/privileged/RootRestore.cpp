@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {
@@ -53,7 +53,7 @@ bool cleanupFailed(const std::string& path, const std::error_code& error) {
 
 bool rootRestore(bool wanted) {
     for (int attempt = 0; attempt < restoreAttempts; ++attempt) {
-        if (switchSleepOverride(wanted).status == 0 && sleepDisabled() == wanted) {
+        if (switchSleepOverride(wanted) && sleepDisabled() == wanted) {
             return true;
         }
         std::this_thread::sleep_for(pauseAfterFailedAttempt);
@@ -84,10 +84,10 @@ bool cleanupJob() {
             return cleanupFailed(layout.rootDir, error);
         }
     }
-    if (bootoutJob().status == 0) {
+    if (stopRecoveryService()) {
         return true;
     }
-    if (printJobStatus() == jobNotLoadedStatus) {
+    if (recoveryServiceState() == ServiceState::NotLoaded) {
         return true;
     }
     std::fputs("Sleep restored, but could not unload recovery watcher.\n", stderr);

@@ -8,6 +8,7 @@
 #include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
 #include "platform/ContinuousClock.hpp"
+#include "platform/RootServices.hpp"
 #include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
@@ -15,7 +16,6 @@
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
 #include "privileged/SessionRecord.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {
@@ -28,22 +28,6 @@ bool entryExists(const std::string& path) {
 int refuse(const char* line) {
     std::fputs(line, stderr);
     return 1;
-}
-
-// One line, so the caller can show the description as it is.
-std::string singleLine(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    std::string line;
-    for (const char c : text) {
-        if (c == '\n') {
-            line += "; ";
-        } else if (c != '\r') {
-            line += c;
-        }
-    }
-    return line;
 }
 
 Result<void> installSession(const SetupRequest& request, const std::string& bootID) {
@@ -73,15 +57,7 @@ Result<void> installSession(const SetupRequest& request, const std::string& boot
     if (auto written = writeJobFile(layout); !written) {
         return written;
     }
-    const ToolResult bootstrap = bootstrapJob();
-    if (bootstrap.status != 0) {
-        const std::string output = singleLine(bootstrap.output);
-        return fail(errorDomain::systemTool,
-                    "launchctl bootstrap failed with status " + std::to_string(bootstrap.status) +
-                        (output.empty() ? std::string(".") : ": " + output),
-                    bootstrap.status);
-    }
-    return {};
+    return startRecoveryService();
 }
 
 } // namespace
@@ -106,9 +82,9 @@ int setupMode(const SetupRequest& request) {
     // between removing them and unloading itself: its program is gone, so it can only
     // fail and be restarted. Unload it, or refuse if it will not go. (A service tool
     // that cannot answer at all is left to the bootstrap below to report.)
-    if (printJobStatus() == 0) {
-        (void)bootoutJob();
-        if (printJobStatus() != jobNotLoadedStatus) {
+    if (recoveryServiceState() == ServiceState::Loaded) {
+        (void)stopRecoveryService();
+        if (recoveryServiceState() != ServiceState::NotLoaded) {
             return refuse("A sleep override or recovery job already exists. Use Restore "
                           "normal sleep first.\n");
         }
@@ -118,8 +94,8 @@ int setupMode(const SetupRequest& request) {
         // Take down whatever got started, and clean up only once the job is known to
         // be gone and sleep is known to be normal; otherwise a started watcher keeps
         // the files to restore from, and "--restore" can clear them later.
-        (void)bootoutJob();
-        if (printJobStatus() == jobNotLoadedStatus && rootRestore(false)) {
+        (void)stopRecoveryService();
+        if (recoveryServiceState() == ServiceState::NotLoaded && rootRestore(false)) {
             (void)cleanupJob();
         }
         const std::string line = "Setup failed: " + installed.error().message + "\n";

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
 #include "privileged/SessionHealth.hpp"
 #include "privileged/SessionRecord.hpp"
-#include "privileged/SystemCommands.hpp"
 
 namespace vesperon {
 namespace {
@@ -45,7 +45,7 @@ int watchMode() {
         rootUnlock(lock);
         return endSession();
     }
-    if (switchSleepOverride(true).status != 0) {
+    if (!switchSleepOverride(true)) {
         return 1; // launchd starts us again while the session stays healthy
     }
     rootUnlock(lock);

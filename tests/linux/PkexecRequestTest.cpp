@@ -5,7 +5,7 @@
 
 #include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
-#include "app/PkexecRequest.hpp"
+#include "platform/linux/PkexecRequest.hpp"
 
 namespace vesperon {
 namespace {

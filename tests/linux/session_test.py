@@ -239,6 +239,27 @@ class WatcherAsSystemdService(MachineTestCase):
         self.assertIn("StopUnit", [method for _, method, _ in systemd.GetCalls()])
         self.assertFalse(os.path.exists(os.path.join(self.root, "var/lib/vesperon")))
 
+    def test_a_refused_start_names_the_systemd_call_and_leaves_nothing(self):
+        systemd_process, systemd = self.spawn_server_template("systemd", {},
+                                                              stdout=subprocess.DEVNULL)
+        self.addCleanup(systemd_process.wait)
+        self.addCleanup(systemd_process.terminate)
+        systemd.AddMethod("org.freedesktop.systemd1.Manager", "StartTransientUnit",
+                          "ssa(sv)a(sa(sv))", "o",
+                          'raise dbus.exceptions.DBusException("Access denied", '
+                          'name="org.freedesktop.DBus.Error.AccessDenied")')
+        systemd.AddMockUnit("local.vesperon.session.service")
+        os.makedirs(os.path.join(self.root, "run/systemd/system"))
+        self.write("heartbeat", "")
+        result = self.run_vesperon("--setup", str(os.getpid()), "60",
+                                   os.path.join(self.root, "heartbeat"),
+                                   os.path.join(self.root, "stop"))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr,
+                         "Setup failed: systemd's StartTransientUnit call over D-Bus failed for "
+                         "local.vesperon.session.service: Access denied\n")
+        self.assertFalse(os.path.exists(os.path.join(self.root, "var/lib/vesperon")))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,7 +2,10 @@
 
 #include <QDesktopServices>
 #include <QProcess>
+#include <QStringList>
 #include <QUrl>
+
+#include "platform/TerminalLaunchers.hpp"
 
 namespace vesperon::gui {
 
@@ -11,10 +14,17 @@ void DesktopWorkspace::openURL(const std::string& url) {
 }
 
 void DesktopWorkspace::openTerminal(std::function<void(std::optional<std::string> error)> done) {
-    // Debian's alternatives name the desktop's terminal x-terminal-emulator; the others
-    // are the usual desktops' own.
-    for (const char* program : {"x-terminal-emulator", "gnome-terminal", "konsole", "xterm"}) {
-        if (QProcess::startDetached(QString::fromLatin1(program), {})) {
+    const auto text = [](std::string_view word) {
+        return QString::fromUtf8(word.data(), static_cast<qsizetype>(word.size()));
+    };
+    for (const platform::TerminalLauncher& launcher : platform::terminalLaunchers) {
+        QStringList arguments;
+        for (const std::string_view argument : launcher.arguments) {
+            if (!argument.empty()) {
+                arguments << text(argument);
+            }
+        }
+        if (QProcess::startDetached(text(launcher.program), arguments)) {
             done(std::nullopt);
             return;
         }

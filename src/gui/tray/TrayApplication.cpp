@@ -1,6 +1,7 @@
 #include "gui/tray/TrayApplication.hpp"
 
 #include <QApplication>
+#include <QFileOpenEvent>
 #include <QSocketNotifier>
 #include <csignal>
 #include <string>
@@ -8,17 +9,16 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/AdminPrompt.hpp"
 #include "app/AppDelegate.hpp"
 #include "app/AppWiring.hpp"
 #include "app/SystemMachine.hpp"
 #include "gui/Appearance.hpp"
-#include "gui/tray/DesktopNotifier.hpp"
 #include "gui/tray/DesktopWorkspace.hpp"
 #include "gui/tray/HandOverServer.hpp"
 #include "gui/tray/QtScheduler.hpp"
 #include "gui/tray/TrayUi.hpp"
-#include "gui/tray/X11HotKey.hpp"
+#include "platform/AdminPrompt.hpp"
+#include "platform/DesktopServices.hpp"
 
 namespace vesperon::gui {
 namespace {
@@ -54,6 +54,28 @@ void onTerminationRequest(QObject& context, AppDelegate& app) {
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// A Mac hands the URLs of our scheme to the running application as open events (a
+// clicked link, `open vesperon://…`), not as arguments; elsewhere none arrive.
+class UrlOpenEvents final : public QObject {
+  public:
+    explicit UrlOpenEvents(AppDelegate& app) : app_(app) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FileOpen) {
+            const QUrl url = static_cast<QFileOpenEvent*>(event)->url();
+            if (url.scheme() == QLatin1String("vesperon")) {
+                app_.openURLs({url.toEncoded().toStdString()});
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    AppDelegate& app_;
+};
+
 } // namespace
 
 int runTrayApplication(int argc, const char* const* argv, int instanceSocket) {
@@ -70,13 +92,13 @@ int runTrayApplication(int argc, const char* const* argv, int instanceSocket) {
     const AppEnvironment environment = currentAppEnvironment();
     QtScheduler scheduler;
     const auto privileged = makeAdminPrompt(scheduler, environment.executablePath);
-    DesktopNotifier notifier;
-    X11HotKey hotKey;
+    const auto notifier = platform::makeNotifier();
+    const auto hotKey = platform::makeHotKey();
     DesktopWorkspace workspace;
     SystemMachine machine;
     TrayUi ui(Appearance::desktop());
 
-    AppDelegate app(AppServices{ui, scheduler, *privileged, notifier, hotKey, workspace, machine},
+    AppDelegate app(AppServices{ui, scheduler, *privileged, *notifier, *hotKey, workspace, machine},
                     environment, defaultAppParts(scheduler, environment));
     app.applicationDidFinishLaunching();
     ui.attach(app);
@@ -92,6 +114,8 @@ int runTrayApplication(int argc, const char* const* argv, int instanceSocket) {
         std::vector<std::string> urls(argv + 1, argv + argc);
         scheduler.post([&app, urls] { app.openURLs(urls); });
     }
+    UrlOpenEvents urlOpens(app);
+    application.installEventFilter(&urlOpens);
     QObject lifetime;
     onTerminationRequest(lifetime, app);
     return QApplication::exec();

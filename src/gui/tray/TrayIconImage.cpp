@@ -58,7 +58,11 @@ QIcon trayIconImage(const Appearance& appearance, const QString& remaining) {
         painter.drawPath(path);
         painter.fillPath(path, tint);
     }
-    return QIcon(image);
+    // A template image: a Mac's menu bar tints it for light and dark bars by its alpha
+    // alone; elsewhere the flag changes nothing and the tint above stands.
+    QIcon icon(image);
+    icon.setIsMask(true);
+    return icon;
 }
 
 QString trayToolTip(const QString& remaining) {

@@ -72,7 +72,9 @@ Result<void> startTransientService(SystemBus& bus, const std::string& unit,
     if (const int status = f.call(bus.handle(), call.message, callTimeoutMicroseconds, &error.error,
                                   &reply.message);
         status < 0) {
-        return fail(error.name(status), "systemd did not start " + unit + ": " + error.text(status),
+        return fail(error.name(status),
+                    "systemd's StartTransientUnit call over D-Bus failed for " + unit + ": " +
+                        error.text(status),
                     -status);
     }
     return {};
@@ -85,7 +87,9 @@ Result<void> stopUnit(SystemBus& bus, const std::string& unit) {
             bus.handle(), systemdName, systemdPath, managerInterface, "StopUnit", &error.error,
             &reply.message, "ss", unit.c_str(), "replace");
         status < 0) {
-        return fail(error.name(status), "systemd did not stop " + unit + ": " + error.text(status),
+        return fail(error.name(status),
+                    "systemd's StopUnit call over D-Bus failed for " + unit + ": " +
+                        error.text(status),
                     -status);
     }
     return {};

@@ -8,7 +8,7 @@
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
-#include "app/OsascriptRequest.hpp"
+#include "platform/systemtools/OsascriptRequest.hpp"
 
 namespace vesperon {
 namespace {

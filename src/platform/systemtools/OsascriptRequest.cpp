@@ -1,4 +1,4 @@
-#include "app/OsascriptRequest.hpp"
+#include "platform/systemtools/OsascriptRequest.hpp"
 
 #include "common/Quoting.hpp"
 

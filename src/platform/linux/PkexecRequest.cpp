@@ -1,4 +1,4 @@
-#include "app/PkexecRequest.hpp"
+#include "platform/linux/PkexecRequest.hpp"
 
 namespace vesperon {
 

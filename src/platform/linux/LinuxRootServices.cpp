@@ -4,13 +4,14 @@
 // when the watcher dies, a crashed or killed watcher gives sleep back by itself, and
 // a reboot leaves no override behind. The watcher runs as a transient systemd service
 // named after the job's label, or as a detached daemon where systemd does not run.
-#include "privileged/SystemCommands.hpp"
+#include "platform/RootServices.hpp"
 
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
+#include "common/ErrorDomains.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/linux/DetachedService.hpp"
 #include "platform/linux/Logind.hpp"
@@ -34,16 +35,8 @@ constexpr auto pollStep = 50ms;
 // The descriptor of the inhibitor this process holds; -1 when none.
 int heldInhibitor = -1;
 
-ToolResult success() {
-    return ToolResult{0, ""};
-}
-
-ToolResult failure(const std::string& text) {
-    return ToolResult{1, text + "\n"};
-}
-
-ToolResult noBus() {
-    return failure("The system bus is not available");
+std::unexpected<Error> noBus() {
+    return fail(errorDomain::system, "The D-Bus system bus is not available.");
 }
 
 std::string unitName() {
@@ -80,57 +73,56 @@ void awaitInhibitorGone(pid_t watcher) {
 
 } // namespace
 
-ToolResult bootstrapJob() {
+Result<void> startRecoveryService() {
     const SystemLayout& layout = systemLayout();
     const std::vector<std::string> arguments{layout.watcherPath(), "--watch"};
     if (!systemdRuns()) {
-        auto started = platform::startDetachedService(arguments, daemonPidFile());
-        return started ? success() : failure(started.error().message);
+        return platform::startDetachedService(arguments, daemonPidFile());
     }
     SystemBus* bus = SystemBus::shared();
     if (bus == nullptr) {
         return noBus();
     }
-    auto started = platform::startTransientService(*bus, unitName(), arguments);
-    return started ? success() : failure(started.error().message);
+    return platform::startTransientService(*bus, unitName(), arguments);
 }
 
-ToolResult bootoutJob() {
+Result<void> stopRecoveryService() {
     if (!systemdRuns()) {
-        auto stopped = platform::stopDetachedService(daemonPidFile());
-        return stopped ? success() : failure(stopped.error().message);
+        return platform::stopDetachedService(daemonPidFile());
     }
     SystemBus* bus = SystemBus::shared();
     if (bus == nullptr) {
         return noBus();
     }
     if (auto stopped = platform::stopUnit(*bus, unitName()); !stopped) {
-        return failure(stopped.error().message);
+        return stopped;
     }
     // Like an unload, this returns once the watcher has gone (or ends the caller, when
     // the watcher stops its own service).
     const auto deadline = std::chrono::steady_clock::now() + stopLimit;
     while (!unitStopped(*bus)) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            return failure("systemd did not stop " + unitName() + " in time");
+            return fail(errorDomain::system,
+                        "systemd did not stop " + unitName() + " within 10 seconds.");
         }
         std::this_thread::sleep_for(pollStep);
     }
-    return success();
+    return {};
 }
 
-int printJobStatus() {
+ServiceState recoveryServiceState() {
     if (!systemdRuns()) {
-        return platform::detachedServiceRunning(daemonPidFile()) ? 0 : jobNotLoadedStatus;
+        return platform::detachedServiceRunning(daemonPidFile()) ? ServiceState::Loaded
+                                                                 : ServiceState::NotLoaded;
     }
     SystemBus* bus = SystemBus::shared();
     if (bus == nullptr) {
-        return 1; // unknown: not confirmed gone
+        return ServiceState::Unknown;
     }
-    return unitStopped(*bus) ? jobNotLoadedStatus : 0;
+    return unitStopped(*bus) ? ServiceState::NotLoaded : ServiceState::Loaded;
 }
 
-ToolResult switchSleepOverride(bool on) {
+Result<void> switchSleepOverride(bool on) {
     if (!on) {
         const auto watcher = platform::watcherProcess();
         if (heldInhibitor >= 0) {
@@ -140,15 +132,15 @@ ToolResult switchSleepOverride(bool on) {
             // Only the watcher holds the inhibitor, and only its end closes the
             // descriptor: a restore run by anyone else gives sleep back by ending it.
             // The session record is gone by then, so a watcher that comes back restores.
-            (void)bootoutJob();
+            (void)stopRecoveryService();
         }
         if (watcher && *watcher) {
             awaitInhibitorGone(**watcher);
         }
-        return success();
+        return {};
     }
     if (heldInhibitor >= 0) {
-        return success();
+        return {};
     }
     SystemBus* bus = SystemBus::shared();
     if (bus == nullptr) {
@@ -158,10 +150,10 @@ ToolResult switchSleepOverride(bool on) {
         *bus, platform::Inhibitor{platform::overrideWhat, platform::overrideWho,
                                   platform::overrideWhy, platform::overrideMode});
     if (!taken) {
-        return failure(taken.error().message);
+        return std::unexpected(taken.error());
     }
     heldInhibitor = *taken;
-    return success();
+    return {};
 }
 
 // A root process has no safe way into the user's graphical session to blank its

@@ -1,0 +1,13 @@
+#include "platform/AdminPrompt.hpp"
+#include "platform/SystemLayout.hpp"
+#include "platform/systemtools/OsascriptRequest.hpp"
+
+namespace vesperon {
+
+std::unique_ptr<PrivilegedRequest> makeAdminPrompt(Scheduler& mainQueue,
+                                                   std::string executablePath) {
+    return std::make_unique<OsascriptRequest>(mainQueue, systemLayout().adminPromptPath,
+                                              std::move(executablePath));
+}
+
+} // namespace vesperon
