@@ -8,6 +8,7 @@
 #include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
 #include "platform/ContinuousClock.hpp"
+#include "platform/PlatformWords.hpp"
 #include "platform/RootServices.hpp"
 #include "platform/RunningImage.hpp"
 #include "platform/SystemLayout.hpp"
@@ -72,7 +73,10 @@ int setupMode(const SetupRequest& request) {
                       "sleep first.\n");
     }
     if (!overrideOn) {
-        return refuse("Setup failed: Could not read the sleep setting from the power tool.\n");
+        std::fprintf(stderr, "Setup failed: %.*s\n",
+                     static_cast<int>(platformWords::sleepSettingUnreadable.size()),
+                     platformWords::sleepSettingUnreadable.data());
+        return 1;
     }
     const std::optional<std::string> bootID = currentBootID();
     if (!bootID) {

@@ -197,16 +197,21 @@ class WatcherAsSystemdService(MachineTestCase):
     """Where systemd runs, the watcher is a transient service that systemd restarts.
     dbusmock's systemd records the calls but runs nothing."""
 
-    def test_setup_starts_and_restore_stops_the_transient_unit(self):
-        systemd_process, systemd = self.spawn_server_template("systemd", {},
-                                                              stdout=subprocess.DEVNULL)
-        self.addCleanup(systemd_process.wait)
-        self.addCleanup(systemd_process.terminate)
+    def add_watcher_unit(self, systemd):
+        """The watcher's unit as systemd shows it before it runs: loaded, no main process."""
         systemd.AddMockUnit("local.vesperon.session.service")
         unit = self.get_dbus(system_bus=True).get_object(
             "org.freedesktop.systemd1", "/org/freedesktop/systemd1/unit/local_vesperon_session_service")
         unit.AddProperty("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(0),
                          dbus_interface=MOCK_IFACE)
+        return unit
+
+    def test_setup_starts_and_restore_stops_the_transient_unit(self):
+        systemd_process, systemd = self.spawn_server_template("systemd", {},
+                                                              stdout=subprocess.DEVNULL)
+        self.addCleanup(systemd_process.wait)
+        self.addCleanup(systemd_process.terminate)
+        unit = self.add_watcher_unit(systemd)
         os.makedirs(os.path.join(self.root, "run/systemd/system"))
         self.write("heartbeat", "")
         result = self.run_vesperon("--setup", str(os.getpid()), "60",
@@ -248,7 +253,7 @@ class WatcherAsSystemdService(MachineTestCase):
                           "ssa(sv)a(sa(sv))", "o",
                           'raise dbus.exceptions.DBusException("Access denied", '
                           'name="org.freedesktop.DBus.Error.AccessDenied")')
-        systemd.AddMockUnit("local.vesperon.session.service")
+        self.add_watcher_unit(systemd)
         os.makedirs(os.path.join(self.root, "run/systemd/system"))
         self.write("heartbeat", "")
         result = self.run_vesperon("--setup", str(os.getpid()), "60",
