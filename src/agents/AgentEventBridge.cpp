@@ -253,8 +253,10 @@ bool AgentEventBridge::emit(std::string_view provider, std::string_view payloadD
         payloadData.size() > AgentEventFiles::payloadMaximum) {
         return false;
     }
+    // Only the members that say what happened are built: the rest (a tool's whole
+    // input, say) is checked but never copied.
     const std::optional<json> payload =
-        parseUntrustedJson(payloadData, AgentEventFiles::payloadDepthLimit);
+        parseUntrustedJsonMembers(payloadData, AgentEventFiles::payloadDepthLimit, payloadMembers);
     if (!payload || !payload->is_object()) {
         return false;
     }
