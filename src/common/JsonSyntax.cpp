@@ -93,16 +93,13 @@ class Scanner {
         if (!consume('0') && digits() == 0) {
             return false;
         }
-        bool exact = true; // no fraction nor exponent
-        if (consume('.')) {
-            exact = false;
-            if (digits() == 0) {
-                return false;
-            }
+        if (consume('.') && digits() == 0) {
+            return false;
         }
+        bool exponent = false;
         if (peek() == 'e' || peek() == 'E') {
             advance();
-            exact = false;
+            exponent = true;
             if (!consume('+')) {
                 (void)consume('-');
             }
@@ -110,10 +107,10 @@ class Scanner {
                 return false;
             }
         }
-        // Only a very long number or one with an exponent can exceed a double's range;
-        // the full parser refuses those, so it decides.
+        // Only a number with an exponent or more than 300 digits can lie beyond a
+        // double's range; the full parser refuses those, so it decides.
         const std::string_view token = text_.substr(start, pos_ - start);
-        return (exact && token.size() <= 300) ||
+        return (!exponent && token.size() <= 300) ||
                !nlohmann::json::parse(token, nullptr, /*allow_exceptions=*/false).is_discarded();
     }
 
