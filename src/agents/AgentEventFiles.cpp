@@ -1,10 +1,15 @@
 #include "agents/AgentEventFiles.hpp"
 
 #include <array>
-#include <charconv>
+#include <clocale>
+#include <cstdlib>
 #include <ctime>
 
 #include <fcntl.h>
+#include <locale.h>
+#if defined(__APPLE__)
+#include <xlocale.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,17 +63,21 @@ std::optional<std::string> stringValue(std::string_view raw) {
 }
 
 // The value of a JSON number checked by the syntax pass (which refuses one beyond a
-// double's range; one too small to represent is zero, as a full parse makes it).
+// double's range), read the same in every locale. Neither std::from_chars (whose
+// floating-point half needs the maths library in every process that links it) nor
+// the locale-dependent strtod.
 std::optional<double> numberValue(std::string_view raw) {
     if (raw.empty() || !(raw.front() == '-' || (raw.front() >= '0' && raw.front() <= '9'))) {
         return std::nullopt;
     }
-    double value = 0;
-    const auto [end, error] = std::from_chars(raw.data(), raw.data() + raw.size(), value);
-    if (error == std::errc::result_out_of_range) {
-        return 0.0;
+    static const locale_t plain = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
+    if (plain == locale_t{}) {
+        return std::nullopt;
     }
-    if (error != std::errc() || end != raw.data() + raw.size()) {
+    const std::string text(raw);
+    char* end = nullptr;
+    const double value = strtod_l(text.c_str(), &end, plain);
+    if (end != text.c_str() + text.size()) {
         return std::nullopt;
     }
     return value;
