@@ -51,27 +51,29 @@ class Scanner {
             return false;
         }
         const std::size_t start = pos_;
-        bool nonAscii = false;
+        unsigned char seen = 0; // the bits of every plain byte
         while (true) {
+            std::size_t at = pos_;
+            while (at < text_.size()) {
+                const auto c = static_cast<unsigned char>(text_[at]);
+                if (c == '"' || c == '\\' || c < 0x20) {
+                    break;
+                }
+                seen |= c;
+                ++at;
+            }
+            pos_ = at;
             if (atEnd()) {
                 return false;
             }
-            const auto c = static_cast<unsigned char>(text_[pos_]);
-            if (c == '"') {
+            if (text_[pos_] == '"') {
                 break;
             }
-            if (c == '\\') {
-                if (!escape()) {
-                    return false;
-                }
-                continue;
-            }
-            if (c < 0x20) {
+            if (text_[pos_] != '\\' || !escape()) {
                 return false; // control characters must be escaped
             }
-            nonAscii = nonAscii || c >= 0x80;
-            ++pos_;
         }
+        const bool nonAscii = (seen & 0x80) != 0;
         content = text_.substr(start, pos_ - start);
         ++pos_;
         // Escapes are plain ASCII, so the raw text is well-formed exactly when every

@@ -56,9 +56,11 @@ std::optional<nlohmann::json> parseUntrustedJson(std::string_view text, std::siz
 }
 
 std::optional<nlohmann::json> parseUntrustedJsonMembers(std::string_view text, std::size_t maxDepth,
-                                                        std::span<const std::string_view> keys) {
+                                                        std::span<const std::string_view> keys,
+                                                        bool* unnamed) {
     nlohmann::json object = nlohmann::json::object();
     bool complete = true;
+    bool others = false;
     const auto keep = [&](std::string_view rawKey, std::string_view rawValue) {
         std::string key(rawKey);
         if (rawKey.find('\\') != std::string_view::npos) {
@@ -71,6 +73,12 @@ std::optional<nlohmann::json> parseUntrustedJsonMembers(std::string_view text, s
             key = decoded.get<std::string>();
         }
         if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
+            others = true;
+            return;
+        }
+        // A string without escapes is its own text; anything else the full parser reads.
+        if (rawValue.starts_with('"') && rawValue.find('\\') == std::string_view::npos) {
+            object[key] = std::string(rawValue.substr(1, rawValue.size() - 2));
             return;
         }
         nlohmann::json value = nlohmann::json::parse(rawValue, nullptr, false);
@@ -82,6 +90,9 @@ std::optional<nlohmann::json> parseUntrustedJsonMembers(std::string_view text, s
     };
     if (checkJsonSyntax(text, maxDepth, keep) != JsonShape::object || !complete) {
         return std::nullopt;
+    }
+    if (unnamed != nullptr) {
+        *unnamed = others;
     }
     return object;
 }

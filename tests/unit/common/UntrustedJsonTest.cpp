@@ -108,6 +108,12 @@ TEST(UntrustedJson, KeepsOnlyTheNamedMembersOfAnObject) {
         R"({"a":1,"x":{"y":[1,2]},"b\"c":[{"z":{}}],"\u0064":"first","d":"last"})", 8, keys);
     ASSERT_TRUE(kept);
     EXPECT_EQ(*kept, nlohmann::json::parse(R"({"a":1,"b\"c":[{"z":{}}],"d":"last"})"));
+    bool unnamed = true;
+    EXPECT_TRUE(parseUntrustedJsonMembers(R"({"a":"\u00e9","d":"x"})", 8, keys, &unnamed));
+    EXPECT_FALSE(unnamed);
+    EXPECT_EQ(parseUntrustedJsonMembers(R"({"a":"\u00e9","z":2})", 8, keys, &unnamed)->at("a"),
+              "\xc3\xa9");
+    EXPECT_TRUE(unnamed);
     EXPECT_FALSE(parseUntrustedJsonMembers(R"({"x":"\ud800"})", 8, keys)) << "a skipped member";
     EXPECT_FALSE(parseUntrustedJsonMembers(R"([{"a":1}])", 8, keys)) << "not an object";
     EXPECT_FALSE(parseUntrustedJsonMembers(R"({"x":[[[]]]})", 3, keys)) << "too deep";
