@@ -151,11 +151,12 @@ std::optional<std::string> armedRunID(int root, double now) {
     if (!data) {
         return std::nullopt;
     }
+    constexpr std::string_view members[] = {"runID", "startedAt", "ownerPID"};
+    bool unnamed = false;
     const std::optional<json> descriptor =
-        parseUntrustedJson(*data, AgentEventFiles::recordDepthLimit);
-    if (!descriptor || !descriptor->is_object() || descriptor->size() != 3 ||
-        !descriptor->contains("runID") || !descriptor->contains("startedAt") ||
-        !descriptor->contains("ownerPID")) {
+        parseUntrustedJsonMembers(*data, AgentEventFiles::recordDepthLimit, members, &unnamed);
+    if (!descriptor || unnamed || descriptor->size() != 3 || !descriptor->contains("runID") ||
+        !descriptor->contains("startedAt") || !descriptor->contains("ownerPID")) {
         return std::nullopt;
     }
     const json& runID = (*descriptor)["runID"];
@@ -253,8 +254,10 @@ bool AgentEventBridge::emit(std::string_view provider, std::string_view payloadD
         payloadData.size() > AgentEventFiles::payloadMaximum) {
         return false;
     }
+    // Only the members that say what happened are built: the rest (a tool's whole
+    // input, say) is checked but never copied.
     const std::optional<json> payload =
-        parseUntrustedJson(payloadData, AgentEventFiles::payloadDepthLimit);
+        parseUntrustedJsonMembers(payloadData, AgentEventFiles::payloadDepthLimit, payloadMembers);
     if (!payload || !payload->is_object()) {
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,12 @@ class AgentEventBridge {
     // an event file was published. Never throws, never prints.
     static bool emit(std::string_view provider, std::string_view payloadData,
                      const std::optional<std::string>& rootFolder = std::nullopt);
+
+    // The members of a payload that `normalize` looks at; the endpoint reads no others.
+    static constexpr std::array<std::string_view, 12> payloadMembers = {
+        "hook_event_name",  "type",          "event",     "session_id",
+        "sessionID",        "agent_id",      "tool_name", "notification_type",
+        "background_tasks", "session_crons", "thread-id", "properties"};
 
     // The session and state a payload object reports, by the provider's rules, or
     // nothing when it reports none (or `payload` is not an object).

@@ -1,12 +1,21 @@
 #include "agents/AgentEventFiles.hpp"
 
 #include <array>
+#include <clocale>
+#include <cstdlib>
 #include <ctime>
 
 #include <fcntl.h>
+#include <locale.h>
+#if defined(__APPLE__)
+#include <xlocale.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
+#include "common/JsonSyntax.hpp"
 #include "platform/UserHome.hpp"
 
 namespace vesperon {
@@ -37,7 +46,91 @@ bool safeChar(char c) {
            c == '.' || c == ':' || c == '_';
 }
 
+// The text of a JSON string value checked by the syntax pass, its escapes decoded.
+std::optional<std::string> stringValue(std::string_view raw) {
+    if (raw.size() < 2 || raw.front() != '"') {
+        return std::nullopt;
+    }
+    const std::string_view content = raw.substr(1, raw.size() - 2);
+    if (content.find('\\') == std::string_view::npos) {
+        return std::string(content);
+    }
+    const auto decoded = nlohmann::json::parse(raw, nullptr, /*allow_exceptions=*/false);
+    if (!decoded.is_string()) {
+        return std::nullopt;
+    }
+    return decoded.get<std::string>();
+}
+
+// The value of a JSON number checked by the syntax pass (which refuses one beyond a
+// double's range), read the same in every locale. Neither std::from_chars (whose
+// floating-point half needs the maths library in every process that links it) nor
+// the locale-dependent strtod.
+std::optional<double> numberValue(std::string_view raw) {
+    if (raw.empty() || !(raw.front() == '-' || (raw.front() >= '0' && raw.front() <= '9'))) {
+        return std::nullopt;
+    }
+    static const locale_t plain = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
+    if (plain == locale_t{}) {
+        return std::nullopt;
+    }
+    const std::string text(raw);
+    char* end = nullptr;
+    const double value = strtod_l(text.c_str(), &end, plain);
+    if (end != text.c_str() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 } // namespace
+
+std::optional<AgentEventRecord> AgentEventFiles::parseEventRecord(std::string_view data) {
+    // The members' raw texts, by name; of a repeated name the last counts.
+    constexpr std::array<std::string_view, 5> names = {"runID", "provider", "sessionID", "state",
+                                                       "timestamp"};
+    std::array<std::optional<std::string_view>, 5> values;
+    bool known = true;
+    const auto member = [&](std::string_view rawKey, std::string_view rawValue) {
+        std::string key(rawKey);
+        if (rawKey.find('\\') != std::string_view::npos) {
+            const std::optional<std::string> decoded = stringValue("\"" + key + "\"");
+            key = decoded.value_or(std::string());
+        }
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (key == names[i]) {
+                values[i] = rawValue;
+                return;
+            }
+        }
+        known = false;
+    };
+    if (checkJsonSyntax(data, recordDepthLimit, member) != JsonShape::object || !known) {
+        return std::nullopt;
+    }
+    for (const auto& value : values) {
+        if (!value) {
+            return std::nullopt;
+        }
+    }
+    AgentEventRecord record;
+    std::string* const texts[] = {&record.runID, &record.provider, &record.sessionID,
+                                  &record.state};
+    for (std::size_t i = 0; i < 4; ++i) {
+        std::optional<std::string> text = stringValue(*values[i]);
+        if (!text) {
+            return std::nullopt;
+        }
+        *texts[i] = std::move(*text);
+    }
+    const std::optional<double> timestamp = numberValue(*values[4]);
+    if (!timestamp || !supportedProvider(record.provider) || !validSessionID(record.sessionID) ||
+        !knownState(record.state)) {
+        return std::nullopt;
+    }
+    record.timestamp = *timestamp;
+    return record;
+}
 
 bool AgentEventFiles::supportedProvider(std::string_view provider) {
     return provider == "codex" || provider == "claude" || provider == "opencode" ||

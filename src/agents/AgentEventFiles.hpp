@@ -9,6 +9,16 @@
 
 namespace vesperon {
 
+// One event file's contents: the run it belongs to, which agent's session, its new
+// state, and when the hook reported it.
+struct AgentEventRecord {
+    std::string runID;
+    std::string provider;
+    std::string sessionID;
+    std::string state;
+    double timestamp = 0;
+};
+
 // The on-disk layout shared by the hook endpoint (writer) and the tracking run
 // (reader): the event folder with its run descriptor "current.json", one private
 // run folder per armed run, and one small JSON file per event in it. Also the
@@ -32,6 +42,12 @@ class AgentEventFiles {
     static bool knownState(std::string_view state);
     // Not empty, at most 160 bytes, only ASCII letters, digits and "-", ".", ":", "_".
     static bool validSessionID(std::string_view sessionID);
+
+    // An event file's record: a JSON object of exactly the members "runID",
+    // "provider", "sessionID", "state" (strings) and "timestamp" (a number), with a
+    // supported provider, a valid session identifier and a known state; nothing
+    // otherwise.
+    static std::optional<AgentEventRecord> parseEventRecord(std::string_view data);
 
     // "Library/Application Support/Vesperon/AgentEvents" under the user's home folder.
     static std::string defaultFolder();

@@ -323,41 +323,26 @@ AgentTrackingSnapshot AgentTrackingRun::poll() {
         if (uuidName && extension == "tmp") {
             continue; // a hook process is still writing it
         }
-        std::optional<json> event;
+        std::optional<AgentEventRecord> event;
         if (uuidName && extension == "json") {
             if (const auto data = AgentEventFiles::readPrivateAt(folder.get(), name,
                                                                  AgentEventFiles::eventMaximum)) {
-                event = parseUntrustedJson(*data, AgentEventFiles::recordDepthLimit);
+                event = AgentEventFiles::parseEventRecord(*data);
             }
         }
-        const bool valid =
-            event && event->is_object() && event->size() == 5 && event->contains("runID") &&
-            event->contains("provider") && event->contains("sessionID") &&
-            event->contains("state") && event->contains("timestamp") &&
-            (*event)["runID"].is_string() && (*event)["provider"].is_string() &&
-            (*event)["sessionID"].is_string() && (*event)["state"].is_string() &&
-            (*event)["timestamp"].is_number() &&
-            AgentEventFiles::supportedProvider(
-                (*event)["provider"].get_ref<const std::string&>()) &&
-            AgentEventFiles::validSessionID((*event)["sessionID"].get_ref<const std::string&>()) &&
-            AgentEventFiles::knownState((*event)["state"].get_ref<const std::string&>()) &&
-            std::isfinite((*event)["timestamp"].get<double>());
-        if (!valid) {
+        if (!event) {
             integrityFailure_ = true;
             removeEntry(folder.get(), folderPath, name);
             continue;
         }
-        const std::string& provider = (*event)["provider"].get_ref<const std::string&>();
-        const double timestamp = (*event)["timestamp"].get<double>();
-        if ((*event)["runID"] != *runID_ || timestamp < startedAt_ ||
-            timestamp > now + AgentEventFiles::futureToleranceSeconds ||
-            (selectedProvider_ && *selectedProvider_ != provider)) {
+        if (event->runID != *runID_ || event->timestamp < startedAt_ ||
+            event->timestamp > now + AgentEventFiles::futureToleranceSeconds ||
+            (selectedProvider_ && *selectedProvider_ != event->provider)) {
             removeEntry(folder.get(), folderPath, name);
             continue;
         }
-        accepted.push_back(Event{accepted.size(), name,
-                                 provider + ":" + (*event)["sessionID"].get<std::string>(),
-                                 (*event)["state"].get<std::string>(), timestamp});
+        accepted.push_back(Event{accepted.size(), name, event->provider + ":" + event->sessionID,
+                                 std::move(event->state), event->timestamp});
     }
 
     // Oldest first; events with equal timestamps keep their listing order.

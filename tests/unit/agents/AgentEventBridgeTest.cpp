@@ -7,6 +7,7 @@
 
 #include "AgentTestFiles.hpp"
 #include "agents/AgentEventFiles.hpp"
+#include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
 
 namespace vesperon {
@@ -62,12 +63,21 @@ TEST(AgentEventNormalize, EachAgentsEventsMapToSessionStates) {
         {"terminal", session(std::string(160, 'a')), std::string(160, 'a') + " busy"},
         {"terminal", session(std::string(161, 'a')), ""},
         {"terminal", session("caf\xc3\xa9"), ""},
+        {"terminal",
+         R"({"event":"idle","tool_input":{"x":[1,{"session_id":"no"}]},"sessionID":"e"})",
+         "e idle"},
         {"claude", session(std::string(149, 's'), sub), std::string(149, 's') + ":sub:agent6 busy"},
         {"claude", session(std::string(150, 's'), sub), ""},
     };
     for (const auto& [provider, payload, expected] : rows) {
         const auto state = AgentEventBridge::normalize(provider, json::parse(payload));
         EXPECT_EQ(state ? state->sessionID + " " + state->state : "", expected)
+            << provider << " " << payload;
+        // The endpoint builds only the members that normalising looks at.
+        const auto kept = parseUntrustedJsonMembers(payload, AgentEventFiles::payloadDepthLimit,
+                                                    AgentEventBridge::payloadMembers);
+        ASSERT_TRUE(kept) << payload;
+        EXPECT_EQ(AgentEventBridge::normalize(provider, *kept), state)
             << provider << " " << payload;
     }
 }
