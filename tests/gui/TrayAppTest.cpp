@@ -4,6 +4,7 @@
 // (status_notifier_host.py) joins the bus where the item is shown beside its label.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
 #include <cstdlib>
 #include <map>
@@ -24,6 +25,7 @@ using Frame = std::map<std::string, int>; // X, Y, WIDTH and HEIGHT
 // Panel positions in points from its top-left corner.
 constexpr int fiveMinutesX = 48, fiveMinutesY = 264;
 constexpr int mainButtonX = 170, mainButtonY = 458;
+constexpr int hoursX = 52, minutesX = 206, customY = 336;
 
 class TrayApp : public ::testing::Test {
   protected:
@@ -198,30 +200,50 @@ TEST_F(TrayApp, WithAStatusNotifierHostTheCountdownIsTheLabelBesideTheIcon) {
     ASSERT_TRUE(waitUntil([&] { return (panel = window("Vesperon panel")).has_value(); }, 30));
     EXPECT_EQ((*panel)["Y"], 24); // under the point the host named
 
-    constexpr int fourHoursX = 48 + 3 * 61;
-    startSession(*panel, fourHoursX);
-    EXPECT_TRUE(logged("label ' 4h'")) << readFile(log);
-    EXPECT_TRUE(logged("tooltip '4h left'"));
-    // The machine sleeps: the countdown counts that time too.
-    for (const auto& [slept, label] : std::vector<std::pair<std::string, std::string>>{
-             {"7200", " 2h"}, {"3300", " 1h 5m"}, {"3600", " 5m"}}) {
-        ASSERT_EQ(machine.sandbox({"sleep", slept}).status, 0);
+    // Sessions of a custom length: each one's countdown is the label while it runs, and
+    // the label is empty once it is over.
+    for (const auto& [hours, minutes, label] : std::vector<std::array<std::string, 3>>{
+             {"2", "0", " 2h"}, {"1", "5", " 1h 5m"}, {"0", "5", " 5m"}}) {
+        for (const auto& [x, text] : {std::pair{hoursX, hours}, std::pair{minutesX, minutes}}) {
+            click((*panel)["X"] + x, (*panel)["Y"] + customY);
+            ASSERT_EQ(desktop.xdotool({"key", "ctrl+a", "type", text}).status, 0);
+        }
+        click((*panel)["X"] + mainButtonX, (*panel)["Y"] + mainButtonY);
+        ASSERT_TRUE(overrideIs("on", 60));
         EXPECT_TRUE(logged("label '" + label + "'")) << readFile(log);
+        EXPECT_TRUE(logged("tooltip '" + label.substr(1) + " left'"));
+        ::sleep(2);
+        click((*panel)["X"] + mainButtonX, (*panel)["Y"] + mainButtonY); // End session
+        ASSERT_TRUE(overrideIs("off", 60));
+        EXPECT_TRUE(waitUntil([&] { return machine.restored(); }, 30));
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const std::string text = readFile(log);
+                return text.rfind("label ''") > text.rfind("label '" + label + "'");
+            },
+            30))
+            << readFile(log);
+        ::sleep(3); // the app sees the session over on its next tick
     }
-    click((*panel)["X"] + mainButtonX, (*panel)["Y"] + mainButtonY); // End session
-    ASSERT_TRUE(overrideIs("off", 60));
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            const std::string text = readFile(log);
-            return text.rfind("label ''") > text.rfind("label ' 5m'");
-        },
-        30))
-        << readFile(log);
 
     host.reset(); // the watcher goes: the XEmbed icon takes over, and one click opens it
     click(200, 600);
     ASSERT_TRUE(waitUntil([&] { return window("Vesperon").has_value(); }, 30)) << "no fallback";
     openPanel();
+
+    // A watcher that comes back gets the item again, and the XEmbed icon goes.
+    click(200, 600);
+    const std::string again = machine.root() + "/host-again.log";
+    host = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"/usr/bin/python3", STATUS_NOTIFIER_HOST, again},
+        desktop.environment());
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return readFile(again).find("registered org.kde.StatusNotifierItem-") !=
+                   std::string::npos;
+        },
+        30));
+    EXPECT_TRUE(waitUntil([&] { return !window("Vesperon").has_value(); }, 30));
 }
 
 } // namespace
