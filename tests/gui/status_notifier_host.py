@@ -5,7 +5,8 @@ Usage: status_notifier_host.py LOG
 
 Owns org.kde.StatusNotifierWatcher with a registered host, as a desktop's tray does,
 and reads every item that registers the way a host does: its properties on
-registration and again on each of its change signals. Writes one line per event to
+registration, then the label from XAyatanaNewLabel and the icon and tool tip again on
+NewIcon and NewToolTip. Writes one line per event to
 LOG: "registered NAME", "label 'TEXT'", "icon 16x16 22x22 ...", "tooltip 'TEXT'".
 """
 import sys
@@ -38,19 +39,31 @@ class Watcher(dbus.service.Object):
         self.items.append(name + path)
         self.write("registered " + name)
         item = self.bus.get_object(name, path)
-        self.read(item)
-        for signal in ("XAyatanaNewLabel", "NewIcon", "NewToolTip", "NewTitle"):
-            self.bus.add_signal_receiver(
-                lambda *args, item=item: self.read(item),
-                signal_name=signal, dbus_interface=ITEM, bus_name=name, path=path)
+        props = item.GetAll(ITEM, dbus_interface=PROPERTIES)
+        self.label(props["XAyatanaLabel"])
+        self.icon(props["IconPixmap"])
+        self.tooltip(props["ToolTip"])
+        # As a host does: each change signal says what to read again.
+        get = lambda prop: item.Get(ITEM, prop, dbus_interface=PROPERTIES)
+        receivers = {
+            "XAyatanaNewLabel": lambda label, guide: self.label(label),
+            "NewIcon": lambda: self.icon(get("IconPixmap")),
+            "NewToolTip": lambda: self.tooltip(get("ToolTip")),
+        }
+        for signal, receive in receivers.items():
+            self.bus.add_signal_receiver(receive, signal_name=signal, dbus_interface=ITEM,
+                                         bus_name=name, path=path)
         self.StatusNotifierItemRegistered(name + path)
 
-    def read(self, item):
-        props = item.GetAll(ITEM, dbus_interface=PROPERTIES)
-        self.write("label '%s'" % props["XAyatanaLabel"])
-        self.write("icon " + " ".join("%dx%d" % (w, h) for w, h, data in props["IconPixmap"]
+    def label(self, text):
+        self.write("label '%s'" % text)
+
+    def icon(self, pixmaps):
+        self.write("icon " + " ".join("%dx%d" % (w, h) for w, h, data in pixmaps
                                       if len(data) == w * h * 4))
-        self.write("tooltip '%s'" % props["ToolTip"][3])
+
+    def tooltip(self, tip):
+        self.write("tooltip '%s'" % tip[3])
 
     @dbus.service.method(WATCHER, in_signature="s")
     def RegisterStatusNotifierHost(self, service):
