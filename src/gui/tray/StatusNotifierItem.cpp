@@ -1,5 +1,6 @@
 #include "gui/tray/StatusNotifierItem.hpp"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -8,8 +9,13 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QDir>
+#include <QStandardPaths>
 #include <QVariantMap>
 #include <QtEndian>
+#include <sys/stat.h>
+
+#include "common/AtomicFile.hpp"
 
 namespace vesperon::gui {
 namespace {
@@ -94,6 +100,7 @@ const char* const introspection = R"xml(  <interface name="org.kde.StatusNotifie
     <property name="Status" type="s" access="read"/>
     <property name="WindowId" type="i" access="read"/>
     <property name="IconName" type="s" access="read"/>
+    <property name="IconThemePath" type="s" access="read"/>
     <property name="IconPixmap" type="a(iiay)" access="read"/>
     <property name="OverlayIconName" type="s" access="read"/>
     <property name="OverlayIconPixmap" type="a(iiay)" access="read"/>
@@ -171,7 +178,38 @@ void StatusNotifierItem::registerWithWatcher() {
 
 void StatusNotifierItem::setImages(const QList<QImage>& images) {
     images_ = images;
+    saveIconFile();
     emitSignal(QStringLiteral("NewIcon"));
+}
+
+// Hosts of the Ayatana family (Xfce's and MATE's indicator plugins) show an icon only
+// by name: the largest image is also kept as a file in a private folder that the
+// item names as its icon theme path.
+void StatusNotifierItem::saveIconFile() {
+    iconName_.clear();
+    if (images_.isEmpty()) {
+        return;
+    }
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty()) {
+        return;
+    }
+    const QString folder = runtime + QStringLiteral("/vesperon-status-icon");
+    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
+        return;
+    }
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!images_.last().save(&buffer, "PNG")) {
+        return;
+    }
+    const QString name = QStringLiteral("vesperon-status");
+    if (writeFileAtomically(
+            QFile::encodeName(folder + QLatin1Char('/') + name + ".png").toStdString(),
+            std::string_view(png.constData(), size_t(png.size())))) {
+        iconName_ = name;
+        iconFolder_ = folder;
+    }
 }
 
 void StatusNotifierItem::setToolTip(const QString& text) {
@@ -217,7 +255,8 @@ bool StatusNotifierItem::handleMessage(const QDBusMessage& message,
             {QStringLiteral("Title"), QStringLiteral("Vesperon")},
             {QStringLiteral("Status"), QStringLiteral("Active")},
             {QStringLiteral("WindowId"), 0},
-            {QStringLiteral("IconName"), QString()},
+            {QStringLiteral("IconName"), iconName_},
+            {QStringLiteral("IconThemePath"), iconFolder_},
             {QStringLiteral("IconPixmap"), QVariant::fromValue(pixmaps)},
             {QStringLiteral("OverlayIconName"), QString()},
             {QStringLiteral("OverlayIconPixmap"), QVariant::fromValue(ItemPixmaps{})},

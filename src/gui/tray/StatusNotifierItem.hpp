@@ -38,12 +38,15 @@ class StatusNotifierItem final : public QDBusVirtualObject {
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
   private:
+    void saveIconFile();
     void emitSignal(const QString& name, const QVariantList& arguments = {});
 
     Click clicked_;
     QString serviceName_;
     bool published_ = false;
     QList<QImage> images_;
+    QString iconName_;
+    QString iconFolder_;
     QString toolTip_;
     QString label_;
 };
