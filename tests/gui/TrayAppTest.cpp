@@ -1,8 +1,10 @@
 // The real application in a tray: Xvfb with trayer (an XEmbed tray), a private
 // session bus with the notification service stand-in, and a sandboxed machine. Driven
-// from outside with xdotool, as a person would.
+// from outside with xdotool, as a person would; a StatusNotifierWatcher with its host
+// (status_notifier_host.py) joins the bus where the item is shown beside its label.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
 #include <cstdlib>
 #include <map>
@@ -23,6 +25,7 @@ using Frame = std::map<std::string, int>; // X, Y, WIDTH and HEIGHT
 // Panel positions in points from its top-left corner.
 constexpr int fiveMinutesX = 48, fiveMinutesY = 264;
 constexpr int mainButtonX = 170, mainButtonY = 458;
+constexpr int hoursX = 52, minutesX = 206, customY = 336;
 
 class TrayApp : public ::testing::Test {
   protected:
@@ -74,14 +77,31 @@ class TrayApp : public ::testing::Test {
     bool overrideIs(const std::string& state, double seconds) const {
         return waitUntil([&] { return machine.state()["override"] == state; }, seconds);
     }
+
+    void startApp() {
+        app = std::make_unique<BackgroundProcess>(std::vector<std::string>{VESPERON_EXECUTABLE},
+                                                  desktop.environment());
+    }
+
+    bool panelShown(double seconds) const {
+        return waitUntil([&] { return window("Vesperon panel").has_value(); }, seconds);
+    }
+
+    // Starts a session with the quick duration at `durationX` from the open panel and
+    // waits until it is verified.
+    void startSession(const Frame& panel, int durationX) {
+        click(panel.at("X") + durationX, panel.at("Y") + fiveMinutesY);
+        click(panel.at("X") + mainButtonX, panel.at("Y") + mainButtonY);
+        ASSERT_TRUE(overrideIs("on", 60));
+        ::sleep(5); // verified 3 seconds after the helper's answer
+    }
 };
 
 TEST_F(TrayApp, PanelSessionIsNotifiedShortcutStartsAndTerminationEndsTheSessionFirst) {
     PreferencesStore store(std::make_unique<PropertyListFile>(
         userHomeFolder() + "/.config/vesperon/preferences.plist"));
     ASSERT_TRUE(store.setSessionAlertsEnabled(true));
-    app = std::make_unique<BackgroundProcess>(std::vector<std::string>{VESPERON_EXECUTABLE},
-                                              desktop.environment());
+    startApp();
     ASSERT_TRUE(waitUntil([&] { return window("Vesperon").has_value(); }, 60)) << "no tray icon";
     Frame panel = openPanel();
     click(panel["X"] + fiveMinutesX, panel["Y"] + fiveMinutesY);
@@ -116,6 +136,150 @@ TEST_F(TrayApp, PanelSessionIsNotifiedShortcutStartsAndTerminationEndsTheSession
         waitUntil([&] { return ::waitpid(app->pid(), &status, WNOHANG) == app->pid(); }, 30));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_TRUE(machine.restored());
+}
+
+// One click on the tray icon opens the panel: after the pointer rested on the icon
+// long enough for its tool tip, while the title changes on every tick, and right after
+// a click elsewhere closed the panel.
+TEST_F(TrayApp, OneClickOnTheIconOpensThePanel) {
+    startApp();
+    ASSERT_TRUE(waitUntil([&] { return window("Vesperon").has_value(); }, 60)) << "no tray icon";
+    startSession(openPanel(), fiveMinutesX);
+    for (int round = 0; round < 2; ++round) {
+        click(200, 600); // outside: the popup closes
+        ASSERT_TRUE(waitUntil([&] { return !window("Vesperon panel").has_value(); }, 10));
+        const Frame icon = window("Vesperon").value_or(Frame{});
+        const std::string x = std::to_string(icon.at("X") + icon.at("WIDTH") / 2);
+        const std::string y = std::to_string(icon.at("Y") + icon.at("HEIGHT") / 2);
+        ASSERT_EQ(desktop.xdotool({"mousemove", x, y}).status, 0);
+        ::sleep(2); // the tool tip shows
+        ASSERT_EQ(desktop.xdotool({"click", "1"}).status, 0);
+        EXPECT_TRUE(panelShown(10)) << "round " << round << ": a click after the tool tip";
+
+        // Closed by a click elsewhere, and the icon clicked at once.
+        ASSERT_EQ(
+            desktop
+                .xdotool({"mousemove", "200", "600", "click", "1", "mousemove", x, y, "click", "1"})
+                .status,
+            0);
+        ::sleep(1);
+        EXPECT_TRUE(panelShown(10)) << "round " << round << ": a click right after closing";
+    }
+}
+
+// With a StatusNotifierWatcher and its host on the bus the item is published there: no
+// XEmbed icon, the countdown as its label (" 4h", " 2h", " 1h 5m", " 5m", then empty),
+// the moon in several sizes, and Activate opens the panel. When the watcher goes, the
+// XEmbed icon takes over.
+TEST_F(TrayApp, WithAStatusNotifierHostTheCountdownIsTheLabelBesideTheIcon) {
+    const std::string log = machine.root() + "/host.log";
+    auto host = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"/usr/bin/python3", STATUS_NOTIFIER_HOST, log},
+        desktop.environment());
+    ASSERT_TRUE(waitUntil([&] { return readFile(log).find("watching") != std::string::npos; }, 30));
+    const auto logged = [&](const std::string& line) {
+        return waitUntil([&] { return readFile(log).find(line + "\n") != std::string::npos; }, 30);
+    };
+    startApp();
+    ASSERT_TRUE(
+        logged("registered org.kde.StatusNotifierItem-" + std::to_string(app->pid()) + "-1"))
+        << readFile(log);
+    EXPECT_TRUE(logged("label ''"));
+    EXPECT_TRUE(logged("icon 16x16 22x22 24x24 32x32 44x44 48x48")) << readFile(log);
+    EXPECT_FALSE(window("Vesperon").has_value()) << "an XEmbed icon besides the item";
+
+    const std::string item =
+        "--dest=org.kde.StatusNotifierItem-" + std::to_string(app->pid()) + "-1";
+    ASSERT_EQ(
+        runProcess({"/usr/bin/dbus-send", "--session", "--print-reply", item, "/StatusNotifierItem",
+                    "org.kde.StatusNotifierItem.Activate", "int32:1200", "int32:20"},
+                   desktop.environment(), 30)
+            .status,
+        0);
+    std::optional<Frame> panel;
+    ASSERT_TRUE(waitUntil([&] { return (panel = window("Vesperon panel")).has_value(); }, 30));
+    EXPECT_EQ((*panel)["Y"], 24); // under the point the host named
+
+    // Sessions of a custom length: each one's countdown is the label while it runs, and
+    // the label is empty once it is over.
+    for (const auto& [hours, minutes, label] : std::vector<std::array<std::string, 3>>{
+             {"2", "0", " 2h"}, {"1", "5", " 1h 5m"}, {"0", "5", " 5m"}}) {
+        for (const auto& [x, text] : {std::pair{hoursX, hours}, std::pair{minutesX, minutes}}) {
+            click((*panel)["X"] + x, (*panel)["Y"] + customY);
+            ASSERT_EQ(desktop.xdotool({"key", "ctrl+a", "type", text}).status, 0);
+        }
+        click((*panel)["X"] + mainButtonX, (*panel)["Y"] + mainButtonY);
+        ASSERT_TRUE(overrideIs("on", 60));
+        EXPECT_TRUE(logged("label '" + label + "'")) << readFile(log);
+        EXPECT_TRUE(logged("tooltip '" + label.substr(1) + " left'"));
+        ::sleep(2);
+        click((*panel)["X"] + mainButtonX, (*panel)["Y"] + mainButtonY); // End session
+        ASSERT_TRUE(overrideIs("off", 60));
+        EXPECT_TRUE(waitUntil([&] { return machine.restored(); }, 30));
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const std::string text = readFile(log);
+                return text.rfind("label ''") > text.rfind("label '" + label + "'");
+            },
+            30))
+            << readFile(log);
+        ::sleep(3); // the app sees the session over on its next tick
+    }
+
+    host.reset(); // the watcher goes: the XEmbed icon takes over, and one click opens it
+    click(200, 600);
+    ASSERT_TRUE(waitUntil([&] { return window("Vesperon").has_value(); }, 30)) << "no fallback";
+    openPanel();
+
+    // A watcher that comes back gets the item again, and the XEmbed icon goes.
+    click(200, 600);
+    const std::string again = machine.root() + "/host-again.log";
+    host = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"/usr/bin/python3", STATUS_NOTIFIER_HOST, again},
+        desktop.environment());
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return readFile(again).find("registered org.kde.StatusNotifierItem-") !=
+                   std::string::npos;
+        },
+        30));
+    EXPECT_TRUE(waitUntil([&] { return !window("Vesperon").has_value(); }, 30));
+}
+
+// Debian's Ayatana indicator service, the watcher and host behind the indicator plugins
+// of Xfce and MATE, shows the item by its icon file and the countdown as its label.
+TEST_F(TrayApp, TheAyatanaIndicatorServiceShowsTheItemWithItsCountdownLabel) {
+    const std::string service =
+        "/usr/libexec/ayatana-indicator-application/ayatana-indicator-application-service";
+    BackgroundProcess indicators({service}, desktop.environment());
+    const auto applications = [&] {
+        return runProcess({"/usr/bin/dbus-send", "--session", "--print-reply",
+                           "--dest=org.ayatana.indicator.application",
+                           "/org/ayatana/indicator/application/service",
+                           "org.ayatana.indicator.application.service.GetApplications"},
+                          desktop.environment(), 30)
+            .out;
+    };
+    ASSERT_TRUE(waitUntil([&] { return applications().find("array") != std::string::npos; }, 30))
+        << "the indicator service did not start";
+    startApp();
+    const std::string item = "org.kde.StatusNotifierItem-" + std::to_string(app->pid()) + "-1";
+    ASSERT_TRUE(waitUntil([&] { return applications().find(item) != std::string::npos; }, 30))
+        << applications();
+    EXPECT_NE(applications().find("string \"vesperon-status\""), std::string::npos);
+
+    ASSERT_EQ(runProcess({"/usr/bin/dbus-send", "--session", "--print-reply", "--dest=" + item,
+                          "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate",
+                          "int32:1200", "int32:20"},
+                         desktop.environment(), 30)
+                  .status,
+              0);
+    std::optional<Frame> panel;
+    ASSERT_TRUE(waitUntil([&] { return (panel = window("Vesperon panel")).has_value(); }, 30));
+    startSession(*panel, fiveMinutesX);
+    EXPECT_TRUE(
+        waitUntil([&] { return applications().find("string \" 5m\"") != std::string::npos; }, 30))
+        << applications();
 }
 
 } // namespace

@@ -10,6 +10,8 @@ namespace {
 
 constexpr int gap = 4;
 constexpr qint64 reopenGuardMs = 300;
+// A host that names only the point of a click names the pointer or the icon's corner.
+constexpr int anchorSlack = 24;
 
 } // namespace
 
@@ -47,12 +49,15 @@ void PanelPopup::showAnchored(const QRect& anchor) {
     content_->setFocus(Qt::PopupFocusReason);
 }
 
-bool PanelPopup::justClosed() const {
-    return sinceHidden_.isValid() && sinceHidden_.elapsed() < reopenGuardMs;
+bool PanelPopup::justClosedFrom(const QRect& anchor) const {
+    return anchor.isValid() && sinceHidden_.isValid() && sinceHidden_.elapsed() < reopenGuardMs &&
+           anchor.adjusted(-anchorSlack, -anchorSlack, anchorSlack, anchorSlack)
+               .contains(closedAt_);
 }
 
 void PanelPopup::hideEvent(QHideEvent* event) {
     sinceHidden_.start();
+    closedAt_ = QCursor::pos(); // where the closing click was
     QWidget::hideEvent(event);
 }
 

@@ -14,9 +14,11 @@ class PanelPopup final : public QWidget {
 
     // Opens at `anchor` (the icon's rectangle on the screen; empty when unknown).
     void showAnchored(const QRect& anchor);
-    // The click that closed the popup from outside may have been on the icon itself;
-    // that click must not open it again at once.
-    bool justClosed() const;
+    // A click on the icon while the popup is open closes it (the popup holds the
+    // pointer); where the tray still passes that click on to the icon, it must not
+    // open the popup again. True only for the click that closed the popup, and only
+    // when it was on `anchor`, the icon: any other click on the icon opens it.
+    bool justClosedFrom(const QRect& anchor) const;
 
   protected:
     void hideEvent(QHideEvent* event) override;
@@ -24,6 +26,7 @@ class PanelPopup final : public QWidget {
   private:
     QWidget* content_;
     QElapsedTimer sinceHidden_;
+    QPoint closedAt_;
 };
 
 } // namespace vesperon::gui

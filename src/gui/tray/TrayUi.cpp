@@ -11,7 +11,7 @@
 #include "gui/SessionPanelView.hpp"
 #include "gui/tray/DialogWindows.hpp"
 #include "gui/tray/PanelPopup.hpp"
-#include "gui/tray/TrayIconImage.hpp"
+#include "gui/tray/StatusItem.hpp"
 
 namespace vesperon::gui {
 
@@ -21,21 +21,15 @@ TrayUi::~TrayUi() = default;
 
 void TrayUi::attach(AppDelegate& app) {
     app_ = &app;
-    icon_ = std::make_unique<QSystemTrayIcon>();
-    icon_->setIcon(trayIconImage(appearance_, remaining_));
-    icon_->setToolTip(trayToolTip(remaining_));
-    QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
-                     [this](QSystemTrayIcon::ActivationReason reason) {
-                         // A double click arrives as a click and then a double
-                         // click; only the click toggles, so the panel stays open.
-                         if (reason == QSystemTrayIcon::Trigger) {
-                             togglePanel();
-                         }
-                     });
-    icon_->show();
+    item_ = std::make_unique<StatusItem>(appearance_, [this](QRect anchor) { toggleAt(anchor); });
+    item_->setTitle(title_);
 }
 
 void TrayUi::togglePanel() {
+    toggleAt(item_ ? item_->geometry() : QRect());
+}
+
+void TrayUi::toggleAt(const QRect& anchor) {
     // Made at the first opening: until then the application holds no panel widgets.
     if (!popup_ && app_ != nullptr && app_->panel() != nullptr) {
         view_ = new SessionPanelView(*app_->panel(), appearance_);
@@ -50,11 +44,11 @@ void TrayUi::togglePanel() {
         closePanel();
         return;
     }
-    if (popup_->justClosed()) {
+    if (popup_->justClosedFrom(anchor)) {
         return; // this click on the icon is what closed it
     }
     view_->refresh();
-    popup_->showAnchored(icon_ ? icon_->geometry() : QRect());
+    popup_->showAnchored(anchor);
 }
 
 void TrayUi::closePanel() {
@@ -74,12 +68,9 @@ DialogAnswer TrayUi::runDialog(const DialogRequest& request) {
 }
 
 void TrayUi::setStatusItemTitle(const std::string& title) {
-    // The controller's title carries a leading space for a menu bar; the tray draws
-    // the time on its own.
-    remaining_ = QString::fromStdString(title).trimmed();
-    if (icon_) {
-        icon_->setIcon(trayIconImage(appearance_, remaining_));
-        icon_->setToolTip(trayToolTip(remaining_));
+    title_ = title;
+    if (item_) {
+        item_->setTitle(title);
     }
 }
 

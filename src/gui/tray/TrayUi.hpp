@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QSystemTrayIcon>
+#include <QRect>
 #include <memory>
+#include <string>
 
 #include "app/Ui.hpp"
 #include "gui/Appearance.hpp"
@@ -13,11 +14,12 @@ class AppDelegate;
 namespace vesperon::gui {
 
 class PanelPopup;
+class StatusItem;
 class SessionPanelView;
 
-// The controller's user interface in the tray: the status item (a system-tray icon
-// with the remaining time in its image and tool tip), the panel popup, the About
-// window, and the modal alerts and dialogs.
+// The controller's user interface in the tray: the status item (with the remaining
+// time beside its image, or in it where the tray shows no text), the panel popup, the
+// About window, and the modal alerts and dialogs.
 class TrayUi final : public Ui {
   public:
     explicit TrayUi(Appearance appearance);
@@ -40,12 +42,15 @@ class TrayUi final : public Ui {
     void terminate() override;
 
   private:
+    // Toggles the panel for a click on the status item at `anchor` (the icon's
+    // rectangle on the screen; empty when only the pointer tells).
+    void toggleAt(const QRect& anchor);
     void closePanel();
 
     Appearance appearance_;
     AppDelegate* app_ = nullptr;
-    QString remaining_;
-    std::unique_ptr<QSystemTrayIcon> icon_;
+    std::string title_;
+    std::unique_ptr<StatusItem> item_;
     SessionPanelView* view_ = nullptr; // owned by the popup
     std::unique_ptr<PanelPopup> popup_;
     std::unique_ptr<QWidget> about_;
