@@ -183,6 +183,11 @@ std::string instanceFolderIn(const std::vector<std::string>& runtimeFolders,
             return runtime + "/vesperon";
         }
     }
+    if (home.empty() || home.front() != '/') {
+        // An account without a home: a shared folder is all there is. claimInstance
+        // still refuses it unless it is this user's and private.
+        return "/tmp/vesperon-" + std::to_string(::geteuid());
+    }
     // A folder that no other account can create first; claimInstance checks it.
     const std::string cache = home + "/.cache";
     (void)::mkdir(cache.c_str(), 0700);

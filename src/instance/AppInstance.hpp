@@ -38,8 +38,8 @@ using InstanceOutcome = std::variant<InstanceClaim, InstanceRunning>;
 // The per-user folder: "<sandbox>/vesperon-UID" on a sandboxed machine; otherwise
 // "vesperon" in the session's runtime folder ($XDG_RUNTIME_DIR, else /run/user/UID)
 // when that is a real folder of this user that nobody else may enter; otherwise
-// ".cache/vesperon" in the user's home. Never a shared folder such as /tmp, where
-// another account could create the folder first.
+// ".cache/vesperon" in the user's home. A shared folder such as /tmp, where another
+// account could create the folder first, only for an account without a home.
 [[nodiscard]] std::string instanceFolderPath();
 // The choice above among given runtime folders (the first fit wins) and a home.
 [[nodiscard]] std::string instanceFolderIn(const std::vector<std::string>& runtimeFolders,
