@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleFactory>
@@ -94,8 +95,10 @@ constexpr const char* interFolders[] = {"/usr/share/fonts/opentype/inter",
 
 QString viewFontFamily() {
     static const QString family = [] {
+        // Matching the one family is quick; listing every family would load the whole
+        // font database at start-up.
         const QString inter = QStringLiteral("Inter");
-        if (QFontDatabase::hasFamily(inter)) {
+        if (QFontInfo(QFont(inter)).family() == inter) {
             return inter;
         }
         for (const char* folder : interFolders) {
