@@ -1,9 +1,13 @@
 #include "gui/Appearance.hpp"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QPainter>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <QSvgRenderer>
 
 // Outside any namespace: registers the symbols compiled into this library, once.
@@ -35,7 +39,86 @@ QColor mint() {
 QColor red() {
     return QColor(255, 69, 58);
 }
+QPalette palette() {
+    QPalette colours;
+    const QColor window = windowBackground();
+    const QColor text(255, 255, 255, 230);
+    const QColor dimmed(255, 255, 255, 100);
+    colours.setColor(QPalette::Window, window);
+    colours.setColor(QPalette::WindowText, text);
+    colours.setColor(QPalette::Base, QColor(36, 36, 36));
+    colours.setColor(QPalette::AlternateBase, QColor(58, 58, 58));
+    colours.setColor(QPalette::ToolTipBase, QColor(40, 40, 40));
+    colours.setColor(QPalette::ToolTipText, text);
+    colours.setColor(QPalette::PlaceholderText, dimmed);
+    colours.setColor(QPalette::Text, text);
+    colours.setColor(QPalette::Button, QColor(70, 70, 70));
+    colours.setColor(QPalette::ButtonText, text);
+    colours.setColor(QPalette::BrightText, red());
+    colours.setColor(QPalette::Light, QColor(90, 90, 90));
+    colours.setColor(QPalette::Midlight, QColor(75, 75, 75));
+    colours.setColor(QPalette::Mid, QColor(45, 45, 45));
+    colours.setColor(QPalette::Dark, QColor(30, 30, 30));
+    colours.setColor(QPalette::Shadow, QColor(0, 0, 0));
+    colours.setColor(QPalette::Highlight, QColor(10, 132, 255));
+    colours.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+    colours.setColor(QPalette::Link, mint());
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        colours.setColor(QPalette::Disabled, role, dimmed);
+    }
+    return colours;
+}
 } // namespace dark
+
+namespace {
+
+// Fusion, without the decorative icons that some desktops' themes put on dialog
+// buttons (a check mark on OK).
+class ViewStyle final : public QProxyStyle {
+  public:
+    ViewStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override {
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons) {
+            return 0;
+        }
+        return QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
+constexpr const char* interFolders[] = {"/usr/share/fonts/opentype/inter",
+                                        "/usr/share/fonts/truetype/inter"};
+
+} // namespace
+
+QString viewFontFamily() {
+    static const QString family = [] {
+        // Matching the one family is quick; listing every family would load the whole
+        // font database at start-up.
+        const QString inter = QStringLiteral("Inter");
+        if (QFontInfo(QFont(inter)).family() == inter) {
+            return inter;
+        }
+        for (const char* folder : interFolders) {
+            const QDir fonts(QString::fromLatin1(folder));
+            for (const QString& file : fonts.entryList({QStringLiteral("Inter-*")}, QDir::Files)) {
+                (void)QFontDatabase::addApplicationFont(fonts.filePath(file));
+            }
+        }
+        return QFontDatabase::hasFamily(inter)
+                   ? inter
+                   : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    }();
+    return family;
+}
+
+void Appearance::applyApplicationWide() const {
+    QApplication::setStyle(new ViewStyle);
+    QApplication::setPalette(dark::palette());
+    QApplication::setFont(font(13));
+}
 
 QString css(const QColor& colour) {
     return QStringLiteral("rgba(%1, %2, %3, %4)")
@@ -60,7 +143,7 @@ QColor colourOf(ColourRole role) {
 Appearance Appearance::desktop() {
     registerSymbols();
     Appearance appearance;
-    appearance.fontFamily = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    appearance.fontFamily = viewFontFamily();
     appearance.pixelRatio = qApp != nullptr ? qApp->devicePixelRatio() : 1.0;
     return appearance;
 }
@@ -68,7 +151,7 @@ Appearance Appearance::desktop() {
 Appearance Appearance::images() {
     registerSymbols();
     Appearance appearance;
-    appearance.fontFamily = QStringLiteral("Inter");
+    appearance.fontFamily = viewFontFamily();
     appearance.pixelRatio = 2.0;
     return appearance;
 }

@@ -2,8 +2,6 @@
 #include "gui/GuiEntry.hpp"
 
 #include <QApplication>
-#include <QFont>
-#include <QStyleFactory>
 #include <cstdio>
 #include <exception>
 
@@ -32,8 +30,7 @@ int renderImage(const VesperonGuiRequest& request) {
     char platform[] = "offscreen";
     char* qtArgv[] = {name, platformOption, platform, nullptr};
     QApplication application(qtArgc, qtArgv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setFont(Appearance::images().font(13));
+    Appearance::images().applyApplicationWide();
     return request.role == VESPERON_GUI_RENDER_PANEL ? renderPanel(request.argc, request.argv)
                                                      : renderAbout(request.argc, request.argv);
 }

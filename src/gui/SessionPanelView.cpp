@@ -1,6 +1,9 @@
 #include "gui/SessionPanelView.hpp"
 
+#include <algorithm>
+
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,12 +13,13 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include "gui/QtText.hpp"
+
 namespace vesperon::gui {
 namespace {
 
-QString text(const std::string& value) {
-    return QString::fromStdString(value);
-}
+// Room kept free of the ring on each side of the state line's text.
+constexpr int stateClearance = 6;
 
 // The frames are given with the origin at the bottom-left of the panel.
 QRect frame(int x, int y, int w, int h) {
@@ -25,7 +29,7 @@ QRect frame(int x, int y, int w, int h) {
 std::string localShortTime(std::chrono::system_clock::time_point time) {
     const QDateTime when =
         QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(time));
-    return QLocale::system().toString(when.time(), QLocale::ShortFormat).toStdString();
+    return shortTime(when.time(), QLocale::system()).toStdString();
 }
 
 void setColour(QWidget* widget, const QColor& colour) {
@@ -45,18 +49,14 @@ void setMintBezel(QPushButton* button, bool mint) {
     button->style()->polish(button);
 }
 
-QString escapedTitle(const std::string& title) {
-    return text(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
 void addEntries(QMenu* menu, const std::vector<MenuEntry>& entries) {
     for (const MenuEntry& entry : entries) {
         if (entry.separator) {
             menu->addSeparator();
         } else if (!entry.submenu.empty()) {
-            addEntries(menu->addMenu(escapedTitle(entry.title)), entry.submenu);
+            addEntries(menu->addMenu(controlText(entry.title)), entry.submenu);
         } else {
-            QAction* action = menu->addAction(escapedTitle(entry.title));
+            QAction* action = menu->addAction(controlText(entry.title));
             action->setCheckable(entry.checked);
             action->setChecked(entry.checked);
             if (entry.action) {
@@ -164,6 +164,7 @@ QLabel* SessionPanelView::label(const char* name, const QRect& geometry, const Q
     label->setObjectName(name);
     label->setGeometry(geometry);
     label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
     label->setAlignment(alignment | Qt::AlignVCenter);
     setColour(label, dark::label());
     return label;
@@ -208,15 +209,15 @@ void SessionPanelView::refresh() {
     model_ = panel_.model(localShortTime);
     const PanelModel& m = model_;
 
-    clockLabel_->setText(text(m.clockText));
-    stateLabel_->setText(text(m.stateText));
+    setFittedText(*clockLabel_, qtText(m.clockText));
+    setFittedText(*stateLabel_, qtText(m.stateText));
     setColour(stateLabel_, colourOf(m.stateColour));
 
     for (std::size_t i = 0; i < durations_.size() && i < m.quickDurations.size(); ++i) {
         const QuickDurationModel& quick = m.quickDurations[i];
         QPushButton* button = durations_[i];
-        button->setText(text(quick.title));
-        button->setAccessibleName(text(quick.accessibilityLabel));
+        button->setText(controlText(quick.title));
+        button->setAccessibleName(qtText(quick.accessibilityLabel));
         button->setEnabled(quick.enabled);
         button->setHidden(quick.hidden);
         button->setChecked(quick.on);
@@ -230,27 +231,27 @@ void SessionPanelView::refresh() {
     }
     hoursInput_->setEnabled(m.inputsEnabled);
     minutesInput_->setEnabled(m.inputsEnabled);
-    customLabel_->setText(text(m.customLabel));
-    customError_->setText(text(m.customError));
+    setFittedText(*customLabel_, qtText(m.customLabel));
+    setFittedText(*customError_, qtText(m.customError));
     if (!editingCustomEntry()) {
         if (m.hoursText) {
-            hoursInput_->setText(text(*m.hoursText));
+            hoursInput_->setText(qtText(*m.hoursText));
         }
         if (m.minutesText) {
-            minutesInput_->setText(text(*m.minutesText));
+            minutesInput_->setText(qtText(*m.minutesText));
         }
     }
-    taskButton_->setText(text(m.taskTitle));
+    taskButton_->setText(controlText(m.taskTitle));
     taskButton_->setEnabled(m.taskEnabled);
-    agentButton_->setText(text(m.agentTitle));
+    agentButton_->setText(controlText(m.agentTitle));
     agentButton_->setEnabled(m.agentEnabled);
 
-    mainButton_->setText(text(m.mainTitle));
+    mainButton_->setText(controlText(m.mainTitle));
     mainButton_->setEnabled(m.mainEnabled);
     setMintBezel(mainButton_, m.mainBezel == ColourRole::Mint);
 
     detailLabel_->setHidden(m.detailHidden);
-    detailLabel_->setText(text(m.detailText));
+    setFittedText(*detailLabel_, qtText(m.detailText));
     update();
 }
 
@@ -272,6 +273,20 @@ void SessionPanelView::paintEvent(QPaintEvent*) {
         painter.setPen(arc);
         // From the top (90 degrees), clockwise (negative span), in 1/16 degrees.
         painter.drawArc(ring, 90 * 16, -qRound(model_.ringFraction * 360 * 16));
+    }
+
+    // The state line sits inside the ring's lower half, where the ring is narrower than
+    // many of its texts: the ring gives way around the text, which is never crossed by
+    // the stroke.
+    if (!stateLabel_->isHidden() && !stateLabel_->text().isEmpty()) {
+        const QRect line = stateLabel_->geometry();
+        const QFontMetrics metrics(stateLabel_->font());
+        const int clearWidth = std::min(
+            line.width(), metrics.horizontalAdvance(stateLabel_->text()) + 2 * stateClearance);
+        const int clearHeight = std::min(line.height(), metrics.height() + 2);
+        QRect clear(0, 0, clearWidth, clearHeight);
+        clear.moveCenter(line.center());
+        painter.fillRect(clear, dark::windowBackground());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,20 +13,15 @@
 #include <thread>
 #include <unistd.h>
 
-#include "common/DescriptorIO.hpp"
 #include "common/ErrorDomains.hpp"
 #include "platform/SystemLayout.hpp"
+#include "platform/UserHome.hpp"
 
 namespace vesperon {
 namespace {
 
 std::unexpected<Error> failure(const std::string& what, int error) {
     return fail(errorDomain::instance, what + ": " + std::strerror(error), error);
-}
-
-bool ownedFolder(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
 }
 
 Result<sockaddr_un> socketAddress(const std::string& path) {
@@ -84,23 +80,84 @@ bool waitFor(int fd, short events, double deadline) {
     }
 }
 
-Result<OwnedFd> connectWithRetry(const sockaddr_un& address, double deadline) {
-    for (;;) {
-        OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        if (!fd) {
-            return failure("Could not make a socket", errno);
-        }
-        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            return fd;
-        }
-        const int error = errno;
-        // The running instance takes the lock a moment before it listens.
-        if ((error != ENOENT && error != ECONNREFUSED && error != EINTR) ||
-            steadySeconds() >= deadline) {
-            return failure("Could not reach the running Vesperon", error);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+void pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+// How one attempt at a hand-over ended.
+enum class Attempt {
+    Delivered,
+    NobodyListening, // no socket, a refused connection, or a peer that vanished unanswered
+    Busy,            // the instance's queue of connections is full: it accepts none
+    NoAnswer,        // connected, but no receipt before the deadline
+    Refused,         // answered, but not with the receipt
+};
+
+// One connection, never blocking past `deadline`: a stopped instance neither accepts
+// nor answers, and a blocking connect() would wait for it for ever.
+Result<Attempt> attemptHandOver(const sockaddr_un& address, const std::string& message,
+                                double deadline) {
+    OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) {
+        return failure("Could not make a socket", errno);
     }
+    while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        if (error == EINTR) {
+            continue;
+        }
+        if (error == ENOENT || error == ECONNREFUSED) {
+            return Attempt::NobodyListening;
+        }
+        if (error == EAGAIN) {
+            return Attempt::Busy;
+        }
+        return failure("Could not reach the running Vesperon", error);
+    }
+    std::string_view rest = message;
+    while (!rest.empty()) {
+        const ssize_t written = ::send(fd.get(), rest.data(), rest.size(), MSG_NOSIGNAL);
+        if (written > 0) {
+            rest.remove_prefix(static_cast<std::size_t>(written));
+        } else if (errno == EAGAIN) {
+            if (!waitFor(fd.get(), POLLOUT, deadline)) {
+                return Attempt::NoAnswer;
+            }
+        } else if (errno == EPIPE || errno == ECONNRESET) {
+            return Attempt::NobodyListening;
+        } else if (errno != EINTR) {
+            return failure("Could not hand the URLs over", errno);
+        }
+    }
+    std::string receipt;
+    char buffer[16];
+    while (receipt.size() < handOverReceipt.size()) {
+        if (!waitFor(fd.get(), POLLIN, deadline)) {
+            return Attempt::NoAnswer;
+        }
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        receipt.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (receipt.empty()) {
+        // An instance being killed still holds its listening socket for a moment:
+        // the connection is taken and then dropped unanswered.
+        return Attempt::NobodyListening;
+    }
+    return receipt == handOverReceipt ? Attempt::Delivered : Attempt::Refused;
+}
+
+// A folder under which "vesperon" may live: a real folder of this user, no link, that
+// only this user may enter.
+bool privateFolderOfOurs(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && path.front() == '/' && ::lstat(path.c_str(), &info) == 0 &&
+           S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
 }
 
 } // namespace
@@ -111,11 +168,30 @@ std::string instanceFolderPath() {
     if (layout.isSandbox()) {
         return layout.sandboxRoot + "/vesperon-" + uid;
     }
-    const std::string runtime = "/run/user/" + uid;
-    if (ownedFolder(runtime)) {
-        return runtime + "/vesperon";
+    std::vector<std::string> runtimeFolders;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr) {
+        runtimeFolders.emplace_back(runtime);
     }
-    return "/tmp/vesperon-" + uid;
+    runtimeFolders.push_back("/run/user/" + uid);
+    return instanceFolderIn(runtimeFolders, userHomeFolder());
+}
+
+std::string instanceFolderIn(const std::vector<std::string>& runtimeFolders,
+                             const std::string& home) {
+    for (const std::string& runtime : runtimeFolders) {
+        if (privateFolderOfOurs(runtime)) {
+            return runtime + "/vesperon";
+        }
+    }
+    if (home.empty() || home.front() != '/') {
+        // An account without a home: a shared folder is all there is. claimInstance
+        // still refuses it unless it is this user's and private.
+        return "/tmp/vesperon-" + std::to_string(::geteuid());
+    }
+    // A folder that no other account can create first; claimInstance checks it.
+    const std::string cache = home + "/.cache";
+    (void)::mkdir(cache.c_str(), 0700);
+    return cache + "/vesperon";
 }
 
 Result<InstanceOutcome> claimInstance(const std::string& folder) {
@@ -158,8 +234,8 @@ Result<InstanceOutcome> claimInstance(const std::string& folder) {
     return InstanceClaim{std::move(lock), std::move(listener), socketPath};
 }
 
-Result<void> handOverURLs(const std::string& socketPath, const std::vector<std::string>& urls,
-                          double seconds) {
+Result<std::optional<InstanceClaim>>
+claimOrHandOver(const std::string& folder, const std::vector<std::string>& urls, double seconds) {
     std::size_t payload = 0;
     for (const std::string& url : urls) {
         payload += url.size() + 1;
@@ -167,38 +243,50 @@ Result<void> handOverURLs(const std::string& socketPath, const std::vector<std::
     if (payload > handOverLimit) {
         return fail(errorDomain::instance, "The URLs are too long to hand over.");
     }
-    auto address = socketAddress(socketPath);
-    if (!address) {
-        return std::unexpected(address.error());
-    }
+    const std::string message = encodeHandOver(urls);
     const double deadline = steadySeconds() + seconds;
-    auto connection = connectWithRetry(*address, deadline);
-    if (!connection) {
-        return std::unexpected(connection.error());
-    }
-    const int fd = connection->get();
-    if (!writeAll(fd, encodeHandOver(urls))) {
-        return failure("Could not hand the URLs over", errno);
-    }
-    std::string receipt;
-    char buffer[16];
-    while (receipt.size() < handOverReceipt.size()) {
-        if (!waitFor(fd, POLLIN, deadline)) {
-            return fail(errorDomain::instance, "The running Vesperon did not answer.");
+    for (Attempt last = Attempt::NobodyListening;;) {
+        auto outcome = claimInstance(folder);
+        if (!outcome) {
+            return std::unexpected(outcome.error());
         }
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
+        if (auto* claim = std::get_if<InstanceClaim>(&*outcome)) {
+            return std::move(*claim);
         }
-        if (n <= 0) {
-            break;
+        if (steadySeconds() < deadline) {
+            auto address = socketAddress(std::get<InstanceRunning>(*outcome).socketPath);
+            if (!address) {
+                return std::unexpected(address.error());
+            }
+            auto attempt = attemptHandOver(*address, message, deadline);
+            if (!attempt) {
+                return std::unexpected(attempt.error());
+            }
+            last = *attempt;
+            if (last == Attempt::Delivered) {
+                return std::nullopt;
+            }
+            if (last == Attempt::Refused) {
+                return fail(errorDomain::instance,
+                            urls.empty() ? "The running Vesperon refused to show its panel."
+                                         : "The running Vesperon refused the URLs.");
+            }
+            if (last != Attempt::NoAnswer) {
+                // Gone or not listening yet: its lock is free once it has ended.
+                pause();
+                continue;
+            }
         }
-        receipt.append(buffer, static_cast<std::size_t>(n));
+        const std::string waited = std::to_string(static_cast<int>(seconds)) + " seconds";
+        if (last == Attempt::NobodyListening) {
+            return fail(errorDomain::instance,
+                        "Another Vesperon holds the instance lock in " + folder +
+                            " but does not listen on its socket; it did not end within " + waited +
+                            ".");
+        }
+        return fail(errorDomain::instance, "The running Vesperon did not answer within " + waited +
+                                               " (it may be stopped or hanging).");
     }
-    if (receipt != handOverReceipt) {
-        return fail(errorDomain::instance, "The running Vesperon refused the URLs.");
-    }
-    return {};
 }
 
 std::string encodeHandOver(const std::vector<std::string>& urls) {

@@ -35,20 +35,30 @@ struct InstanceRunning {
 
 using InstanceOutcome = std::variant<InstanceClaim, InstanceRunning>;
 
-// The per-user folder: "<sandbox>/vesperon-UID" on a sandboxed machine,
-// "/run/user/UID/vesperon" where the user has a runtime folder, "/tmp/vesperon-UID"
-// otherwise.
+// The per-user folder: "<sandbox>/vesperon-UID" on a sandboxed machine; otherwise
+// "vesperon" in the session's runtime folder ($XDG_RUNTIME_DIR, else /run/user/UID)
+// when that is a real folder of this user that nobody else may enter; otherwise
+// ".cache/vesperon" in the user's home. A shared folder such as /tmp, where another
+// account could create the folder first, only for an account without a home.
 [[nodiscard]] std::string instanceFolderPath();
+// The choice above among given runtime folders (the first fit wins) and a home.
+[[nodiscard]] std::string instanceFolderIn(const std::vector<std::string>& runtimeFolders,
+                                           const std::string& home);
 
 // Creates `folder` (mode 0700) if needed and checks that it is a real folder of this
 // user that nobody else can enter; then takes the lock or finds it taken.
 [[nodiscard]] Result<InstanceOutcome> claimInstance(const std::string& folder);
 
-// Sends `urls` to the running instance and waits (at most `seconds`) for it to confirm
-// delivery. Connecting is retried while the running instance is still starting.
-[[nodiscard]] Result<void> handOverURLs(const std::string& socketPath,
-                                        const std::vector<std::string>& urls,
-                                        double seconds = 10.0);
+// Makes this process the instance, or hands `urls` to the running one and waits for
+// its receipt, all within `seconds`. An instance that has just been killed still holds
+// its lock and socket for a moment; one that takes no connection, or drops it
+// unanswered, is waited for until its lock is free, and then taken over. The claim
+// when this process is now the instance; nothing when the running one has the URLs;
+// an error that says what happened otherwise (refused, no answer in time, a lock held
+// by a process that does not listen).
+[[nodiscard]] Result<std::optional<InstanceClaim>>
+claimOrHandOver(const std::string& folder, const std::vector<std::string>& urls,
+                double seconds = 10.0);
 
 // The hand-over message: the payload's length in decimal and a line feed, then each
 // URL followed by a NUL byte. The length tells the running instance when it has all.

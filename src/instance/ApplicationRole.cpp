@@ -17,21 +17,17 @@ int applicationRole(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::string> urls(argv + (argc > 0 ? 1 : 0), argv + argc);
-    auto outcome = claimInstance(instanceFolderPath());
+    auto outcome = claimOrHandOver(instanceFolderPath(), urls);
     if (!outcome) {
         std::fprintf(stderr, "vesperon: %s\n", outcome.error().message.c_str());
         return 1;
     }
-    if (const auto* running = std::get_if<InstanceRunning>(&*outcome)) {
-        if (auto delivered = handOverURLs(running->socketPath, urls); !delivered) {
-            std::fprintf(stderr, "vesperon: %s\n", delivered.error().message.c_str());
-            return 1;
-        }
-        return 0;
+    if (!*outcome) {
+        return 0; // the running instance has the URLs
     }
     // This process is the instance: the lock stays held until it ends, and the module
     // takes over the listening socket.
-    auto& claim = std::get<InstanceClaim>(*outcome);
+    InstanceClaim& claim = **outcome;
     (void)claim.lock.release();
     return runGuiModule(VESPERON_GUI_APPLICATION, argc, argv, claim.listener.release());
 }

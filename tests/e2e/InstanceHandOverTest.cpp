@@ -2,10 +2,12 @@
 // hand-over from a second start of the real executable.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "SandboxedMachine.hpp"
@@ -46,12 +48,11 @@ InstanceClaim claimed(const std::string& folder) {
     return std::move(std::get<InstanceClaim>(*outcome));
 }
 
-std::string runningSocket(const std::string& folder) {
-    auto outcome = claimInstance(folder);
-    EXPECT_TRUE(outcome && std::holds_alternative<InstanceRunning>(*outcome));
-    return outcome && std::holds_alternative<InstanceRunning>(*outcome)
-               ? std::get<InstanceRunning>(*outcome).socketPath
-               : std::string();
+// The URLs reached the running instance (and this caller did not become one).
+bool handedOver(const std::string& folder, const std::vector<std::string>& urls) {
+    auto outcome = claimOrHandOver(folder, urls, 30);
+    EXPECT_TRUE(outcome) << outcome.error().message;
+    return outcome && !outcome->has_value();
 }
 
 TEST(InstanceClaim, OneLiveInstanceAndATakenOverStaleSocket) {
@@ -60,13 +61,13 @@ TEST(InstanceClaim, OneLiveInstanceAndATakenOverStaleSocket) {
     {
         InstanceClaim first = claimed(folder);
         auto served = serveOnce(first.listener.get());
-        EXPECT_TRUE(handOverURLs(runningSocket(folder), {"x"}, 30));
+        EXPECT_TRUE(handedOver(folder, {"x"}));
         EXPECT_EQ(served.get(), encodeHandOver({"x"}));
     } // the instance ends without removing its socket file, as a crash would
     ASSERT_TRUE(std::filesystem::exists(folder + "/socket"));
     InstanceClaim next = claimed(folder);
     auto served = serveOnce(next.listener.get());
-    EXPECT_TRUE(handOverURLs(runningSocket(folder), {}, 30));
+    EXPECT_TRUE(handedOver(folder, {}));
     EXPECT_EQ(served.get(), encodeHandOver({}));
 }
 
@@ -87,6 +88,57 @@ TEST(InstanceClaim, FolderMustBePrivateAndOurs) {
     ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
     ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
     EXPECT_FALSE(claimInstance(foreign).has_value());
+
+    // Where the instance lives: the first runtime folder that is private and ours,
+    // else a private folder in the home, never one another account made first.
+    const std::string shared = base / "shared";
+    ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
+    const std::string ours = base / "ours";
+    ASSERT_EQ(::mkdir(ours.c_str(), 0700), 0);
+    const std::string home = base / "home";
+    ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
+    EXPECT_EQ(instanceFolderIn({foreign, link, shared, "", "relative", ours}, home),
+              ours + "/vesperon");
+    const std::string fallback = instanceFolderIn({foreign, link}, home);
+    EXPECT_EQ(fallback, home + "/.cache/vesperon");
+    (void)claimed(fallback);
+    ASSERT_EQ(::stat((home + "/.cache").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+}
+
+// A peer that takes the connection and drops it unanswered is an instance being
+// killed: once its lock is free the caller becomes the instance. A peer that accepts
+// nothing is reported after the deadline, not waited for for ever.
+TEST(InstanceClaim, AVanishingPeerIsTakenOverAndAStoppedOneIsReportedInTime) {
+    testing::TempFolder base;
+    const std::string folder = base / "instance";
+    auto dying = std::make_unique<InstanceClaim>(claimed(folder));
+    auto ending = std::async(std::launch::async, [&dying] {
+        OwnedFd connection(::accept(dying->listener.get(), nullptr, nullptr));
+        connection = OwnedFd();
+        dying.reset();
+    });
+    auto next = claimOrHandOver(folder, {}, 30);
+    ending.get();
+    ASSERT_TRUE(next) << next.error().message;
+    ASSERT_TRUE(next->has_value());
+
+    // The new instance never accepts: its queue of connections fills up.
+    std::vector<OwnedFd> queued;
+    for (int i = 0; i < 40; ++i) {
+        OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, (**next).socketPath.c_str());
+        (void)::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        queued.push_back(std::move(fd));
+    }
+    auto stalled = std::async(std::launch::async, [&] { return claimOrHandOver(folder, {}, 2); });
+    ASSERT_EQ(stalled.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    auto answer = stalled.get();
+    ASSERT_FALSE(answer);
+    EXPECT_NE(answer.error().message.find("did not answer within 2 seconds"), std::string::npos)
+        << answer.error().message;
 }
 
 // The real executable, started a second time, hands its URL to the running instance

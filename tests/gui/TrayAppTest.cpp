@@ -7,12 +7,17 @@
 #include <array>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 #include "DesktopSession.hpp"
 #include "SandboxedMachine.hpp"
+#include "common/OwnedFd.hpp"
 #include "platform/UserHome.hpp"
 #include "preferences/PreferencesStore.hpp"
 #include "preferences/PropertyListFile.hpp"
@@ -280,6 +285,77 @@ TEST_F(TrayApp, TheAyatanaIndicatorServiceShowsTheItemWithItsCountdownLabel) {
     EXPECT_TRUE(
         waitUntil([&] { return applications().find("string \" 5m\"") != std::string::npos; }, 30))
         << applications();
+}
+
+// The process holding the flock() on `path`, from /proc/locks; 0 when none.
+pid_t lockHolder(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return 0;
+    }
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:2a:5678 0 EOF": the pid, then device:inode.
+    const std::string inode = ":" + std::to_string(info.st_ino);
+    std::istringstream locks(readFile("/proc/locks"));
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, advisory, mode, file;
+        pid_t pid = 0;
+        if (fields >> number >> kind >> advisory >> mode >> pid >> file && kind == "FLOCK" &&
+            file.ends_with(inode)) {
+            return pid;
+        }
+    }
+    return 0;
+}
+
+// A second start never waits for ever on a stopped instance, and a start right after
+// the instance was killed becomes the new instance.
+TEST_F(TrayApp, AStoppedInstanceIsReportedInTimeAndAKilledOneIsTakenOverAtOnce) {
+    const auto start = [&] {
+        return std::make_unique<BackgroundProcess>(std::vector<std::string>{VESPERON_EXECUTABLE},
+                                                   desktop.environment());
+    };
+    const auto secondStart = [&] {
+        return runProcess({VESPERON_EXECUTABLE, "vesperon://stop"}, desktop.environment(), 120);
+    };
+    app = start();
+    ASSERT_TRUE(waitUntil([&] { return window("Vesperon").has_value(); }, 60)) << "no tray icon";
+
+    // Stopped, it takes no connection: once its queue is full a connect would block.
+    ASSERT_EQ(::kill(app->pid(), SIGSTOP), 0);
+    const std::string socketPath =
+        machine.root() + "/vesperon-" + std::to_string(::geteuid()) + "/socket";
+    std::vector<OwnedFd> queued;
+    for (int i = 0; i < 40; ++i) {
+        OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+        (void)::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        queued.push_back(std::move(fd));
+    }
+    const ProcessOutcome stalled = secondStart();
+    EXPECT_EQ(stalled.status, 1) << stalled.err;
+    EXPECT_NE(stalled.err.find("did not answer within 10 seconds"), std::string::npos)
+        << stalled.err;
+    EXPECT_LT(stalled.seconds, 60); // the 10-second deadline, with a loaded machine's margin
+    queued.clear();
+    ASSERT_EQ(::kill(app->pid(), SIGCONT), 0);
+
+    // Relaunched at once, while the killed one may still hold its lock and socket: the
+    // new start becomes the instance, and a start after it hands over to it.
+    const std::string lockPath =
+        machine.root() + "/vesperon-" + std::to_string(::geteuid()) + "/instance.lock";
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_TRUE(waitUntil([&] { return lockHolder(lockPath) == app->pid(); }, 60));
+        ASSERT_EQ(::kill(app->pid(), SIGKILL), 0);
+        app = start();
+        EXPECT_TRUE(waitUntil([&] { return lockHolder(lockPath) == app->pid(); }, 60))
+            << "round " << round;
+        EXPECT_EQ(::waitpid(app->pid(), nullptr, WNOHANG), 0) << "round " << round;
+        const ProcessOutcome handedOver = secondStart();
+        EXPECT_EQ(handedOver.status, 0) << "round " << round << ": " << handedOver.err;
+    }
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 
 #include "DesktopSession.hpp"
 #include "SandboxedMachine.hpp"
+#include "gui/Appearance.hpp"
 #include "gui/tray/DialogWindows.hpp"
 #include "gui/tray/QtScheduler.hpp"
 #include "gui/tray/X11HotKey.hpp"
@@ -90,6 +93,67 @@ TEST_F(OnDesktop, DialogsAnswerWhileTheTimerKeepsFiringAndPostsRunOnTheMainThrea
     EXPECT_TRUE(spinUntil([&] { return ranOn == std::this_thread::get_id(); }, 10));
     spinUntil([] { return false; }, 0.3);
     EXPECT_EQ(ticks, atCancel);
+}
+
+// A label as the style draws it: "&&" is an "&", a single "&" only marks a mnemonic.
+QString shownText(const QString& text) {
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) {
+            ++i;
+        }
+        shown += text[i];
+    }
+    return shown;
+}
+
+// The dialogs and alerts as a person sees them: texts with "&" as written, a bold title
+// over the text, the width of the desktop's own alerts, no icons on buttons, and the
+// panel's dark colours in dialogs and menus alike.
+TEST_F(OnDesktop, DialogsAndAlertsReadAsWrittenInThePanelsColours) {
+    Appearance::desktop().applyApplicationWide();
+    QtScheduler scheduler;
+    QString runButton;
+    whenDialogShows(scheduler, [&](QWidget& dialog) {
+        if (auto* run = dialog.findChild<QPushButton*>(QStringLiteral("dialogButton0"))) {
+            runButton = run->text();
+        }
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(showDialog(Dialogs::runTask()).button, 1); // Escape answers Cancel
+    EXPECT_EQ(shownText(runButton), "Run & stay awake") << runButton.toStdString();
+
+    int width = 0;
+    bool boldTitle = false, iconsOnButtons = true, darkWindow = false;
+    int textLines = 0;
+    whenDialogShows(scheduler, [&](QWidget& alert) {
+        width = alert.width();
+        darkWindow = alert.palette().color(QPalette::Window) == dark::windowBackground();
+        iconsOnButtons = false;
+        for (const QPushButton* button : alert.findChildren<QPushButton*>()) {
+            iconsOnButtons = iconsOnButtons || !button->icon().isNull();
+        }
+        for (const QLabel* label : alert.findChildren<QLabel*>()) {
+            if (label->text() == "Enter a valid command") {
+                boldTitle = label->font().bold();
+            } else if (label->text().startsWith("Commands")) {
+                textLines = label->height() / label->fontMetrics().lineSpacing();
+            }
+        }
+        QTest::keyClick(&alert, Qt::Key_Return);
+    });
+    const AlertText& invalid = alertText(AlertKind::EnterValidCommand);
+    showAlert(std::string(invalid.title), std::string(invalid.text));
+    EXPECT_GE(width, 380);
+    EXPECT_LE(width, 460);
+    EXPECT_TRUE(boldTitle);
+    EXPECT_EQ(textLines, 1);
+    EXPECT_FALSE(iconsOnButtons);
+    EXPECT_TRUE(darkWindow);
+
+    QMenu menu;
+    EXPECT_EQ(menu.palette().color(QPalette::Window), dark::windowBackground());
+    EXPECT_EQ(menu.palette().color(QPalette::WindowText).lightness(), dark::label().lightness());
 }
 
 TEST_F(OnDesktop, ShortcutFiresWithAnyLockAndIsReleasedWithItsObject) {

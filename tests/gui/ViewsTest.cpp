@@ -2,10 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTime>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+#include "agents/AgentTrackingSnapshot.hpp"
 
 #include "gui/SessionPanelView.hpp"
 
@@ -17,7 +24,9 @@ class ScriptedOwner final : public PanelOwner {
   public:
     std::vector<std::string> calls;
 
-    PanelOwnerState panelState() const override { return {}; }
+    PanelOwnerState state;
+
+    PanelOwnerState panelState() const override { return state; }
     void storeLastDuration(int seconds) override { record("store", seconds); }
     void setFinishReason(std::string_view reason) override { calls.emplace_back(reason); }
     void start(int seconds) override { record("start", seconds); }
@@ -82,6 +91,127 @@ TEST(PanelView, ACustomTimeIsTypedCheckedStoredAndStarted) {
     EXPECT_EQ(hours->text(), "1");
     mainButton->click();
     EXPECT_EQ(owner.calls.back(), "start 5400");
+}
+
+// Every label holds its longest text within its frame in the views' font, the clock
+// inside the ring; a text wider than its frame would be cut short with "…" and kept
+// whole in the tool tip.
+TEST(PanelView, TheLongestTextOfEachLabelFitsItsFrame) {
+    ScriptedOwner owner;
+    SessionPanel panel{&owner};
+    gui::SessionPanelView view{panel, gui::Appearance::desktop()};
+    const auto active = [](std::optional<std::string> agents, bool task = false) {
+        PanelOwnerState state;
+        state.end = std::chrono::system_clock::now() + std::chrono::hours(23);
+        state.remainingSeconds = 86340; // 23h 59m
+        state.watchingAgents = agents.has_value();
+        state.agentSummary = std::move(agents);
+        state.taskRunning = task;
+        return state;
+    };
+    const auto idle = [](std::string outcome) {
+        PanelOwnerState state;
+        state.lastOutcome = std::move(outcome);
+        return state;
+    };
+    struct Case {
+        const char* label;
+        PanelOwnerState state;
+        std::string text; // "" : whatever the model says
+        int room;         // the width it must fit; 0: its frame
+    };
+    // The ring's inside (radius 76 less half the 7-point stroke) at the top and bottom
+    // of the clock's digits, which sit centred in a frame 2 points below the ring's
+    // centre.
+    const double digits = QFontMetrics(part<QLabel>(view, "clockLabel")->font()).capHeight();
+    const double reach = digits / 2 + 2;
+    const int ringInside = static_cast<int>(2 * std::sqrt(72.5 * 72.5 - reach * reach));
+    const Case cases[] = {
+        {"clockLabel", active(std::nullopt), "23h 59m", ringInside},
+        {"stateLabel", active(AgentTrackingSnapshot::finishedTurnSummary), "", 0},
+        {"stateLabel", active(AgentTrackingSnapshot::interruptedSummary), "", 0},
+        {"stateLabel", idle("Agent tracking could not start · sleep restored"), "", 0},
+        {"stateLabel", idle("Protection ended session · sleep restored"), "", 0},
+        {"stateLabel", idle("Task failed (exit 255) · sleep restored"), "", 0},
+        {"detailLabel", active("Agent working"), "", 0},
+        {"detailLabel", active(std::nullopt, true), "", 0},
+        {"minutesLabel", idle(""), "minutes", 0},
+        {"agentButton", idle(""), "Watch agents…", 0},
+        {"mainButton", idle(""), "Start session", 0},
+    };
+    for (const Case& c : cases) {
+        owner.state = c.state;
+        view.refresh();
+        QWidget* widget = part<QWidget>(view, c.label);
+        const auto* label = qobject_cast<QLabel*>(widget);
+        const auto* button = qobject_cast<QPushButton*>(widget);
+        const QString shown = label ? label->text() : button->text();
+        if (!c.text.empty()) {
+            EXPECT_EQ(shown.toStdString(), c.text) << c.label;
+        }
+        EXPECT_TRUE(label == nullptr || label->toolTip().isEmpty())
+            << c.label << " cut short: " << shown.toStdString();
+        const int room = c.room > 0 ? c.room
+                         : label    ? label->contentsRect().width()
+                                    : button->width() - 16; // the bezel's margins and padding
+        const int width = QFontMetrics(widget->font()).horizontalAdvance(shown);
+        EXPECT_LE(width, room) << c.label << ": " << shown.toStdString();
+    }
+    // The ring gives way around a state text wider than the ring is at its line: just
+    // above and below the text, where the stroke would run, the panel's background.
+    owner.state = idle("Agent tracking could not start · sleep restored");
+    view.refresh();
+    QImage image(view.size(), QImage::Format_RGB32);
+    view.render(&image);
+    const QRect line = part<QLabel>(view, "stateLabel")->geometry();
+    const QRect glyphs = QFontMetrics(part<QLabel>(view, "stateLabel")->font())
+                             .boundingRect(part<QLabel>(view, "stateLabel")->text());
+    for (const int y :
+         {line.center().y() - glyphs.height() / 2 - 1, line.center().y() + glyphs.height() / 2}) {
+        const int x = 170 - static_cast<int>(std::sqrt(76.0 * 76.0 - (147.0 - y) * (147.0 - y)));
+        EXPECT_EQ(QColor(image.pixel(x, y)), gui::dark::windowBackground()) << x << "," << y;
+    }
+
+    panel.customTextChanged("25", "0");
+    view.refresh();
+    const auto* error = part<QLabel>(view, "customError");
+    EXPECT_EQ(error->text(), "Choose 1 minute to 24 hours.");
+    EXPECT_LE(QFontMetrics(error->font()).horizontalAdvance(error->text()),
+              error->contentsRect().width());
+
+    // A text no label was made for is cut short, never drawn past the frame.
+    owner.state = idle(std::string(200, 'W'));
+    view.refresh();
+    const auto* state = part<QLabel>(view, "stateLabel");
+    EXPECT_TRUE(state->text().endsWith(QChar(0x2026)));
+    EXPECT_LE(QFontMetrics(state->font()).horizontalAdvance(state->text()),
+              state->contentsRect().width());
+    EXPECT_EQ(state->toolTip().size(), 200);
+}
+
+// The end time in the short time style of the locale the process runs under (ctest
+// runs this once per locale of the table, with LC_ALL set).
+TEST(PanelView, TheEndTimeReadsInTheLocalesShortTimeStyle) {
+    const std::map<std::string, QString> expected = {
+        {"C", "Ends at 15:18"},
+        {"C.UTF-8", "Ends at 15:18"},
+        {"en_US.UTF-8", "Ends at 3:18 PM"},
+        {"de_DE.UTF-8", "Ends at 15:18"},
+    };
+    const char* locale = std::getenv("LC_ALL");
+    const auto wanted = expected.find(locale != nullptr ? locale : "");
+    if (wanted == expected.end()) {
+        GTEST_SKIP() << "run with LC_ALL set to a locale of the table";
+    }
+    ScriptedOwner owner;
+    owner.state.end = std::chrono::system_clock::from_time_t(
+        QDateTime(QDate::currentDate(), QTime(15, 18, 9)).toSecsSinceEpoch());
+    owner.state.remainingSeconds = 600;
+    SessionPanel panel{&owner};
+    gui::SessionPanelView view{panel, gui::Appearance::images()};
+    QString shown = part<QLabel>(view, "detailLabel")->text();
+    shown.replace(QChar(0x202F), QLatin1Char(' ')); // newer locale data: a narrow space
+    EXPECT_EQ(shown.toStdString(), wanted->second.toStdString()) << locale;
 }
 
 } // namespace

@@ -6,18 +6,17 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "gui/QtText.hpp"
 
 namespace vesperon::gui {
 namespace {
 
+// With the layout's margins the window is about 400 points wide, as the desktop's own
+// alerts are.
 constexpr int textWidth = 380;
-
-QString text(const std::string& value) {
-    return QString::fromStdString(value);
-}
 
 // An accessory application brings its dialogs to the front itself.
 void bringToFront(QWidget& window) {
@@ -29,36 +28,36 @@ void bringToFront(QWidget& window) {
 } // namespace
 
 void showAlert(const std::string& title, const std::string& message) {
-    QMessageBox box;
-    box.setObjectName(QStringLiteral("vesperonAlert"));
-    box.setWindowTitle(QString::fromLatin1(dialogWindowTitle));
-    box.setIcon(QMessageBox::NoIcon);
-    box.setText(text(title));
-    box.setInformativeText(text(message));
-    box.setStandardButtons(QMessageBox::Ok);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setWindowModality(Qt::ApplicationModal);
-    bringToFront(box);
-    box.exec();
+    DialogRequest request;
+    request.title = title;
+    request.message = message;
+    request.buttons = {"OK"};
+    (void)showDialog(request, "vesperonAlert");
 }
 
 DialogAnswer showDialog(const DialogRequest& request) {
+    return showDialog(request, "vesperonDialog");
+}
+
+DialogAnswer showDialog(const DialogRequest& request, const char* objectName) {
     QDialog dialog;
-    dialog.setObjectName(QStringLiteral("vesperonDialog"));
+    dialog.setObjectName(QString::fromLatin1(objectName));
     dialog.setWindowTitle(QString::fromLatin1(dialogWindowTitle));
     dialog.setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(&dialog);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    auto* title = new QLabel(text(request.title));
+    auto* title = new QLabel(qtText(request.title));
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
+    title->setTextFormat(Qt::PlainText);
     title->setWordWrap(true);
     title->setFixedWidth(textWidth);
     layout->addWidget(title);
     if (!request.message.empty()) {
-        auto* message = new QLabel(text(request.message));
+        auto* message = new QLabel(qtText(request.message));
+        message->setTextFormat(Qt::PlainText);
         message->setWordWrap(true);
         message->setFixedWidth(textWidth);
         layout->addWidget(message);
@@ -68,16 +67,16 @@ DialogAnswer showDialog(const DialogRequest& request) {
     QComboBox* popUp = nullptr;
     if (request.textField) {
         field = new QLineEdit;
-        field->setPlaceholderText(text(request.textField->placeholder));
+        field->setPlaceholderText(qtText(request.textField->placeholder));
         field->setFixedSize(request.textField->width, request.textField->height);
         layout->addWidget(field);
     } else if (request.popUp) {
         popUp = new QComboBox;
         for (const std::string& item : request.popUp->items) {
-            popUp->addItem(text(item));
+            popUp->addItem(qtText(item));
         }
         popUp->setCurrentIndex(request.popUp->selected);
-        popUp->setAccessibleName(text(request.popUp->accessibilityLabel));
+        popUp->setAccessibleName(qtText(request.popUp->accessibilityLabel));
         popUp->setFixedSize(request.popUp->width, request.popUp->height);
         layout->addWidget(popUp);
     }
@@ -90,7 +89,7 @@ DialogAnswer showDialog(const DialogRequest& request) {
     // The first button is the default and sits at the trailing edge.
     for (int index = static_cast<int>(request.buttons.size()) - 1; index >= 0; --index) {
         const std::string& label = request.buttons[static_cast<std::size_t>(index)];
-        auto* button = new QPushButton(text(label));
+        auto* button = new QPushButton(controlText(label));
         button->setObjectName(QStringLiteral("dialogButton%1").arg(index));
         button->setAutoDefault(false);
         if (index == 0) {

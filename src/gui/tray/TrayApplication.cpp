@@ -88,6 +88,7 @@ int runTrayApplication(int argc, const char* const* argv, int instanceSocket) {
     QApplication::setApplicationName(QStringLiteral("Vesperon"));
     QApplication::setDesktopFileName(QStringLiteral("vesperon"));
     QApplication::setQuitOnLastWindowClosed(false); // an accessory: no main window
+    Appearance::desktop().applyApplicationWide();
 
     const AppEnvironment environment = currentAppEnvironment();
     QtScheduler scheduler;
