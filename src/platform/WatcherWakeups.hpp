@@ -35,6 +35,9 @@ class WatcherWakeups {
 
     // Watches `folder` for entries created or moved in. False when the folder cannot
     // be watched (missing, a link, not a folder); the caller then relies on its polls.
+    // Finding the folder asks its filesystem, which the user may have mounted and which
+    // may never answer: the watcher calls this on a helper thread with a deadline, so
+    // it may run, or finish late, while wait() sleeps on the watcher's own thread.
     virtual bool watchFolder(const std::string& folder) = 0;
 
     // Sleeps until one of the watched events or `timeout`, whichever comes first.
