@@ -11,13 +11,16 @@ namespace vesperon::platform {
 // What ended a wait of the recovery watcher.
 enum class WakeReason {
     Timeout,       // the poll period passed: run every check
-    ProcessExited, // the watched process has ended (or was already gone)
+    ProcessExited, // the watched process has ended, collected by its parent or not
     FolderChanged, // an entry was created in, or moved into, the watched folder
 };
 
 // Lets the watcher sleep between its polls and still wake at once when the app dies
 // or the stop file appears. The health test still decides what a wake-up means: a
-// wake-up is only a reason to run it early, never a verdict of its own.
+// wake-up is a reason to run it early, never a verdict of its own. ProcessExited is
+// also a fact for the application test: the handle names exactly the process the
+// record names, so its end is that process's end, even while its parent has not yet
+// collected it and its pid still answers signal 0.
 //
 // Each platform has its own: pidfd and inotify on Linux and on the sandboxed machine,
 // kqueue (EVFILT_PROC / NOTE_EXIT, EVFILT_VNODE) on macOS. Nothing in the watched

@@ -49,7 +49,8 @@ std::optional<FolderFacts> lookIntoFolder(const Session& session) {
 
 } // namespace
 
-SessionHealth checkSessionHealth(const LoadedSession& record, const std::string& recordPath) {
+SessionHealth checkSessionHealth(const LoadedSession& record, const std::string& recordPath,
+                                 bool applicationEnded) {
     const auto bytesNow = readSessionBytes(recordPath);
     if (!bytesNow || *bytesNow != record.bytes) {
         return SessionHealth::RecordChanged;
@@ -62,7 +63,7 @@ SessionHealth checkSessionHealth(const LoadedSession& record, const std::string&
     if (!left || !(*left > 0)) {
         return SessionHealth::TimeUp;
     }
-    if (!processExists(session.pid)) {
+    if (applicationEnded || !processExists(session.pid)) {
         return SessionHealth::ApplicationGone;
     }
     const auto folder = lookIntoFolder(session);

@@ -27,7 +27,12 @@ enum class SessionHealth {
 // mounted that never replies) counts as an unreadable heartbeat, so the record, time
 // and application tests, which come first, and the end of the session never wait on
 // the user's filesystem for longer than that.
-SessionHealth checkSessionHealth(const LoadedSession& record, const std::string& recordPath);
+// `applicationEnded`: the watcher has seen the application's process end (its wake-up
+// for that process, which cannot be fooled by a reused pid). A process that has ended
+// but not been collected by its parent yet still answers signal 0, so this settles
+// the third test at once.
+SessionHealth checkSessionHealth(const LoadedSession& record, const std::string& recordPath,
+                                 bool applicationEnded = false);
 
 const char* describe(SessionHealth health);
 

@@ -36,16 +36,23 @@ std::shared_ptr<platform::WatcherWakeups> watchSession(const Session& session) {
 }
 
 // Sleeps until `due`; a wake-up on the way runs the health test at once. False as
-// soon as a test fails.
+// soon as a test fails. `applicationEnded` becomes true once the application's end
+// has woken us: from then on the application counts as gone, even while its parent
+// has not yet collected it.
 bool healthyUntil(Clock::time_point due, platform::WatcherWakeups& wakeups,
-                  const LoadedSession& record, const std::string& recordPath) {
+                  const LoadedSession& record, const std::string& recordPath,
+                  bool& applicationEnded) {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
         if (left.count() <= 0) {
             return true;
         }
-        if (wakeups.wait(left) != platform::WakeReason::Timeout &&
-            checkSessionHealth(record, recordPath) != SessionHealth::Healthy) {
+        const platform::WakeReason reason = wakeups.wait(left);
+        if (reason == platform::WakeReason::Timeout) {
+            continue;
+        }
+        applicationEnded = applicationEnded || reason == platform::WakeReason::ProcessExited;
+        if (checkSessionHealth(record, recordPath, applicationEnded) != SessionHealth::Healthy) {
             return false;
         }
     }
@@ -86,13 +93,15 @@ int watchMode() {
     rootUnlock(lock);
 
     bool lidWasClosed = false;
-    while (checkSessionHealth(*record, recordPath) == SessionHealth::Healthy) {
+    bool applicationEnded = false;
+    while (checkSessionHealth(*record, recordPath, applicationEnded) == SessionHealth::Healthy) {
         const bool lidIsClosed = lidClosed();
         if (lidIsClosed && !lidWasClosed) {
             putDisplayToSleep();
         }
         lidWasClosed = lidIsClosed;
-        if (!healthyUntil(Clock::now() + pollPeriod, *wakeups, *record, recordPath)) {
+        if (!healthyUntil(Clock::now() + pollPeriod, *wakeups, *record, recordPath,
+                          applicationEnded)) {
             break;
         }
     }
