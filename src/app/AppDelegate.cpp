@@ -15,6 +15,9 @@ namespace {
 constexpr double tickSeconds = 2.0;
 constexpr double verificationDelay = 3.0;
 constexpr double stopPatience = 30.0;
+// While stopping, how often the end of the root state is looked for between ticks: a
+// look is one lstat, and the session's end shows within this of the watcher's restore.
+constexpr double restoreCheckSeconds = 0.25;
 constexpr int minimumSeconds = 60;
 constexpr int maximumSeconds = 86400;
 
@@ -36,6 +39,7 @@ AppDelegate::~AppDelegate() {
     if (timer_ != 0) {
         services_.scheduler.cancel(timer_);
     }
+    cancelRestoreCheck();
 }
 
 // ---------------------------------------------------------------------------------
@@ -325,20 +329,7 @@ void AppDelegate::tick() {
         }
     }
     if (stopping_) {
-        if (!services_.machine.rootStateExists() && services_.machine.sleepDisabled() == false) {
-            end_.reset();
-            sessionStarted_.reset();
-            stoppingStarted_.reset();
-            stopping_ = false;
-            if (dir_) {
-                dir_->remove();
-                dir_.reset();
-            }
-            setStatusItemTitle("");
-            notifySessionEnded(finishReason_);
-            lastOutcome_ = Outcome::ended(finishReason_);
-            setStatus(StatusLine::restored);
-            finishReason_ = FinishReason::sessionEnded;
+        if (endIfRestored()) {
             if (quitAfterStop_) {
                 refreshPanel();
                 terminate();
@@ -351,6 +342,50 @@ void AppDelegate::tick() {
         }
     }
     refreshPanel();
+}
+
+bool AppDelegate::endIfRestored() {
+    // The override is read only once the root state has gone: the look that runs four
+    // times a second while stopping is one lstat.
+    if (services_.machine.rootStateExists() || services_.machine.sleepDisabled() != false) {
+        return false;
+    }
+    cancelRestoreCheck();
+    end_.reset();
+    sessionStarted_.reset();
+    stoppingStarted_.reset();
+    stopping_ = false;
+    if (dir_) {
+        dir_->remove();
+        dir_.reset();
+    }
+    setStatusItemTitle("");
+    notifySessionEnded(finishReason_);
+    lastOutcome_ = Outcome::ended(finishReason_);
+    setStatus(StatusLine::restored);
+    finishReason_ = FinishReason::sessionEnded;
+    return true;
+}
+
+void AppDelegate::checkRestored() {
+    if (!stopping_) {
+        cancelRestoreCheck(); // ended otherwise: by a restore, or a failed start
+        return;
+    }
+    // As in the tick: a start or a restore in flight decides first.
+    if (!starting_ && !restoring_ && endIfRestored()) {
+        refreshPanel();
+        if (quitAfterStop_) {
+            terminate();
+        }
+    }
+}
+
+void AppDelegate::cancelRestoreCheck() {
+    if (restoreCheck_ != 0) {
+        services_.scheduler.cancel(restoreCheck_);
+        restoreCheck_ = 0;
+    }
 }
 
 void AppDelegate::clearPendingWork() {
@@ -373,6 +408,10 @@ void AppDelegate::stop() {
         stoppingStarted_ = services_.machine.continuousSeconds();
     }
     stopping_ = true;
+    if (restoreCheck_ == 0) {
+        restoreCheck_ = services_.scheduler.every(
+            restoreCheckSeconds, mainQueue_.whileAlive([this] { checkRestored(); }));
+    }
     setStatus(StatusLine::restoring);
     if (!dir_->writeStop()) {
         setStatus(StatusLine::stopRequestFailed);

@@ -159,6 +159,12 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     void verify();
     void taskCompleted(int status);
     void restoreAnswered(bool success, const std::string& output);
+    // The end of a stopping session: true when the root state has gone and the
+    // override reads off, and the session was ended here.
+    bool endIfRestored();
+    // The look for that end between ticks, four times a second while stopping.
+    void checkRestored();
+    void cancelRestoreCheck();
     void clearPendingWork();
 
     AppServices services_;
@@ -188,6 +194,7 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     bool stopping_ = false;
     bool quitAfterStop_ = false;
     Scheduler::TimerId timer_ = 0;
+    Scheduler::TimerId restoreCheck_ = 0; // while stopping
 
     // Timers, answers and other threads reach this object only through here: after
     // destruction their calls do nothing.

@@ -11,13 +11,16 @@ namespace vesperon::platform {
 // What ended a wait of the recovery watcher.
 enum class WakeReason {
     Timeout,       // the poll period passed: run every check
-    ProcessExited, // the watched process has ended (or was already gone)
+    ProcessExited, // the watched process has ended, collected by its parent or not
     FolderChanged, // an entry was created in, or moved into, the watched folder
 };
 
 // Lets the watcher sleep between its polls and still wake at once when the app dies
 // or the stop file appears. The health test still decides what a wake-up means: a
-// wake-up is only a reason to run it early, never a verdict of its own.
+// wake-up is a reason to run it early, never a verdict of its own. ProcessExited is
+// also a fact for the application test: the handle names exactly the process the
+// record names, so its end is that process's end, even while its parent has not yet
+// collected it and its pid still answers signal 0.
 //
 // Each platform has its own: pidfd and inotify on Linux and on the sandboxed machine,
 // kqueue (EVFILT_PROC / NOTE_EXIT, EVFILT_VNODE) on macOS. Nothing in the watched
@@ -35,6 +38,9 @@ class WatcherWakeups {
 
     // Watches `folder` for entries created or moved in. False when the folder cannot
     // be watched (missing, a link, not a folder); the caller then relies on its polls.
+    // Finding the folder asks its filesystem, which the user may have mounted and which
+    // may never answer: the watcher calls this on a helper thread with a deadline, so
+    // it may run, or finish late, while wait() sleeps on the watcher's own thread.
     virtual bool watchFolder(const std::string& folder) = 0;
 
     // Sleeps until one of the watched events or `timeout`, whichever comes first.

@@ -1,12 +1,14 @@
 #include "privileged/SessionHealth.hpp"
 
-#include <cerrno>
+#include <memory>
+#include <optional>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include "platform/ContinuousClock.hpp"
 #include "platform/FileTimes.hpp"
 #include "platform/SystemProbes.hpp"
+#include "privileged/BoundedCalls.hpp"
 
 namespace vesperon {
 namespace {
@@ -20,9 +22,35 @@ bool processExists(std::int32_t pid) {
     return ::kill(pid, 0) == 0;
 }
 
+// What the health test reads in the user's folder.
+struct FolderFacts {
+    bool stopExists = false;
+    std::optional<struct stat> heartbeat; // nothing when its attributes cannot be read
+};
+
+// The stop file's and the heartbeat's attributes, neither followed through a symbolic
+// link. The folder is the user's, on whatever filesystem the user put there, so the
+// look is bounded; nothing when it did not answer in time.
+std::optional<FolderFacts> lookIntoFolder(const Session& session) {
+    auto facts = std::make_shared<FolderFacts>();
+    const bool answered =
+        userFolderCalls().run([facts, stop = session.stop, heartbeat = session.heartbeat] {
+            struct stat info {};
+            facts->stopExists = ::lstat(stop.c_str(), &info) == 0;
+            if (!facts->stopExists && ::lstat(heartbeat.c_str(), &info) == 0) {
+                facts->heartbeat = info;
+            }
+        });
+    if (!answered) {
+        return std::nullopt;
+    }
+    return *facts;
+}
+
 } // namespace
 
-SessionHealth checkSessionHealth(const LoadedSession& record, const std::string& recordPath) {
+SessionHealth checkSessionHealth(const LoadedSession& record, const std::string& recordPath,
+                                 bool applicationEnded) {
     const auto bytesNow = readSessionBytes(recordPath);
     if (!bytesNow || *bytesNow != record.bytes) {
         return SessionHealth::RecordChanged;
@@ -35,18 +63,21 @@ SessionHealth checkSessionHealth(const LoadedSession& record, const std::string&
     if (!left || !(*left > 0)) {
         return SessionHealth::TimeUp;
     }
-    if (!processExists(session.pid)) {
+    if (applicationEnded || !processExists(session.pid)) {
         return SessionHealth::ApplicationGone;
     }
-    // Neither file is followed through a symbolic link: they lie in the user's folder.
-    struct stat info {};
-    if (::lstat(session.stop.c_str(), &info) == 0) {
-        return SessionHealth::StopRequested;
-    }
-    if (::lstat(session.heartbeat.c_str(), &info) != 0) {
+    const auto folder = lookIntoFolder(session);
+    if (!folder) {
+        // The user's filesystem did not answer in time: the heartbeat cannot be read.
         return SessionHealth::HeartbeatUnreadable;
     }
-    if (!SessionTiming::heartbeatFresh(wallClockSeconds() - modifiedSeconds(info))) {
+    if (folder->stopExists) {
+        return SessionHealth::StopRequested;
+    }
+    if (!folder->heartbeat) {
+        return SessionHealth::HeartbeatUnreadable;
+    }
+    if (!SessionTiming::heartbeatFresh(wallClockSeconds() - modifiedSeconds(*folder->heartbeat))) {
         return SessionHealth::HeartbeatStale;
     }
     if (!batterySafe()) {

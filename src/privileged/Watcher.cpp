@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
+#include <filesystem>
+#include <memory>
 
 #include "platform/RootServices.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/SystemProbes.hpp"
+#include "platform/WatcherWakeups.hpp"
+#include "privileged/BoundedCalls.hpp"
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
 #include "privileged/SessionHealth.hpp"
@@ -15,7 +18,45 @@
 namespace vesperon {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::chrono::milliseconds pollPeriod{2000};
+
+// Wake-ups for the application's end and for new entries in the session folder (the
+// stop file). Whatever cannot be watched is left to the polls. The folder is the
+// user's: it is watched under the same bound as the health test's look into it.
+std::shared_ptr<platform::WatcherWakeups> watchSession(const Session& session) {
+    std::shared_ptr<platform::WatcherWakeups> wakeups = platform::makeWatcherWakeups();
+    if (session.timing) {
+        (void)wakeups->watchProcess(session.pid, session.timing->started);
+    }
+    const std::string folder = std::filesystem::path(session.stop).parent_path();
+    (void)userFolderCalls().run([wakeups, folder] { (void)wakeups->watchFolder(folder); });
+    return wakeups;
+}
+
+// Sleeps until `due`; a wake-up on the way runs the health test at once. False as
+// soon as a test fails. `applicationEnded` becomes true once the application's end
+// has woken us: from then on the application counts as gone, even while its parent
+// has not yet collected it.
+bool healthyUntil(Clock::time_point due, platform::WatcherWakeups& wakeups,
+                  const LoadedSession& record, const std::string& recordPath,
+                  bool& applicationEnded) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        const platform::WakeReason reason = wakeups.wait(left);
+        if (reason == platform::WakeReason::Timeout) {
+            continue;
+        }
+        applicationEnded = applicationEnded || reason == platform::WakeReason::ProcessExited;
+        if (checkSessionHealth(record, recordPath, applicationEnded) != SessionHealth::Healthy) {
+            return false;
+        }
+    }
+}
 
 // Restores normal sleep and removes the session; the lock is held until exit.
 int endSession() {
@@ -40,6 +81,7 @@ int watchMode() {
         return rootRestore(false) && cleanupJob() ? 0 : 1;
     }
 
+    const auto wakeups = watchSession(record->session);
     const int lock = rootLock();
     if (checkSessionHealth(*record, recordPath) != SessionHealth::Healthy) {
         rootUnlock(lock);
@@ -51,13 +93,17 @@ int watchMode() {
     rootUnlock(lock);
 
     bool lidWasClosed = false;
-    while (checkSessionHealth(*record, recordPath) == SessionHealth::Healthy) {
+    bool applicationEnded = false;
+    while (checkSessionHealth(*record, recordPath, applicationEnded) == SessionHealth::Healthy) {
         const bool lidIsClosed = lidClosed();
         if (lidIsClosed && !lidWasClosed) {
             putDisplayToSleep();
         }
         lidWasClosed = lidIsClosed;
-        std::this_thread::sleep_for(pollPeriod);
+        if (!healthyUntil(Clock::now() + pollPeriod, *wakeups, *record, recordPath,
+                          applicationEnded)) {
+            break;
+        }
     }
     return endSession();
 }

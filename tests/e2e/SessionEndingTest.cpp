@@ -1,9 +1,16 @@
 // How a session ends: the watcher restores normal sleep, removes the root state and the
 // job file and unloads itself (which verdict ends a session the health rules' tests
-// show); root modes ended by SIGKILL part-way still leave someone responsible for
-// sleep; and the watcher recovers from a failing power tool and a bad record.
+// show), without waiting for its poll when the app dies and without waiting on a user
+// folder that never answers; root modes ended by SIGKILL part-way still leave someone
+// responsible for sleep; and the watcher recovers from a failing power tool and a bad
+// record.
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/mount.h>
 #include <thread>
+#include <unistd.h>
 
 #include "SessionFixture.hpp"
 
@@ -93,6 +100,73 @@ TEST_F(SessionEnds, AWatcherKilledBeforeUnloadingItselfIsReportedAndDoesNotBlock
     ASSERT_NO_FATAL_FAILURE(startSession(app));
     app.createStopFile();
     expectRestoredWithin(8);
+}
+
+// The watcher does not wait for its poll to see the app die, and a user folder that
+// never answers does not hold it.
+using WatcherWakes = SessionFixture;
+
+TEST_F(WatcherWakes, WhenTheAppDiesBetweenTwoPolls) {
+    FakeApp app(machine);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    // The watcher has just switched the override on and begun its first 2-second wait:
+    // until that wait is over only the app's end can wake it. The app is killed but not
+    // yet collected by its parent (this test), so its pid still answers signal 0.
+    ASSERT_EQ(::kill(app.pid(), SIGKILL), 0);
+    const double killed = steadySeconds();
+    EXPECT_TRUE(waitUntil([&] { return !overrideOn(); }, 3 + slack));
+    // A poll could not have seen the death for another 1.9 s or so; the restore itself
+    // (two runs of the power tool) is given most of that on a loaded machine.
+    EXPECT_LT(steadySeconds() - killed, 1.4) << machine.jobsLog();
+    expectRestoredWithin(3);
+}
+
+// A filesystem that never answers, mounted over a folder: the kernel's FUSE device,
+// opened and never read, so that every look below the mount point waits until the
+// device is closed.
+class SilentFilesystem {
+  public:
+    explicit SilentFilesystem(const std::string& mountPoint) : mountPoint_(mountPoint) {
+        device_ = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+        if (device_ < 0) {
+            return;
+        }
+        const std::string options =
+            "fd=" + std::to_string(device_) + ",rootmode=40000,user_id=0,group_id=0";
+        mounted_ = ::mount("vesperon-silent", mountPoint.c_str(), "fuse", MS_NOSUID | MS_NODEV,
+                           options.c_str()) == 0;
+    }
+    ~SilentFilesystem() {
+        if (mounted_) {
+            ::umount2(mountPoint_.c_str(), MNT_DETACH);
+        }
+        if (device_ >= 0) {
+            ::close(device_); // every waiting look fails now
+        }
+    }
+    SilentFilesystem(const SilentFilesystem&) = delete;
+    SilentFilesystem& operator=(const SilentFilesystem&) = delete;
+
+    bool mounted() const { return mounted_; }
+
+  private:
+    std::string mountPoint_;
+    int device_ = -1;
+    bool mounted_ = false;
+};
+
+TEST_F(WatcherWakes, AndAUserFolderThatNeverAnswersEndsTheSessionInsteadOfHoldingIt) {
+    FakeApp app(machine);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    const std::string folder = std::filesystem::path(app.stop()).parent_path();
+    SilentFilesystem silent(folder);
+    if (!silent.mounted()) {
+        GTEST_SKIP() << "this kernel gives no FUSE mount here: " << std::strerror(errno);
+    }
+    // The look into the folder is given up after its 2-second bound: the heartbeat is
+    // unreadable, and the session ends without anything of the user's answering.
+    EXPECT_TRUE(waitUntil([&] { return !overrideOn(); }, 2 + 2 + 3 + slack)) << machine.jobsLog();
+    EXPECT_TRUE(waitUntil([&] { return !pathExists(machine.rootDir()); }, 3 + slack));
 }
 
 // Recovery when things go wrong: a power tool that will not switch the override off,

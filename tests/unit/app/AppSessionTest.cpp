@@ -135,6 +135,30 @@ TEST_F(Session, EveryEndNamesItsReasonOnceWithTheMostUrgentFirst) {
     }
 }
 
+TEST_F(Session, TheEndShowsWithinAQuarterSecondOfTheWatchersRestoreNotAtTheNextTick) {
+    make();
+    ASSERT_TRUE(app->preferences().setSessionAlertsEnabled(true));
+    startVerified(3600);
+    scheduler.advance(0.5); // the next tick is 1.5 s away
+    watcherResponds = false;
+    const std::size_t timers = scheduler.pendingTimers();
+    app->setFinishReason("Ended manually");
+    app->stop();
+    scheduler.advance(0.4);
+    machine.override = false; // the watcher restores: the override goes off first,
+    scheduler.advance(0.3);
+    EXPECT_TRUE(app->stopping()); // and the root state only after it
+    machine.rootState = false;
+    scheduler.advance(0.25);
+    EXPECT_EQ(app->lastOutcome(), "Ended manually · sleep restored");
+    EXPECT_EQ(app->statusLine(), "Ready — normal sleep restored");
+    EXPECT_EQ(notifier.posted, std::vector<std::string>{"Ended manually"});
+    // Once over, the look between the ticks stops.
+    EXPECT_EQ(scheduler.pendingTimers(), timers);
+    scheduler.advance(10.0);
+    EXPECT_EQ(notifier.posted.size(), 1u);
+}
+
 TEST_F(Session, StalledRestoreNeedsAttentionAndFailedRestoreChangesNothing) {
     make();
     startVerified(3600);
@@ -183,7 +207,7 @@ TEST_F(Session, CountdownFollowsTheSleepCountingClockNotTheWallClock) {
     EXPECT_EQ(app->statusItemTitle(), " 30m");
     machine.wallShift = -86400;
     scheduler.advance(1796.0);
-    EXPECT_EQ(app->finishReason(), "Timer ended");
+    EXPECT_EQ(app->lastOutcome(), "Timer ended · sleep restored");
 }
 
 TEST_F(Session, QuittingAndStartingWaitUntilSleepIsBack) {
@@ -217,7 +241,7 @@ TEST_F(Session, QuittingAndStartingWaitUntilSleepIsBack) {
         ui.terminations = 0, ui.dialogs.clear(), statuses.clear();
         begin();
         EXPECT_EQ(app->applicationShouldTerminate(), AppDelegate::TerminateReply::Cancel);
-        scheduler.advance(3.0);
+        scheduler.advance(2.9); // a verification in flight is still due
         EXPECT_EQ(ui.terminations, 0);
         finish();
         EXPECT_EQ(ui.terminations, 1);

@@ -1,0 +1,87 @@
+// The watcher's wake-ups on this kernel, with real processes and real folders: what
+// wakes a wait early, what does not, and which process or folder is refused.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ChildProcess.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
+#include "platform/ContinuousClock.hpp"
+#include "platform/WatcherWakeups.hpp"
+
+namespace vesperon::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::BackgroundProcess;
+
+// Longer than any test needs on a loaded machine: a wait that ends by its timeout
+// reports Timeout, so the reason alone tells an early wake-up.
+constexpr auto patience = 30s;
+
+TEST(WatcherWakeups, TheWatchedProcessEndingWakesTheWaitOnce) {
+    const auto wakeups = makeWatcherWakeups();
+    BackgroundProcess child({"/bin/sleep", "0.3"});
+    ASSERT_TRUE(wakeups->watchProcess(child.pid(), continuousSeconds()));
+    EXPECT_EQ(wakeups->wait(patience), WakeReason::ProcessExited);
+    // An ended process is reported once, not at every later wait.
+    EXPECT_EQ(wakeups->wait(50ms), WakeReason::Timeout);
+}
+
+TEST(WatcherWakeups, AProcessStartedAfterTheRecordsMomentOrGoneIsNotWatched) {
+    const auto wakeups = makeWatcherWakeups();
+    const double setup = continuousSeconds();
+    ::usleep(50'000); // the process start is counted in clock ticks of 10 ms
+    BackgroundProcess newcomer({"/bin/sleep", "60"});
+    // What a reused pid looks like: a process younger than the session record.
+    EXPECT_FALSE(wakeups->watchProcess(newcomer.pid(), setup));
+    const pid_t gone = newcomer.pid();
+    newcomer.kill();
+    EXPECT_FALSE(wakeups->watchProcess(gone, continuousSeconds()));
+    EXPECT_FALSE(wakeups->watchProcess(0, continuousSeconds()));
+    EXPECT_FALSE(wakeups->watchProcess(-1, continuousSeconds()));
+    // This process started long before now.
+    EXPECT_TRUE(wakeups->watchProcess(::getpid(), continuousSeconds()));
+    EXPECT_EQ(wakeups->wait(50ms), WakeReason::Timeout);
+}
+
+TEST(WatcherWakeups, AnEntryCreatedOrMovedIntoTheFolderWakesTheWaitButARenewalDoesNot) {
+    testing::TempFolder folder;
+    testing::writeFile(folder / "heartbeat", "");
+    testing::writeFile(folder.path() + "-outside", "");
+    const auto wakeups = makeWatcherWakeups();
+    ASSERT_TRUE(wakeups->watchFolder(folder.path()));
+
+    // The app's heartbeat renewal only changes a date: no wake-up every 2 seconds.
+    ASSERT_EQ(::utimensat(AT_FDCWD, (folder / "heartbeat").c_str(), nullptr, 0), 0);
+    EXPECT_EQ(wakeups->wait(100ms), WakeReason::Timeout);
+
+    testing::writeFile(folder / "stop", "");
+    testing::writeFile(folder / "other", "");
+    EXPECT_EQ(wakeups->wait(patience), WakeReason::FolderChanged);
+    EXPECT_EQ(wakeups->wait(50ms), WakeReason::Timeout) << "a burst is one wake-up";
+
+    std::filesystem::rename(folder.path() + "-outside", folder / "moved-in");
+    EXPECT_EQ(wakeups->wait(patience), WakeReason::FolderChanged);
+}
+
+TEST(WatcherWakeups, ALinkedFolderAFileOrAMissingFolderIsNotWatched) {
+    testing::TempFolder folder;
+    std::filesystem::create_directory(folder / "real");
+    std::filesystem::create_directory_symlink(folder / "real", folder / "link");
+    testing::writeFile(folder / "file", "");
+    const auto wakeups = makeWatcherWakeups();
+    EXPECT_FALSE(wakeups->watchFolder(folder / "link"));
+    EXPECT_FALSE(wakeups->watchFolder(folder / "file"));
+    EXPECT_FALSE(wakeups->watchFolder(folder / "missing"));
+    // Nothing watched: an entry in the link's target wakes nobody.
+    testing::writeFile(folder / "real/stop", "");
+    EXPECT_EQ(wakeups->wait(100ms), WakeReason::Timeout);
+}
+
+} // namespace
+} // namespace vesperon::platform
