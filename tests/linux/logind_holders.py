@@ -13,6 +13,15 @@ from dbusmock.templates.logind import *  # noqa: F401,F403 (the template's metho
 from dbusmock.templates.logind import MAIN_IFACE
 
 
+# logind lists what a lock blocks in its own order, whatever order the caller gave.
+_WHAT_ORDER = ["shutdown", "sleep", "idle", "handle-power-key", "handle-suspend-key",
+               "handle-hibernate-key", "handle-lid-switch", "handle-reboot-key"]
+
+
+def _as_logind_lists(what):
+    return ":".join(w for w in _WHAT_ORDER if w in what.split(":"))
+
+
 def _inhibitors():
     if not hasattr(mockobject, "inhibitors"):
         mockobject.inhibitors = []
@@ -23,7 +32,8 @@ def _inhibitors():
 def Inhibit(self, what, who, why, mode, sender=None):
     daemon = dbus.Interface(self.connection.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus"),
                             "org.freedesktop.DBus")
-    inhibitor = (what, who, why, mode, dbus.UInt32(daemon.GetConnectionUnixUser(sender)),
+    inhibitor = (_as_logind_lists(what), who, why, mode,
+                 dbus.UInt32(daemon.GetConnectionUnixUser(sender)),
                  dbus.UInt32(daemon.GetConnectionUnixProcessID(sender)))
     _inhibitors().append(inhibitor)
     fd_r, fd_w = os.pipe()

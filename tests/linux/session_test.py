@@ -14,7 +14,8 @@ from dbusmock import MOCK_IFACE
 
 from linux_machine import LOGIND, MachineTestCase
 
-OURS = "handle-lid-switch:sleep:idle"
+# The lock the watcher takes ("handle-lid-switch:sleep:idle") as logind lists it: in its own order.
+OURS = "sleep:idle:handle-lid-switch"
 PID_FILE = "run/local.vesperon.session.pid"
 
 

@@ -1,5 +1,8 @@
 #include "platform/linux/Logind.hpp"
 
+#include <algorithm>
+#include <string_view>
+
 #include "common/ErrorDomains.hpp"
 
 #include <fcntl.h>
@@ -69,12 +72,29 @@ std::optional<std::vector<Inhibitor>> listInhibitors(SystemBus& bus) {
     return inhibitors;
 }
 
+namespace {
+
+// The kinds a lock blocks, in any order: logind lists them in its own order
+// ("sleep:idle:handle-lid-switch"), not in the order the lock was taken.
+std::vector<std::string_view> lockKinds(std::string_view what) {
+    std::vector<std::string_view> kinds;
+    while (!what.empty()) {
+        const std::size_t colon = what.find(':');
+        kinds.push_back(what.substr(0, colon));
+        what = colon == std::string_view::npos ? std::string_view{} : what.substr(colon + 1);
+    }
+    std::sort(kinds.begin(), kinds.end());
+    return kinds;
+}
+
+} // namespace
+
 bool holdsOverride(const std::vector<Inhibitor>& inhibitors, pid_t watcher) {
     if (watcher <= 0) {
         return false;
     }
     for (const Inhibitor& inhibitor : inhibitors) {
-        if (inhibitor.what == overrideWhat && inhibitor.who == overrideWho &&
+        if (lockKinds(inhibitor.what) == lockKinds(overrideWhat) && inhibitor.who == overrideWho &&
             inhibitor.mode == overrideMode && inhibitor.uid == 0 &&
             inhibitor.pid == static_cast<std::uint32_t>(watcher)) {
             return true;
