@@ -24,6 +24,8 @@ if ! dpkg -s vesperon > /dev/null 2>&1; then
         exit 1
     fi
 fi
+systemd-analyze 2>/dev/null | head -n 1
+systemd-analyze blame --no-pager 2>/dev/null | head -n 8
 source "$HOST/guest/battery.sh"
 battery_fixture
 
@@ -53,6 +55,7 @@ for name in $(cat "$HOST/scenarios"); do
     # Whatever a scenario left must not spill into the next one.
     /usr/bin/vesperon --restore > /dev/null 2>&1
     pkill -u tester -f '^sh -c while' 2>/dev/null
+    pkill -u tester -xf 'sleep 600' 2>/dev/null
     sync
 done
 exit 0

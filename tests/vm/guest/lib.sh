@@ -161,7 +161,9 @@ kill_app() {
 pk_run() {
     local answer=$1
     shift
-    expect "$GUEST/pkexec.exp" "$answer" "$@"
+    log "pkexec as tester: $*" >&2
+    expect "$GUEST/pkexec.exp" "$answer" "$@" | tee -a "$RESULT/pkexec.log"
+    return "${PIPESTATUS[0]}"
 }
 # Setup as the app does it, through pkexec: SECONDS. Sets SETUP_OUT, SETUP_RC.
 setup_session() {
