@@ -15,11 +15,14 @@ SCENARIO=${SCENARIO:?}
 RESULT=$OUT/$SCENARIO
 mkdir -p "$RESULT"
 
-now() { date +%s.%N; }
+# Times are whole milliseconds (the guest has no bc); `seconds` shows them.
+now() { date +%s%3N; }
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
 log() { echo "[$(uptime_s)] $*"; }
-since() { echo "$(now) - $1" | bc | sed 's/^\./0./; s/^-\./-0./'; }
-round() { printf '%.*f' "${2:-2}" "$1"; }
+since() { echo $(($(now) - $1)); }
+seconds() { awk -v m="$1" 'BEGIN { printf "%.*f", '"${2:-2}"', m / 1000 }'; }
+# at_most MS LIMIT_SECONDS: whether MS milliseconds are within the limit.
+at_most() { [ "$1" -le "$(awk -v s="$2" 'BEGIN { printf "%d", s * 1000 }')" ]; }
 
 # -- verdicts ------------------------------------------------------------------------
 # check DESCRIPTION COMMAND...: a failed command fails the scenario (and says why).
@@ -46,9 +49,9 @@ finish() {
     sync
 }
 
-# wait_until SECONDS COMMAND...: polls every 0.1 s; sets WAITED to the seconds it took.
+# wait_until SECONDS COMMAND...: polls every 0.1 s; sets WAITED to the milliseconds it took.
 wait_until() {
-    local limit=$1 start
+    local limit=$(($1 * 1000)) start
     shift
     start=$(now)
     while :; do
@@ -56,7 +59,7 @@ wait_until() {
             WAITED=$(since "$start")
             return 0
         fi
-        if [ "$(echo "$(since "$start") > $limit" | bc)" = 1 ]; then
+        if [ "$(since "$start")" -gt "$limit" ]; then
             WAITED=$limit
             return 1
         fi
@@ -77,12 +80,20 @@ for i in json.load(sys.stdin)["data"][0]:
 # Any lock whose who is "Vesperon", whoever holds it.
 vesperon_locks() { inhibitors | awk -F'|' '$2 == "Vesperon"'; }
 # The session's lock, exactly: lid switch, sleep and idle, blocking, root's, held by
-# the watcher's process.
+# the watcher's process. logind lists what in its own order
+# ("sleep:idle:handle-lid-switch" for a request of "handle-lid-switch:sleep:idle"), so
+# what is compared as a set.
+what_set() { tr ':' '\n' <<<"$1" | sort | paste -sd: -; }
 session_lock() {
-    local pid
+    local pid what who why mode uid lpid
     pid=$(watcher_pid)
     [ -n "$pid" ] || return 1
-    inhibitors | grep -qxF "handle-lid-switch:sleep:idle|Vesperon|$(inhibitor_why)|block|0|$pid"
+    while IFS='|' read -r what who why mode uid lpid; do
+        [ "$(what_set "$what")" = "handle-lid-switch:idle:sleep" ] && [ "$who" = Vesperon ] &&
+            [ "$why" = "$(inhibitor_why)" ] && [ "$mode" = block ] && [ "$uid" = 0 ] &&
+            [ "$lpid" = "$pid" ] && return 0
+    done < <(inhibitors)
+    return 1
 }
 inhibitor_why() { echo "A Vesperon session keeps the machine awake"; }
 no_vesperon_lock() { [ -z "$(vesperon_locks)" ]; }
@@ -122,7 +133,7 @@ describe_leftovers() {
 check_all_clear() {
     local what=${1:-everything gone}
     if wait_until "${2:-10}" all_clear; then
-        log "ok: $what (in $(round "$WAITED") s)"
+        log "ok: $what (in $(seconds "$WAITED") s)"
     else
         describe_leftovers
         fail "$what"
@@ -172,7 +183,10 @@ setup_session() {
     SETUP_RC=$?
     log "setup: rc=$SETUP_RC $(echo "$SETUP_OUT" | tail -n 3 | tr -d '\r' | tr '\n' ' ')"
 }
-setup_ready() { [ "$SETUP_RC" = 0 ] && echo "$SETUP_OUT" | tr -d '\r' | grep -qx READY; }
+# The agent's colours may share READY's line: only the text counts.
+plain() { sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r'; }
+setup_ready() { [ "$SETUP_RC" = 0 ] && plain <<<"$SETUP_OUT" | grep -qx READY; }
+restored() { [ "$RESTORE_RC" = 0 ] && plain <<<"$RESTORE_OUT" | grep -qx RESTORED; }
 # Setup as root directly (where a scenario needs many sessions quickly).
 setup_direct() {
     SETUP_OUT=$(/usr/bin/vesperon --setup "$APP_PID" "${1:-600}" "$HEARTBEAT" "$STOPFILE" 2>&1)
@@ -190,7 +204,7 @@ start_session() {
     check "setup printed READY" setup_ready
     if wait_until 15 session_lock; then
         LOCK_AFTER=$WAITED
-        log "ok: the watcher holds the session's lock ($(round "$LOCK_AFTER") s after READY)"
+        log "ok: the watcher holds the session's lock ($(seconds "$LOCK_AFTER") s after READY)"
     else
         inhibitors
         fail "the watcher took the session's lock"

@@ -9,7 +9,7 @@ before=$(vesperon_locks)
 t=$(now)
 systemctl restart systemd-logind
 wait_until 20 bash -c 'busctl get-property org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager BlockInhibited > /dev/null 2>&1'
-log "logind answers again after $(round "$(since "$t")" 1) s"
+log "logind answers again after $(seconds "$(since "$t")" 1) s"
 sleep 3
 after=$(vesperon_locks)
 log "before: $before"
@@ -28,6 +28,6 @@ log "$verdict"
 check "the watcher is still the one that took it" test -n "$(watcher_pid)"
 t=$(now); request_stop
 check_all_clear "the stop file ends the session after the restart" 15
-figure "$verdict; ended $(round "$(since "$t")" 1) s after the stop file"
+figure "$verdict; ended $(seconds "$(since "$t")" 1) s after the stop file"
 kill_app
 finish

@@ -14,7 +14,7 @@ wait_until 15 negate root_lock
 check "the stop file releases the session's lock" negate root_lock
 check "the watcher's unit ends, nothing restarts it" wait_until 15 unit_gone
 check "the files are removed" wait_until 5 no_files
-figure "stop file with a look-alike: $(round "$(since "$t")" 1) s"
+figure "stop file with a look-alike: $(seconds "$(since "$t")" 1) s"
 kill_app
 
 start_session 600
@@ -24,7 +24,7 @@ check "Restore succeeds beside the look-alike" test "$RESTORE_RC" = 0
 check "Restore releases the session's lock" negate root_lock
 check "and removes the unit and the files" wait_until 10 bash -c 'source /mnt/host/guest/lib.sh; unit_gone && no_files'
 check "the look-alike lock is untouched" lookalike
-figure "Restore with a look-alike: $(round "$(since "$t")" 1) s"
+figure "Restore with a look-alike: $(seconds "$(since "$t")" 1) s"
 kill_app
 pkill -u tester -f '^sleep 600$'
 check_all_clear "everything gone once the look-alike ends" 10

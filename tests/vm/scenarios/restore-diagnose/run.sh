@@ -26,13 +26,13 @@ battery 80
 t=$(now)
 restore_pkexec
 restored=$(since "$t")
-check "Restore through pkexec prints RESTORED" bash -c "tr -d '\r' <<<\"\$RESTORE_OUT\" | grep -qx RESTORED"
+check "Restore through pkexec prints RESTORED" restored
 check_all_clear "Restore ends the session" 5
 diag=$(as_tester /usr/bin/vesperon --diagnose 2>&1)
 check "diagnose afterwards: no override" grep -qxF "Sleep override: Optional(false)" <<<"$diag"
 check "diagnose afterwards: no job" grep -qxF "Recovery job exists: false" <<<"$diag"
 restore_pkexec
 check "a second Restore has nothing to do and succeeds" test "$RESTORE_RC" = 0
-figure "Restore through pkexec $(round "$restored" 1) s"
+figure "Restore through pkexec $(seconds "$restored" 1) s"
 kill_app
 finish

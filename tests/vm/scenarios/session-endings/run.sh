@@ -12,22 +12,22 @@ check "the unit runs the watcher's copy" bash -c "systemctl show -p ExecStart --
 check "the session's files exist" test -f "$STATE/watcher" -a -e "$JOBFILE"
 check "logind blocks the lid switch" bash -c "[[ \$(busctl get-property org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager BlockInhibited) == *handle-lid-switch* ]]"
 systemd-inhibit --list --no-pager
-figure "lock $(round "$LOCK_AFTER" 1) s after READY"
+figure "lock $(seconds "$LOCK_AFTER" 1) s after READY"
 
 stop_renewing
-last=$(stat -c %.9Y "$HEARTBEAT")
+last=$(stat -c %.3Y "$HEARTBEAT" | tr -d .)
 wait_until 45 no_vesperon_lock
-stale=$(echo "$(date +%s.%N) - $last" | bc)
+stale=$(since "$last")
 check "a stale heartbeat releases the lock" no_vesperon_lock
 check_all_clear "a stale heartbeat ends the session"
-figure "stale heartbeat: released $(round "$stale" 1) s after the last renewal"
+figure "stale heartbeat: released $(seconds "$stale" 1) s after the last renewal"
 kill_app
 
 start_session 600
 t=$(now); request_stop
 wait_until 15 no_vesperon_lock
 check "the stop file releases the lock" no_vesperon_lock
-figure "stop file: $(round "$(since "$t")" 1) s"
+figure "stop file: $(seconds "$(since "$t")" 1) s"
 check_all_clear "the stop file ends the session"
 kill_app
 
@@ -38,7 +38,7 @@ check "a 30 s session is set up" setup_ready
 check "the 30 s session holds the lock" wait_until 15 session_lock
 wait_until 50 no_vesperon_lock
 check "the time limit releases the lock" no_vesperon_lock
-figure "30 s limit: released at $(round "$(since "$t")" 1) s"
+figure "30 s limit: released at $(seconds "$(since "$t")" 1) s"
 check_all_clear "the time limit ends the session"
 kill_app
 
@@ -46,7 +46,7 @@ start_session 600
 t=$(now); battery 15
 wait_until 15 no_vesperon_lock
 check "a battery at 15 % releases the lock" no_vesperon_lock
-figure "15 % battery: $(round "$(since "$t")" 1) s"
+figure "15 % battery: $(seconds "$(since "$t")" 1) s"
 check_all_clear "a low battery ends the session"
 battery 80
 kill_app

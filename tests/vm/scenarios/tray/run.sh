@@ -14,7 +14,7 @@ if ! wait_until 120 test -e "$T/icon"; then
     exit 0
 fi
 APP=$(cat "$T/app.pid")
-log "tray icon after $(round "$WAITED" 1) s; app $APP"
+log "tray icon after $(seconds "$WAITED" 1) s; app $APP"
 in_session 0 "expect $here/agent.exp $APP > $T/agent.log 2>&1"
 wait_until 20 pgrep -u tester -x pkttyagent > /dev/null
 sleep 2
@@ -23,7 +23,7 @@ t=$(now)
 x key ctrl+alt+super+space
 if wait_until 120 session_lock; then
     started=$(since "$t")
-    log "the lock is held $(round "$started" 1) s after the shortcut"
+    log "the lock is held $(seconds "$started" 1) s after the shortcut"
 else
     cat "$T/agent.log" "$T/app.log"
     inhibitors
@@ -48,7 +48,7 @@ t=$(now)
 x mousemove $((px + 170)) $((py + 458)) click 1
 check_all_clear "End session gives sleep back and clears everything" 60
 ended=$(since "$t")
-figure "lock $(round "${started:--1}" 1) s after the shortcut; all clear $(round "$ended" 1) s after End session"
+figure "lock $(seconds "${started:--1000}" 1) s after the shortcut; all clear $(seconds "$ended" 1) s after End session"
 kill "$APP" 2>/dev/null
 wait_until 30 negate kill -0 "$APP" 2> /dev/null
 pkill -u tester -x pkttyagent; pkill -u tester -x trayer; kill "$(cat "$T/xvfb.pid")" "$(cat "$T/bus.pid")" 2>/dev/null

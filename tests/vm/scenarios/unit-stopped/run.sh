@@ -26,6 +26,6 @@ start_session 600
 check "a new session starts" session_lock
 request_stop
 check_all_clear "and ends" 15
-figure "stopped in $(round "$stopped" 1) s; $left before Restore"
+figure "stopped in $(seconds "$stopped" 1) s; $left before Restore"
 kill_app
 finish
