@@ -130,7 +130,7 @@ all_clear() { no_vesperon_lock && unit_gone && no_files && no_stray; }
 describe_leftovers() {
     log "locks: $(vesperon_locks | tr '\n' ';') unit: $(unit_prop ActiveState)/$(unit_prop SubState)" \
         "pid $(unit_prop MainPID) files: $(ls -d $STATE $JOBFILE 2>/dev/null | tr '\n' ' ')" \
-        "processes: $(watcher_processes | tr '\n' ' ')"
+        "processes: $(watcher_processes | tr '\n' ' ') $(pgrep -ax vesperon | tr '\n' ';')"
 }
 check_all_clear() {
     local what=${1:-everything gone}
