@@ -123,14 +123,16 @@ watcher_pid() {
 }
 watcher_processes() { pgrep -f "^$WATCHER --watch" || true; }
 no_files() { [ ! -e "$STATE" ] && [ ! -e "$JOBFILE" ] && [ ! -e /run/local.vesperon.session.pid ]; }
-no_stray() { [ -z "$(watcher_processes)" ] && [ -z "$(pgrep -x vesperon || true)" ]; }
+# Stray: a watcher, or the executable running as root (the user's own tray app is no
+# stray).
+no_stray() { [ -z "$(watcher_processes)" ] && [ -z "$(pgrep -u 0 -x vesperon || true)" ]; }
 # Normal sleep back, everything gone: no lock, no unit, no files, no process.
 all_clear() { no_vesperon_lock && unit_gone && no_files && no_stray; }
 # Says what is left, for a failed check's log.
 describe_leftovers() {
     log "locks: $(vesperon_locks | tr '\n' ';') unit: $(unit_prop ActiveState)/$(unit_prop SubState)" \
         "pid $(unit_prop MainPID) files: $(ls -d $STATE $JOBFILE 2>/dev/null | tr '\n' ' ')" \
-        "processes: $(watcher_processes | tr '\n' ' ') $(pgrep -ax vesperon | tr '\n' ';')"
+        "processes: $(watcher_processes | tr '\n' ' ') $(pgrep -u 0 -ax vesperon | tr '\n' ';')"
 }
 check_all_clear() {
     local what=${1:-everything gone}
