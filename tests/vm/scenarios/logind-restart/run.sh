@@ -1,0 +1,33 @@
+#!/bin/bash
+# systemd-logind restarted mid-session. logind keeps its inhibitors across a restart
+# (their state files under /run/systemd/inhibit and the FIFOs whose write end the
+# watcher holds), so the lock must still be there, with the watcher's pid, and still
+# block the lid switch; the session then ends as usual.
+source /mnt/host/guest/lib.sh
+start_session 600
+before=$(vesperon_locks)
+t=$(now)
+systemctl restart systemd-logind
+wait_until 20 bash -c 'busctl get-property org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager BlockInhibited > /dev/null 2>&1'
+log "logind answers again after $(seconds "$(since "$t")" 1) s"
+sleep 3
+after=$(vesperon_locks)
+log "before: $before"
+log "after:  $after"
+systemd-inhibit --list --no-pager
+if session_lock; then
+    verdict="the lock survived logind's restart"
+    check "logind still blocks the lid switch" bash -c "[[ \$(busctl get-property org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager BlockInhibited) == *handle-lid-switch* ]]"
+else
+    verdict="the lock was lost"
+    # Then the watcher must take it again or end the session; never believe it.
+    wait_until 10 bash -c 'source /mnt/host/guest/lib.sh; session_lock || all_clear' ||
+        fail "the watcher neither took the lock again nor ended the session"
+fi
+log "$verdict"
+check "the watcher is still the one that took it" test -n "$(watcher_pid)"
+t=$(now); request_stop
+check_all_clear "the stop file ends the session after the restart" 15
+figure "$verdict; ended $(seconds "$(since "$t")" 1) s after the stop file"
+kill_app
+finish

@@ -1,0 +1,37 @@
+#!/bin/bash
+# A hard reset mid-session (QEMU system_reset: no shutdown at all), then a clean
+# reboot mid-session. After each boot: no inhibitor, vesperon-recover.service has
+# cleared the session's files, and a new session starts.
+source /mnt/host/guest/lib.sh
+notes=$RESULT/boot-notes
+after_boot() {   # LABEL
+    check "$1: no Vesperon lock after boot" no_vesperon_lock
+    systemctl show -p ActiveState -p Result -p ExecMainStartTimestampMonotonic -p ExecMainStatus vesperon-recover.service
+    check "$1: vesperon-recover.service ran" test "$(systemctl show -p ExecMainStartTimestampMonotonic --value vesperon-recover.service)" != 0
+    check "$1: and succeeded" test "$(systemctl show -p ExecMainStatus --value vesperon-recover.service)" = 0
+    check "$1: the files are cleared" no_files
+    check "$1: no watcher unit" unit_gone
+    start_session 600
+    check "$1: a new session starts" session_lock
+}
+case $BOOT in
+1)
+    start_session 600
+    check "the session's files are on disk" test -f "$STATE/session.json" -o -f "$STATE/watcher"
+    ls -la "$STATE"
+    echo "reset at $(now)" >> "$notes"
+    request_reset
+    ;;
+2)
+    after_boot "after the hard reset"
+    request_reboot
+    ;;
+*)
+    after_boot "after the clean reboot"
+    request_stop
+    check_all_clear "the session after the reboots ends" 15
+    kill_app
+    figure "boots: $BOOT; recover cleared the files after a reset and a reboot"
+    finish
+    ;;
+esac
