@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/CloseOnExec.hpp"
 #include "common/DescriptorIO.hpp"
 #include "common/ErrorDomains.hpp"
 #include "platform/SystemLayout.hpp"
@@ -86,7 +87,7 @@ bool waitFor(int fd, short events, double deadline) {
 
 Result<OwnedFd> connectWithRetry(const sockaddr_un& address, double deadline) {
     for (;;) {
-        OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        OwnedFd fd(socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0));
         if (!fd) {
             return failure("Could not make a socket", errno);
         }
@@ -146,7 +147,7 @@ Result<InstanceOutcome> claimInstance(const std::string& folder) {
     if (::unlink(socketPath.c_str()) != 0 && errno != ENOENT) {
         return failure("Could not remove the stale " + socketPath, errno);
     }
-    OwnedFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    OwnedFd listener(socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0));
     if (!listener) {
         return failure("Could not make a socket", errno);
     }
