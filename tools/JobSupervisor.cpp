@@ -18,6 +18,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "common/CloseOnExec.hpp"
+
 namespace vesperon::tools {
 namespace {
 
@@ -132,7 +134,7 @@ int JobSupervisor::run() {
             reapChildren();
         }
         if (fds[1].revents & POLLIN) {
-            const int connection = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int connection = vesperon::acceptCloseOnExec(listenFd_);
             if (connection >= 0) {
                 ucred peer{};
                 socklen_t peerSize = sizeof peer;

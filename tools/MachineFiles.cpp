@@ -1,6 +1,7 @@
 #include "MachineFiles.hpp"
 #include "common/AtomicFile.hpp"
 #include "platform/RunningImage.hpp"
+#include "platform/SuspendCountingClock.hpp"
 
 #include <array>
 #include <cerrno>
@@ -109,14 +110,9 @@ std::optional<std::string> sandboxRootOfTool(std::string_view installedPath) {
 
 std::string makeUuid() {
     std::array<unsigned char, 16> bytes{};
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t n = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-        if (n > 0) {
-            filled += static_cast<std::size_t>(n);
-        } else if (errno != EINTR) {
-            std::abort();
-        }
+    // getentropy: Linux and macOS both have it, for up to 256 bytes at a time.
+    if (::getentropy(bytes.data(), bytes.size()) != 0) {
+        std::abort();
     }
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
@@ -141,7 +137,7 @@ double secondsOf(clockid_t clock) {
 } // namespace
 
 double bootClockSeconds() {
-    return secondsOf(CLOCK_BOOTTIME);
+    return platform::suspendCountingSeconds();
 }
 
 double wallClockSeconds() {

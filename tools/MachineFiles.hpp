@@ -49,7 +49,7 @@ std::optional<std::string> sandboxRootOfTool(std::string_view installedPath);
 // A fresh version-4 UUID in upper-case text, from the kernel's random source.
 std::string makeUuid();
 
-// Seconds on the clock that counts suspend (CLOCK_BOOTTIME).
+// Seconds on the clock that counts suspend (platform/SuspendCountingClock.hpp).
 double bootClockSeconds();
 
 // Wall-clock seconds since 1970.

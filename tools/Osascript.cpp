@@ -14,6 +14,7 @@
 
 #include "AdminShellScript.hpp"
 #include "MachineFiles.hpp"
+#include "common/CloseOnExec.hpp"
 
 extern char** environ;
 
@@ -26,7 +27,7 @@ struct CommandResult {
 
 CommandResult runShell(const std::string& command) {
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    if (vesperon::pipeCloseOnExec(pipeFds) != 0) {
         return {-1, "could not create a pipe"};
     }
     posix_spawn_file_actions_t actions;

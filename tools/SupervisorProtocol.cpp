@@ -8,6 +8,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "common/CloseOnExec.hpp"
+
 namespace vesperon::tools {
 namespace {
 
@@ -78,7 +80,7 @@ std::expected<SupervisorReply, std::string> askSupervisor(const std::string& san
     if (!address) {
         return std::unexpected(address.error());
     }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = vesperon::socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0);
     if (fd < 0) {
         return std::unexpected(std::string("socket: ") + std::strerror(errno));
     }
@@ -120,7 +122,7 @@ std::expected<int, std::string> listenForRequests(const std::string& sandboxRoot
     if (!address) {
         return std::unexpected(address.error());
     }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = vesperon::socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0);
     if (fd < 0) {
         return std::unexpected(std::string("socket: ") + std::strerror(errno));
     }

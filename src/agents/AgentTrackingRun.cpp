@@ -22,6 +22,7 @@
 #include "common/OwnedFd.hpp"
 #include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
+#include "platform/FileTimes.hpp"
 
 namespace vesperon {
 
@@ -83,8 +84,9 @@ void oldestFirst(int folder, std::vector<std::string>& names) {
     for (std::string& name : names) {
         struct stat info {};
         const bool known = fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-        dated.push_back({{known ? static_cast<long long>(info.st_mtim.tv_sec) : LLONG_MAX,
-                          known ? info.st_mtim.tv_nsec : 0L, dated.size()},
+        const timespec& modified = modificationTime(info);
+        dated.push_back({{known ? static_cast<long long>(modified.tv_sec) : LLONG_MAX,
+                          known ? static_cast<long>(modified.tv_nsec) : 0L, dated.size()},
                          std::move(name)});
     }
     std::sort(dated.begin(), dated.end(),

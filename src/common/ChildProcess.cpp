@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/CloseOnExec.hpp"
 #include "common/ErrorDomains.hpp"
 
 extern char** environ;
@@ -120,8 +121,11 @@ class SpawnSetup {
             check(::posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null",
                                                      O_WRONLY, 0));
         }
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
-        // Nothing else of ours (sockets, locks) leaks into the child.
+        // Nothing else of ours (sockets, locks) leaks into the child: where the system
+        // has it, the spawn closes every descriptor not named (isolate()); elsewhere it
+        // closes all above the standard three.
+#if !defined(POSIX_SPAWN_CLOEXEC_DEFAULT) && defined(__GLIBC__) &&                                 \
+    (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
         check(::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1));
 #endif
         if (!spec.workingFolder.empty()) {
@@ -170,7 +174,7 @@ struct Pipe {
 
 Result<Pipe> makePipe() {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
+    if (pipeCloseOnExec(fds) != 0) {
         return systemFailure("Could not create a pipe", errno);
     }
     return Pipe{OwnedFd(fds[0]), OwnedFd(fds[1])};

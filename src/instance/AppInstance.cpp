@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/CloseOnExec.hpp"
 #include "common/ErrorDomains.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/UserHome.hpp"
@@ -97,8 +98,8 @@ enum class Attempt {
 // nor answers, and a blocking connect() would wait for it for ever.
 Result<Attempt> attemptHandOver(const sockaddr_un& address, const std::string& message,
                                 double deadline) {
-    OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd) {
+    OwnedFd fd(socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0));
+    if (!fd || ::fcntl(fd.get(), F_SETFL, O_NONBLOCK) != 0) {
         return failure("Could not make a socket", errno);
     }
     while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -222,7 +223,7 @@ Result<InstanceOutcome> claimInstance(const std::string& folder) {
     if (::unlink(socketPath.c_str()) != 0 && errno != ENOENT) {
         return failure("Could not remove the stale " + socketPath, errno);
     }
-    OwnedFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    OwnedFd listener(socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0));
     if (!listener) {
         return failure("Could not make a socket", errno);
     }

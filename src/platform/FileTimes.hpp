@@ -4,13 +4,19 @@
 
 namespace vesperon {
 
-// The modification time `info` records, in seconds since 1970-01-01 UTC.
-[[nodiscard]] inline double modifiedSeconds(const struct stat& info) {
+// The modification time `info` records (seconds and nanoseconds since 1970-01-01 UTC);
+// Linux names the field st_mtim, macOS st_mtimespec.
+[[nodiscard]] inline const timespec& modificationTime(const struct stat& info) {
 #if defined(__APPLE__)
-    const timespec& stamp = info.st_mtimespec;
+    return info.st_mtimespec;
 #else
-    const timespec& stamp = info.st_mtim;
+    return info.st_mtim;
 #endif
+}
+
+// The same in seconds.
+[[nodiscard]] inline double modifiedSeconds(const struct stat& info) {
+    const timespec& stamp = modificationTime(info);
     return static_cast<double>(stamp.tv_sec) + static_cast<double>(stamp.tv_nsec) / 1e9;
 }
 

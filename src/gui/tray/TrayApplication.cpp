@@ -12,6 +12,7 @@
 #include "app/AppDelegate.hpp"
 #include "app/AppWiring.hpp"
 #include "app/SystemMachine.hpp"
+#include "common/CloseOnExec.hpp"
 #include "gui/Appearance.hpp"
 #include "gui/tray/DesktopWorkspace.hpp"
 #include "gui/tray/HandOverServer.hpp"
@@ -35,7 +36,7 @@ extern "C" void askToTerminate(int) {
 // request to quit: during a session it ends the session first and quits once normal
 // sleep is back.
 void onTerminationRequest(QObject& context, AppDelegate& app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, terminationPipe) != 0) {
+    if (socketPairCloseOnExec(AF_UNIX, SOCK_STREAM, 0, terminationPipe) != 0) {
         return;
     }
     auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, &context);

@@ -2,6 +2,7 @@
 // scripts/sandbox writes. A missing or malformed file reads as the neutral answer,
 // as a missing service does on a real machine.
 #include "platform/MachineReadings.hpp"
+#include "platform/SuspendCountingClock.hpp"
 #include "platform/SystemLayout.hpp"
 
 #include <cerrno>
@@ -87,9 +88,7 @@ int thermalState() {
 }
 
 double continuousSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_BOOTTIME, &now);
-    double seconds = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    double seconds = suspendCountingSeconds();
     // The sandbox simulates sleep (and the restart of the clock at a reboot) with an offset.
     if (const auto text = readReading("clock-offset")) {
         const std::string value = trimmed(*text);

@@ -1,0 +1,84 @@
+// The C library as a Mac offers it to our portable files, made from the host's glibc
+// headers: scripts/check-macos includes this before every file it checks. It takes
+// away what glibc has and macOS does not (SOCK_CLOEXEC, pipe2, st_mtim, ...) and adds
+// the few Darwin names our files use in their place (st_mtimespec,
+// POSIX_SPAWN_CLOEXEC_DEFAULT), with the values and signatures of Apple's <sys/stat.h>,
+// <spawn.h> and <sys/socket.h>. The list of Linux-only names is ours: a name not on it
+// that glibc has and macOS lacks still passes.
+#pragma once
+
+// Every glibc header that declares one of the names below, read once before they are
+// poisoned (their include guards keep later includes from declaring them again).
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// <sys/stat.h>: the times are st_[amc]timespec; st_[amc]time read their seconds.
+#define st_atimespec st_atim
+#define st_mtimespec st_mtim
+#define st_ctimespec st_ctim
+
+// <spawn.h>: a spawned process inherits only the descriptors its file actions name.
+#define POSIX_SPAWN_CLOEXEC_DEFAULT 0x4000
+int posix_spawn_file_actions_addinherit_np(posix_spawn_file_actions_t*, int);
+
+// <sys/socket.h>: a socket that never raises SIGPIPE (macOS has no MSG_NOSIGNAL).
+#define SO_NOSIGPIPE 0x1022
+
+#ifdef __cplusplus
+}
+#endif
+
+// Linux's flags and clocks: macOS has none of them, so a file that names one fails to
+// compile and a feature test (#if defined(O_PATH)) takes the Mac's branch.
+#undef SOCK_CLOEXEC
+#undef SOCK_NONBLOCK
+#undef O_PATH
+#undef O_TMPFILE
+#undef O_DIRECT
+#undef O_NOATIME
+#undef CLOCK_BOOTTIME
+#undef CLOCK_BOOTTIME_ALARM
+#undef CLOCK_REALTIME_ALARM
+#undef CLOCK_MONOTONIC_COARSE
+#undef CLOCK_REALTIME_COARSE
+#undef MSG_NOSIGNAL
+#undef MSG_CMSG_CLOEXEC
+#undef AT_EMPTY_PATH
+#undef RENAME_NOREPLACE
+#undef RENAME_EXCHANGE
+
+// Linux's calls and fields: a file that names one fails with "attempt to use a
+// poisoned identifier". (st_mtime and the other macros defined above expand to the
+// fields without tripping it.)
+#pragma clang poison pipe2 accept4 dup3 close_range
+#pragma clang poison posix_spawn_file_actions_addclosefrom_np
+#pragma clang poison getrandom memfd_create renameat2 statx sendfile vmsplice
+#pragma clang poison strchrnul mempcpy rawmemchr program_invocation_name
+#pragma clang poison program_invocation_short_name get_current_dir_name
+#pragma clang poison ppoll syncfs fallocate
+#pragma clang poison st_mtim st_atim st_ctim
+// glibc names these flags in an enum as well as by macro.
+#pragma clang poison SOCK_CLOEXEC SOCK_NONBLOCK MSG_NOSIGNAL MSG_CMSG_CLOEXEC
