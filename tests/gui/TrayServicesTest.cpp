@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +22,7 @@
 #include "gui/Appearance.hpp"
 #include "gui/tray/DesktopWorkspace.hpp"
 #include "gui/tray/DialogWindows.hpp"
+#include "gui/tray/PanelPopup.hpp"
 #include "gui/tray/QtScheduler.hpp"
 #include "gui/tray/X11HotKey.hpp"
 
@@ -191,6 +194,28 @@ TEST_F(OnDesktop, LinksSayWhetherAHandlerOpenedThem) {
     EXPECT_TRUE(DesktopWorkspace().openURL(asked[0]));
     ::setenv("PATH", path.c_str(), 1);
     EXPECT_TRUE(e2e::waitUntil([&] { return std::ifstream(opened).good(); }, 10));
+}
+
+// Where the host gives no icon geometry (Wayland), the panel opens at the pointer as a
+// tray item's popup does, whole inside the screen's free area.
+TEST_F(OnDesktop, WithoutAnIconGeometryThePanelOpensAtThePointerInsideTheScreen) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const QPoint pointer : {QPoint(area.center().x(), 40), area.bottomRight()}) {
+        auto* content = new QWidget;
+        content->setFixedSize(340, 520);
+        PanelPopup popup(content);
+        QCursor::setPos(pointer);
+        ASSERT_TRUE(spinUntil([&] { return QCursor::pos() == pointer; }, 10));
+        popup.showAnchored(QRect());
+        const QRect frame = popup.geometry();
+        EXPECT_TRUE(area.contains(frame)) << frame.x() << "," << frame.y();
+        EXPECT_LE(std::abs(frame.center().x() - pointer.x()), frame.width())
+            << frame.x() << "," << frame.y();
+        EXPECT_LE(
+            std::min(std::abs(frame.top() - pointer.y()), std::abs(frame.bottom() - pointer.y())),
+            16)
+            << frame.x() << "," << frame.y();
+    }
 }
 
 TEST_F(OnDesktop, ShortcutFiresWithAnyLockAndIsReleasedWithItsObject) {
