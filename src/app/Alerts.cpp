@@ -36,8 +36,9 @@ constexpr std::array alertTable{
     AlertText{"Could not open Terminal", ""},
     AlertText{"Agent hooks added", ""},
     AlertText{"Could not save setting", ""},
+    AlertText{"Could not open the link", ""},
 };
-static_assert(alertTable.size() == static_cast<std::size_t>(AlertKind::CouldNotSaveSetting) + 1);
+static_assert(alertTable.size() == static_cast<std::size_t>(AlertKind::CouldNotOpenLink) + 1);
 
 DialogRequest dialog(std::string title, std::string message, std::vector<std::string> buttons) {
     DialogRequest request;
@@ -51,6 +52,15 @@ DialogRequest dialog(std::string title, std::string message, std::vector<std::st
 
 const AlertText& alertText(AlertKind kind) {
     return alertTable[static_cast<std::size_t>(kind)];
+}
+
+std::string AlertDetail::linkNotOpened(std::string_view url) {
+    constexpr std::string_view mail = "mailto:";
+    if (url.starts_with(mail)) {
+        return "No e-mail application is set up. Write to " + std::string(url.substr(mail.size())) +
+               ".";
+    }
+    return "No web browser is set up. Open " + std::string(url) + " in a browser.";
 }
 
 std::string AlertDetail::agentHooksAdded(std::string_view savedPath) {

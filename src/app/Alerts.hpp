@@ -32,6 +32,7 @@ enum class AlertKind {
     CouldNotOpenTerminal,
     AgentHooksAdded,
     CouldNotSaveSetting,
+    CouldNotOpenLink,
 };
 
 struct AlertText {
@@ -45,6 +46,8 @@ const AlertText& alertText(AlertKind kind);
 namespace AlertDetail {
 inline constexpr std::string_view firstPreset = "Save a duration to create your first preset.";
 std::string agentHooksAdded(std::string_view savedPath);
+// The address of a link no application could open, for the user to use by hand.
+std::string linkNotOpened(std::string_view url);
 } // namespace AlertDetail
 
 // A modal dialog: a title, an informative text, buttons in order (the first is the

@@ -538,7 +538,13 @@ void AppDelegate::openURLs(const std::vector<std::string>& urls) {
 }
 
 void AppDelegate::support() {
-    services_.workspace.openURL("mailto:" + environment_.supportAddress);
+    openLink("mailto:" + environment_.supportAddress);
+}
+
+void AppDelegate::openLink(const std::string& url) {
+    if (!services_.workspace.openURL(url)) {
+        alert(AlertKind::CouldNotOpenLink, AlertDetail::linkNotOpened(url));
+    }
 }
 
 void AppDelegate::about() {

@@ -96,6 +96,8 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     void toggleAutomation();
     void openURLs(const std::vector<std::string>& urls);
     void support();
+    // Opens a link with the desktop's handler; where none can, an alert gives its address.
+    void openLink(const std::string& url);
     void about();
 
     // Presets and the custom duration, handed to their commands.

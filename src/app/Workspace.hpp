@@ -11,7 +11,8 @@ class Workspace {
   public:
     virtual ~Workspace() = default;
 
-    virtual void openURL(const std::string& url) = 0;
+    // False when no handler could be started for the link's scheme.
+    virtual bool openURL(const std::string& url) = 0;
     // Opens the terminal application (Terminal.app on macOS); `done` gets an error
     // description on failure and may be called on any thread.
     virtual void openTerminal(std::function<void(std::optional<std::string> error)> done) = 0;

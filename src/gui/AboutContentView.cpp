@@ -1,12 +1,10 @@
 #include "gui/AboutContentView.hpp"
 
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "common/ProductInfo.hpp"
@@ -23,7 +21,8 @@ QLabel* textLine(const QString& text, const QFont& font, const QColor& colour) {
 
 } // namespace
 
-AboutContentView::AboutContentView(const Appearance& look, QWidget* parent) : QWidget(parent) {
+AboutContentView::AboutContentView(const Appearance& look, LinkOpener openLink, QWidget* parent)
+    : QWidget(parent) {
     setFixedSize(width, height);
     setStyleSheet(
         QStringLiteral("QPushButton { background-color: rgba(255, 255, 255, 46);"
@@ -61,13 +60,19 @@ AboutContentView::AboutContentView(const Appearance& look, QWidget* parent) : QW
         QIcon(look.symbol(QStringLiteral("arrow-up-right.svg"), QSizeF(11, 11), dark::label())));
     gitHub->setIconSize(QSize(11, 11));
     gitHub->setLayoutDirection(Qt::RightToLeft); // the symbol after the title
-    connect(gitHub, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(QString::fromUtf8(product::repositoryAddress))); });
+    connect(gitHub, &QPushButton::clicked, this, [openLink] {
+        if (openLink) {
+            openLink(std::string(product::repositoryAddress));
+        }
+    });
     const QString support = QString::fromUtf8(product::supportAddress);
     QPushButton* supportButton = makeButton(QStringLiteral("Support"), "supportButton");
     supportButton->setAccessibleName(QStringLiteral("Email ") + support);
-    connect(supportButton, &QPushButton::clicked, this,
-            [support] { QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + support)); });
+    connect(supportButton, &QPushButton::clicked, this, [openLink] {
+        if (openLink) {
+            openLink("mailto:" + std::string(product::supportAddress));
+        }
+    });
     doneButton_ = makeButton(QStringLiteral("Done"), "doneButton");
     connect(doneButton_, &QPushButton::clicked, this, [this] { closeAbout(); });
 

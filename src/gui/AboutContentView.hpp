@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
+#include <string>
 
 #include "gui/Appearance.hpp"
 
@@ -16,7 +18,11 @@ class AboutContentView final : public QWidget {
     static constexpr int width = 400;
     static constexpr int height = 380;
 
-    explicit AboutContentView(const Appearance& appearance, QWidget* parent = nullptr);
+    // `openLink` opens the repository's web address or the support "mailto:" link.
+    using LinkOpener = std::function<void(const std::string& url)>;
+
+    explicit AboutContentView(const Appearance& appearance, LinkOpener openLink = {},
+                              QWidget* parent = nullptr);
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -4,17 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
 #include <thread>
 
 #include "DesktopSession.hpp"
 #include "SandboxedMachine.hpp"
+#include "TempFolder.hpp"
+#include "gui/AboutContentView.hpp"
 #include "gui/Appearance.hpp"
+#include "gui/tray/DesktopWorkspace.hpp"
 #include "gui/tray/DialogWindows.hpp"
+#include "gui/tray/PanelPopup.hpp"
 #include "gui/tray/QtScheduler.hpp"
 #include "gui/tray/X11HotKey.hpp"
 
@@ -154,6 +162,60 @@ TEST_F(OnDesktop, DialogsAndAlertsReadAsWrittenInThePanelsColours) {
     QMenu menu;
     EXPECT_EQ(menu.palette().color(QPalette::Window), dark::windowBackground());
     EXPECT_EQ(menu.palette().color(QPalette::WindowText).lightness(), dark::label().lightness());
+}
+
+// The About window's links go to the application's opener; the desktop's workspace
+// says so when no handler is installed, and hands the link to xdg-open where it is.
+TEST_F(OnDesktop, LinksSayWhetherAHandlerOpenedThem) {
+    std::vector<std::string> asked;
+    AboutContentView about(Appearance::desktop(),
+                           [&](const std::string& url) { asked.push_back(url); });
+    for (const char* button : {"gitHubButton", "supportButton"}) {
+        QTest::mouseClick(about.findChild<QPushButton*>(QString::fromLatin1(button)),
+                          Qt::LeftButton);
+    }
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_TRUE(asked[0].starts_with("https://")) << asked[0];
+    EXPECT_TRUE(asked[1].starts_with("mailto:")) << asked[1];
+
+    const testing::TempFolder temp;
+    const std::string bin = temp.path();
+    const std::string path = ::getenv("PATH");
+    ::setenv("PATH", bin.c_str(), 1);
+    ::unsetenv("BROWSER");
+    ::unsetenv("DEFAULT_BROWSER");
+    DesktopWorkspace workspace;
+    for (const std::string& url : asked) {
+        EXPECT_FALSE(workspace.openURL(url)) << url;
+    }
+    const std::string opened = temp.path() + "/opened";
+    std::ofstream(bin + "/xdg-open") << "#!/bin/sh\necho \"$1\" >> " << opened << "\n";
+    ::chmod((bin + "/xdg-open").c_str(), 0755);
+    EXPECT_TRUE(DesktopWorkspace().openURL(asked[0]));
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_TRUE(e2e::waitUntil([&] { return std::ifstream(opened).good(); }, 10));
+}
+
+// Where the host gives no icon geometry (Wayland), the panel opens at the pointer as a
+// tray item's popup does, whole inside the screen's free area.
+TEST_F(OnDesktop, WithoutAnIconGeometryThePanelOpensAtThePointerInsideTheScreen) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const QPoint pointer : {QPoint(area.center().x(), 40), area.bottomRight()}) {
+        auto* content = new QWidget;
+        content->setFixedSize(340, 520);
+        PanelPopup popup(content);
+        QCursor::setPos(pointer);
+        ASSERT_TRUE(spinUntil([&] { return QCursor::pos() == pointer; }, 10));
+        popup.showAnchored(QRect());
+        const QRect frame = popup.geometry();
+        EXPECT_TRUE(area.contains(frame)) << frame.x() << "," << frame.y();
+        EXPECT_LE(std::abs(frame.center().x() - pointer.x()), frame.width())
+            << frame.x() << "," << frame.y();
+        EXPECT_LE(
+            std::min(std::abs(frame.top() - pointer.y()), std::abs(frame.bottom() - pointer.y())),
+            16)
+            << frame.x() << "," << frame.y();
+    }
 }
 
 TEST_F(OnDesktop, ShortcutFiresWithAnyLockAndIsReleasedWithItsObject) {

@@ -9,8 +9,9 @@
 
 namespace vesperon::gui {
 
-void DesktopWorkspace::openURL(const std::string& url) {
-    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+bool DesktopWorkspace::openURL(const std::string& url) {
+    // False when no handler (xdg-open, the desktop's browser) can be started.
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
 
 void DesktopWorkspace::openTerminal(std::function<void(std::optional<std::string> error)> done) {

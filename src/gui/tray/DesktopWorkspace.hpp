@@ -8,7 +8,7 @@ namespace vesperon::gui {
 // desktop's terminal emulator.
 class DesktopWorkspace final : public Workspace {
   public:
-    void openURL(const std::string& url) override;
+    bool openURL(const std::string& url) override;
     void openTerminal(std::function<void(std::optional<std::string> error)> done) override;
 };
 

@@ -59,6 +59,7 @@ DialogAnswer showDialog(const DialogRequest& request, const char* objectName) {
         auto* message = new QLabel(qtText(request.message));
         message->setTextFormat(Qt::PlainText);
         message->setWordWrap(true);
+        message->setTextInteractionFlags(Qt::TextSelectableByMouse); // an address to copy
         message->setFixedWidth(textWidth);
         layout->addWidget(message);
     }

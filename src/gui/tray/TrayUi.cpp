@@ -96,7 +96,12 @@ void TrayUi::showAbout() {
         about_->setWindowTitle(QStringLiteral("About Vesperon"));
         auto* layout = new QVBoxLayout(about_.get());
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new AboutContentView(appearance_));
+        AppDelegate* app = app_;
+        layout->addWidget(new AboutContentView(appearance_, [app](const std::string& url) {
+            if (app != nullptr) {
+                app->openLink(url);
+            }
+        }));
         about_->setFixedSize(400, 380);
         if (QScreen* screen = about_->screen()) {
             about_->move(screen->availableGeometry().center() - about_->rect().center());

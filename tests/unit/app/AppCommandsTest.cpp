@@ -73,6 +73,28 @@ TEST_F(Commands, SwitchesAskPermissionOrShowWhyTheyCouldNotBeSaved) {
     EXPECT_NE(ui.alerts[0].message.find("/preferences.plist could not be read"), std::string::npos);
 }
 
+// A link no application can open is shown as an alert with its address.
+TEST_F(Commands, ALinkNoApplicationOpensIsShownWithItsAddress) {
+    make();
+    app->support();
+    EXPECT_TRUE(ui.alerts.empty());
+    workspace.opens = false;
+    for (const std::string& url :
+         {std::string("mailto:help@vesperon.test"), std::string("https://example.org/vesperon")}) {
+        app->openLink(url);
+    }
+    app->support();
+    EXPECT_EQ(workspace.opened.size(), 4u);
+    ASSERT_EQ(ui.alerts.size(), 3u);
+    for (const ShownAlert& shown : ui.alerts) {
+        EXPECT_EQ(shown.title, "Could not open the link");
+    }
+    const std::string written = "Write to help@vesperon.test.";
+    EXPECT_NE(ui.alerts[0].message.find(written), std::string::npos) << ui.alerts[0].message;
+    EXPECT_NE(ui.alerts[1].message.find("Open https://example.org/vesperon "), std::string::npos);
+    EXPECT_EQ(ui.alerts[2], ui.alerts[0]);
+}
+
 TEST_F(Commands, PresetsAreSavedSelectedWhileIdleAndDeleted) {
     make();
     ui.answer(0, "  Long build  ");

@@ -138,7 +138,12 @@ class FakeHotKey final : public HotKey {
 class FakeWorkspace final : public Workspace {
   public:
     std::optional<std::string> terminalError;
-    void openURL(const std::string&) override {}
+    bool opens = true;
+    std::vector<std::string> opened;
+    bool openURL(const std::string& url) override {
+        opened.push_back(url);
+        return opens;
+    }
     void openTerminal(std::function<void(std::optional<std::string>)> done) override {
         std::thread([done = std::move(done), error = terminalError] { done(error); }).join();
     }
