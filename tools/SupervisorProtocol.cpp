@@ -36,7 +36,7 @@ void setTimeout(int fd, int option, int seconds) {
 bool sendAll(int fd, const std::string& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {
-        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = sendWithoutSignal(fd, data.data() + sent, data.size() - sent);
         if (n < 0 && errno == EINTR) {
             continue;
         }

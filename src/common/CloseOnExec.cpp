@@ -24,4 +24,8 @@ int acceptCloseOnExec(int listener) {
     return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
+ssize_t sendWithoutSignal(int fd, const void* data, size_t size) {
+    return ::send(fd, data, size, MSG_NOSIGNAL);
+}
+
 } // namespace vesperon

@@ -20,5 +20,8 @@ namespace vesperon {
 [[nodiscard]] int pipeCloseOnExec(int fds[2]);
 // accept4(2) with SOCK_CLOEXEC, the peer's address not asked for.
 [[nodiscard]] int acceptCloseOnExec(int listener);
+// send(2) that never raises SIGPIPE when the peer has gone (EPIPE instead): with
+// MSG_NOSIGNAL where the system has it, else with SO_NOSIGPIPE set on the socket.
+[[nodiscard]] ssize_t sendWithoutSignal(int fd, const void* data, size_t size);
 
 } // namespace vesperon

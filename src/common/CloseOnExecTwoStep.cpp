@@ -62,4 +62,12 @@ int acceptCloseOnExec(int listener) {
     return markedOrClosed(::accept(listener, nullptr, nullptr));
 }
 
+ssize_t sendWithoutSignal(int fd, const void* data, size_t size) {
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on) != 0) {
+        return -1;
+    }
+    return ::send(fd, data, size, 0);
+}
+
 } // namespace vesperon

@@ -117,7 +117,7 @@ Result<Attempt> attemptHandOver(const sockaddr_un& address, const std::string& m
     }
     std::string_view rest = message;
     while (!rest.empty()) {
-        const ssize_t written = ::send(fd.get(), rest.data(), rest.size(), MSG_NOSIGNAL);
+        const ssize_t written = sendWithoutSignal(fd.get(), rest.data(), rest.size());
         if (written > 0) {
             rest.remove_prefix(static_cast<std::size_t>(written));
         } else if (errno == EAGAIN) {
