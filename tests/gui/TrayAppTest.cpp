@@ -1,7 +1,8 @@
 // The real application in a tray: Xvfb with trayer (an XEmbed tray), a private
 // session bus with the notification service stand-in, and a sandboxed machine. Driven
 // from outside with xdotool, as a person would; a StatusNotifierWatcher with its host
-// (status_notifier_host.py) joins the bus where the item is shown beside its label.
+// (status_notifier_host.py) joins the bus where the item is shown beside its label, and
+// the desktop portal's global shortcuts (shortcuts_portal.py) on a Wayland session.
 #include <gtest/gtest.h>
 
 #include <array>
