@@ -51,6 +51,12 @@ void AppDelegate::applicationDidFinishLaunching() {
         static_cast<int>(std::min<std::int64_t>(preferences_->lastDuration(), maximumSeconds)));
 
     timer_ = services_.scheduler.every(tickSeconds, mainQueue_.whileAlive([this] { tick(); }));
+    services_.hotKey.whenRefused(mainQueue_.later([this] {
+        if (!busy()) {
+            lastOutcome_ = Outcome::shortcutUnavailable;
+            refreshPanel();
+        }
+    }));
     if (!services_.hotKey.registerShortcut(mainQueue_.later([this] { toggleHotKey(); }))) {
         lastOutcome_ = Outcome::shortcutUnavailable;
     }

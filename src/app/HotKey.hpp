@@ -12,6 +12,11 @@ class HotKey {
     // Registers the shortcut; `pressed` may be called on any thread for every press.
     // False when another application owns the combination.
     virtual bool registerShortcut(std::function<void()> pressed) = 0;
+
+    // Called (on any thread) when a registration that `registerShortcut` accepted is
+    // refused later, as a desktop portal may answer only after asking the user. Set
+    // before registering.
+    virtual void whenRefused(std::function<void()> refused) { (void)refused; }
 };
 
 } // namespace vesperon

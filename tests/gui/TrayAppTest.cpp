@@ -1,7 +1,8 @@
 // The real application in a tray: Xvfb with trayer (an XEmbed tray), a private
 // session bus with the notification service stand-in, and a sandboxed machine. Driven
 // from outside with xdotool, as a person would; a StatusNotifierWatcher with its host
-// (status_notifier_host.py) joins the bus where the item is shown beside its label.
+// (status_notifier_host.py) joins the bus where the item is shown beside its label, and
+// the desktop portal's global shortcuts (shortcuts_portal.py) on a Wayland session.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -285,6 +286,32 @@ TEST_F(TrayApp, TheAyatanaIndicatorServiceShowsTheItemWithItsCountdownLabel) {
     EXPECT_TRUE(
         waitUntil([&] { return applications().find("string \" 5m\"") != std::string::npos; }, 30))
         << applications();
+}
+
+// On a Wayland session the shortcut is the desktop portal's: bound with its preferred
+// trigger, and each Activated signal for it starts or ends a session.
+TEST_F(TrayApp, OnAWaylandSessionThePortalsShortcutStartsAndEndsASession) {
+    const std::string log = machine.root() + "/portal.log";
+    BackgroundProcess portal({"/usr/bin/python3", SHORTCUTS_PORTAL, log}, desktop.environment());
+    ASSERT_TRUE(waitUntil([&] { return readFile(log).find("ready") != std::string::npos; }, 30));
+    std::vector<std::string> environment = desktop.environment();
+    environment.push_back("XDG_SESSION_TYPE=wayland");
+    app = std::make_unique<BackgroundProcess>(std::vector<std::string>{VESPERON_EXECUTABLE},
+                                              environment);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return readFile(log).find(
+                       "bound toggle-session CTRL+ALT+LOGO+space 'Start or end a session'\n") !=
+                   std::string::npos;
+        },
+        60))
+        << readFile(log);
+    ASSERT_EQ(::kill(portal.pid(), SIGUSR1), 0);
+    ASSERT_TRUE(overrideIs("on", 60)) << readFile(log);
+    ::sleep(5); // verified 3 seconds after the helper's answer
+    ASSERT_EQ(::kill(portal.pid(), SIGUSR1), 0);
+    EXPECT_TRUE(overrideIs("off", 60));
+    EXPECT_TRUE(waitUntil([&] { return machine.restored(); }, 30));
 }
 
 // The process holding the flock() on `path`, from /proc/locks; 0 when none.

@@ -14,6 +14,12 @@ TEST_F(Commands, ShortcutTogglesTheSelectedDurationOnTheMainQueue) {
     EXPECT_EQ(app->panel()->model().stateText, "Session shortcut unavailable");
     hotKey.available = true;
     make();
+    EXPECT_NE(app->panel()->model().stateText, "Session shortcut unavailable");
+    // Refused later (a portal asks the user first): shown once the main queue runs.
+    std::thread([&] { hotKey.refused(); }).join();
+    scheduler.drain();
+    EXPECT_EQ(app->panel()->model().stateText, "Session shortcut unavailable");
+    make();
     app->panel()->customTextChanged("25", "0"); // invalid: starts nothing
     hotKey.press();
     scheduler.drain();

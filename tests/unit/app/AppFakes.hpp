@@ -126,10 +126,12 @@ class FakeHotKey final : public HotKey {
   public:
     bool available = true;
     std::function<void()> pressed;
+    std::function<void()> refused;
     bool registerShortcut(std::function<void()> callback) override {
         pressed = std::move(callback);
         return available;
     }
+    void whenRefused(std::function<void()> callback) override { refused = std::move(callback); }
     void press() {
         std::thread([this] { pressed(); }).join();
     }

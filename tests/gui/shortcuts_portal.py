@@ -1,0 +1,101 @@
+#!/usr/bin/python3
+"""The desktop portal's GlobalShortcuts interface on the session bus, for the tray tests.
+
+Usage: shortcuts_portal.py LOG
+
+Owns org.freedesktop.portal.Desktop with /org/freedesktop/portal/desktop, where
+CreateSession and BindShortcuts answer through Request objects' Response signals as a
+portal does. Writes "ready" once on the bus, then "session PATH" and "bound ID
+TRIGGER 'DESCRIPTION'" for every shortcut bound. On SIGUSR1 it emits Activated for the
+last shortcut bound.
+"""
+import signal
+import sys
+import time
+
+import dbus
+import dbus.service
+from dbus.mainloop.glib import DBusGMainLoop
+from gi.repository import GLib
+
+PORTAL = "org.freedesktop.portal.Desktop"
+PORTAL_PATH = "/org/freedesktop/portal/desktop"
+SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
+REQUEST = "org.freedesktop.portal.Request"
+
+
+class Request(dbus.service.Object):
+    @dbus.service.signal(REQUEST, signature="ua{sv}")
+    def Response(self, response, results):
+        pass
+
+
+def handle(kind, sender, token):
+    return "%s/%s/%s/%s" % (PORTAL_PATH, kind, sender[1:].replace(".", "_"), token)
+
+
+class Portal(dbus.service.Object):
+    def __init__(self, bus, log):
+        super().__init__(bus, PORTAL_PATH)
+        self.bus = bus
+        self.log = log
+        self.bound = None
+
+    def write(self, line):
+        with open(self.log, "a", encoding="utf-8") as out:
+            out.write(line + "\n")
+
+    def answer(self, sender, options, results):
+        path = handle("request", sender, options["handle_token"])
+        request = Request(self.bus, path)
+
+        def respond():
+            request.Response(dbus.UInt32(0), dbus.Dictionary(results, signature="sv"))
+            request.remove_from_connection()
+            return False
+
+        GLib.idle_add(respond)  # after the reply, as the portal answers
+        return dbus.ObjectPath(path)
+
+    @dbus.service.method(SHORTCUTS, in_signature="a{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def CreateSession(self, options, sender=None):
+        session = handle("session", sender, options["session_handle_token"])
+        self.write("session " + session)
+        return self.answer(sender, options, {"session_handle": session})
+
+    @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
+        for name, properties in shortcuts:
+            self.write("bound %s %s '%s'" % (name, properties.get("preferred_trigger", ""),
+                                            properties.get("description", "")))
+            self.bound = (session, name)
+        return self.answer(sender, options, {"shortcuts": shortcuts})
+
+    @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
+    def Activated(self, session, shortcut, timestamp, options):
+        pass
+
+    def activate(self):
+        if self.bound is not None:
+            self.Activated(self.bound[0], self.bound[1], dbus.UInt64(int(time.time() * 1000)),
+                           dbus.Dictionary({}, signature="sv"))
+            self.write("activated " + self.bound[1])
+        return True
+
+
+def main():
+    DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    portal = Portal(bus, sys.argv[1])
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, portal.activate)
+    # The name last: a client that sees it finds the object ready.
+    name = dbus.service.BusName(PORTAL, bus)
+    portal.write("ready")
+    GLib.MainLoop().run()
+    del name
+
+
+if __name__ == "__main__":
+    main()
