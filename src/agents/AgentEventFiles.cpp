@@ -6,16 +6,13 @@
 #include <ctime>
 
 #include <fcntl.h>
-#include <locale.h>
-#if defined(__APPLE__)
-#include <xlocale.h>
-#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "common/JsonSyntax.hpp"
+#include "platform/CLocaleNumber.hpp"
 #include "platform/UserHome.hpp"
 
 namespace vesperon {
@@ -70,14 +67,10 @@ std::optional<double> numberValue(std::string_view raw) {
     if (raw.empty() || !(raw.front() == '-' || (raw.front() >= '0' && raw.front() <= '9'))) {
         return std::nullopt;
     }
-    static const locale_t plain = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
-    if (plain == locale_t{}) {
-        return std::nullopt;
-    }
     const std::string text(raw);
     char* end = nullptr;
-    const double value = strtod_l(text.c_str(), &end, plain);
-    if (end != text.c_str() + text.size()) {
+    double value = 0;
+    if (!platform::readCNumber(text.c_str(), &end, &value) || end != text.c_str() + text.size()) {
         return std::nullopt;
     }
     return value;
