@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/HexDigit.hpp"
 #include "common/Utf8Text.hpp"
 
 namespace vesperon {
@@ -125,19 +126,6 @@ class Scanner {
         return pos_ - start;
     }
 
-    static int hexValue(char c) {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    }
-
     // "\uXXXX" at the current position: its value, or -1.
     long unicodeEscape() {
         if (text_.substr(pos_, 2) != "\\u" || text_.size() - pos_ < 6) {
@@ -145,7 +133,7 @@ class Scanner {
         }
         long value = 0;
         for (std::size_t i = 2; i < 6; ++i) {
-            const int digit = hexValue(text_[pos_ + i]);
+            const int digit = hexDigitValue(text_[pos_ + i]);
             if (digit < 0) {
                 return -1;
             }

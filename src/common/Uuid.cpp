@@ -7,6 +7,8 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include "common/HexDigit.hpp"
+
 namespace vesperon {
 
 namespace {
@@ -38,19 +40,6 @@ bool fillRandom(Uuid::Bytes& bytes) {
     return filled == bytes.size();
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool isDashPosition(std::size_t i) {
     return i == 8 || i == 13 || i == 18 || i == 23;
 }
@@ -80,7 +69,7 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
             }
             continue;
         }
-        const int value = hexValue(text[i]);
+        const int value = hexDigitValue(text[i]);
         if (value < 0) {
             return std::nullopt;
         }
