@@ -18,6 +18,7 @@
 #include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
 #include "platform/linux/KernelAttribute.hpp"
+#include "platform/linux/ProcessStat.hpp"
 
 namespace vesperon::platform {
 namespace {
@@ -28,41 +29,6 @@ constexpr auto termGrace = 5s;
 constexpr auto killGrace = 2s;
 constexpr auto pollStep = 50ms;
 constexpr const char* supervisorName = "vesperon-watch";
-
-// What /proc/<pid>/stat says of a process.
-struct ProcessStat {
-    char state = '?';
-    pid_t parent = 0;
-    pid_t group = 0;
-    std::uint64_t startTime = 0; // clock ticks after boot
-
-    [[nodiscard]] bool live() const { return state != 'Z' && state != 'X'; }
-};
-
-std::optional<ProcessStat> processStat(pid_t pid) {
-    const auto stat = readKernelAttribute("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat) {
-        return std::nullopt;
-    }
-    // "pid (comm) state ppid pgrp … starttime …": comm may hold anything, so read
-    // after the last ')'.
-    const std::size_t close = stat->rfind(')');
-    if (close == std::string::npos) {
-        return std::nullopt;
-    }
-    std::istringstream fields(stat->substr(close + 1));
-    ProcessStat process;
-    std::string skipped;
-    fields >> process.state >> process.parent >> process.group;
-    for (int field = 6; field < 22 && fields; ++field) {
-        fields >> skipped;
-    }
-    fields >> process.startTime;
-    if (!fields) {
-        return std::nullopt;
-    }
-    return process;
-}
 
 // The supervisor as its pid file records it.
 struct SupervisorRecord {
@@ -94,12 +60,12 @@ std::optional<SupervisorRecord> readRecord(const std::string& pidFile) {
 
 // The record of the running process `pid`.
 std::optional<SupervisorRecord> recordOf(pid_t pid) {
-    const auto stat = processStat(pid);
+    const auto stat = readProcessStat(pid);
     struct stat executable {};
     if (!stat || ::stat(("/proc/" + std::to_string(pid) + "/exe").c_str(), &executable) != 0) {
         return std::nullopt;
     }
-    return SupervisorRecord{pid, stat->startTime, executable.st_dev, executable.st_ino};
+    return SupervisorRecord{pid, stat->startTicks, executable.st_dev, executable.st_ino};
 }
 
 // Whether the recorded supervisor is alive: its id names a live process that started
@@ -107,8 +73,8 @@ std::optional<SupervisorRecord> recordOf(pid_t pid) {
 // (not root) goes by the start time alone, which no reuse of the id within this boot
 // can repeat.
 bool isRunning(const SupervisorRecord& record) {
-    const auto stat = processStat(record.pid);
-    if (!stat || !stat->live() || stat->startTime != record.startTime ||
+    const auto stat = readProcessStat(record.pid);
+    if (!stat || !stat->live() || stat->startTicks != record.startTime ||
         stat->group != record.pid) {
         return false;
     }
@@ -130,7 +96,7 @@ template <class Test> std::vector<pid_t> processesWhere(Test test) {
         if (parsed != std::errc() || end != name.data() + name.size()) {
             continue;
         }
-        if (const auto stat = processStat(pid); stat && stat->live() && test(*stat)) {
+        if (const auto stat = readProcessStat(pid); stat && stat->live() && test(*stat)) {
             found.push_back(pid);
         }
     }

@@ -3,22 +3,18 @@
 // folder, both waited for with one poll().
 #include "platform/WatcherWakeups.hpp"
 
-#include <algorithm>
 #include <array>
-#include <charconv>
-#include <fcntl.h>
 #include <optional>
 #include <poll.h>
 #include <string>
-#include <string_view>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
-#include "common/DescriptorIO.hpp"
 #include "common/OwnedFd.hpp"
 #include "platform/ContinuousClock.hpp"
+#include "platform/SuspendCountingClock.hpp"
+#include "platform/linux/ProcessStat.hpp"
 
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434 // the same number on every architecture
@@ -27,51 +23,6 @@
 namespace vesperon::platform {
 namespace {
 
-constexpr std::size_t maxStatBytes = 4096;
-
-double clockSeconds(clockid_t clock) {
-    timespec now{};
-    ::clock_gettime(clock, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-// The process's start in seconds of CLOCK_BOOTTIME: field 22 of /proc/PID/stat, in
-// clock ticks since boot. The name (field 2) may hold spaces and parentheses, so the
-// fields are counted from its last ")".
-std::optional<double> bootTimeStarted(pid_t pid) {
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-    OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd) {
-        return std::nullopt;
-    }
-    const auto text = readToEnd(fd.get(), maxStatBytes);
-    if (!text) {
-        return std::nullopt;
-    }
-    const std::size_t nameEnd = text->rfind(')');
-    if (nameEnd == std::string::npos) {
-        return std::nullopt;
-    }
-    std::string_view rest = std::string_view(*text).substr(nameEnd + 1);
-    // After the name come field 3 (state) ... field 22 (starttime): skip 19 fields.
-    for (int field = 3; field < 22; ++field) {
-        const std::size_t start = rest.find_first_not_of(' ');
-        const std::size_t end = rest.find(' ', start);
-        if (start == std::string_view::npos || end == std::string_view::npos) {
-            return std::nullopt;
-        }
-        rest.remove_prefix(end);
-    }
-    rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
-    unsigned long long ticks = 0;
-    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), ticks);
-    const long perSecond = ::sysconf(_SC_CLK_TCK);
-    if (error != std::errc() || end == rest.data() || perSecond <= 0) {
-        return std::nullopt;
-    }
-    return static_cast<double>(ticks) / static_cast<double>(perSecond);
-}
-
 // The start of `pid` in seconds of continuousSeconds(). The kernel dates a process on
 // CLOCK_BOOTTIME; the sandboxed machine's continuous clock adds an offset to that
 // clock (its simulated sleep). The process's age is measured on CLOCK_BOOTTIME and
@@ -79,11 +30,12 @@ std::optional<double> bootTimeStarted(pid_t pid) {
 // since the process started makes it look younger than it is, never older, so a
 // process started after setup is never taken for one started before.
 std::optional<double> continuousStarted(pid_t pid) {
-    const auto started = bootTimeStarted(pid);
+    const auto stat = readProcessStat(pid);
+    const auto started = stat ? stat->startSeconds() : std::nullopt;
     if (!started) {
         return std::nullopt;
     }
-    const double age = clockSeconds(CLOCK_BOOTTIME) - *started;
+    const double age = suspendCountingSeconds() - *started;
     return vesperon::continuousSeconds() - age;
 }
 
