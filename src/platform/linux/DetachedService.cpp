@@ -198,7 +198,12 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
     auto written = record ? writeFileAtomically(pidFile, record->text(), {0644, {}, {}})
                           : Result<void>(fail(errorDomain::system, "", ESRCH));
     if (!written) {
+        // The supervisor by its own id, as its group is only there once it has called
+        // setsid(); then the group, for a watcher it may have started by now.
+        ::kill(supervisor, SIGKILL);
         ::kill(-supervisor, SIGKILL);
+        while (::waitpid(supervisor, nullptr, 0) < 0 && errno == EINTR) {
+        }
         return fail(errorDomain::system,
                     "Could not record the recovery watcher in " + pidFile + ": " +
                         std::strerror(written.error().code),
