@@ -3,8 +3,7 @@
 // are handed out in the shapes the shared probe rules read.
 #include "platform/MachineReadings.hpp"
 
-#include <time.h>
-
+#include "platform/SuspendCountingClock.hpp"
 #include "platform/linux/HostPaths.hpp"
 #include "platform/linux/KernelAttribute.hpp"
 #include "platform/linux/PowerSupplies.hpp"
@@ -46,9 +45,7 @@ int thermalState() {
 }
 
 double continuousSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_BOOTTIME, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return suspendCountingSeconds();
 }
 
 } // namespace vesperon::platform
