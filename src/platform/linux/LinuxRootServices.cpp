@@ -39,17 +39,9 @@ std::unexpected<Error> noBus() {
     return fail(errorDomain::system, "The D-Bus system bus is not available.");
 }
 
-std::string unitName() {
-    return platform::watcherUnitName();
-}
-
-std::string daemonPidFile() {
-    return platform::detachedServicePidFile();
-}
-
 // Whether systemd says the watcher's unit is gone or stopped; false when it does not say.
 bool unitStopped(SystemBus& bus) {
-    const auto state = platform::unitActiveState(bus, unitName());
+    const auto state = platform::unitActiveState(bus, platform::watcherUnitName());
     return state && (!*state || **state == "inactive" || **state == "failed");
 }
 
@@ -77,24 +69,24 @@ Result<void> startRecoveryService() {
     const SystemLayout& layout = systemLayout();
     const std::vector<std::string> arguments{layout.watcherPath(), "--watch"};
     if (!systemdRuns()) {
-        return platform::startDetachedService(arguments, daemonPidFile());
+        return platform::startDetachedService(arguments, platform::detachedServicePidFile());
     }
     SystemBus* bus = SystemBus::shared();
     if (bus == nullptr) {
         return noBus();
     }
-    return platform::startTransientService(*bus, unitName(), arguments);
+    return platform::startTransientService(*bus, platform::watcherUnitName(), arguments);
 }
 
 Result<void> stopRecoveryService() {
     if (!systemdRuns()) {
-        return platform::stopDetachedService(daemonPidFile());
+        return platform::stopDetachedService(platform::detachedServicePidFile());
     }
     SystemBus* bus = SystemBus::shared();
     if (bus == nullptr) {
         return noBus();
     }
-    if (auto stopped = platform::stopUnit(*bus, unitName()); !stopped) {
+    if (auto stopped = platform::stopUnit(*bus, platform::watcherUnitName()); !stopped) {
         return stopped;
     }
     // Like an unload, this returns once the watcher has gone (or ends the caller, when
@@ -102,8 +94,8 @@ Result<void> stopRecoveryService() {
     const auto deadline = std::chrono::steady_clock::now() + stopLimit;
     while (!unitStopped(*bus)) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            return fail(errorDomain::system,
-                        "systemd did not stop " + unitName() + " within 10 seconds.");
+            return fail(errorDomain::system, "systemd did not stop " + platform::watcherUnitName() +
+                                                 " within 10 seconds.");
         }
         std::this_thread::sleep_for(pollStep);
     }
@@ -112,8 +104,9 @@ Result<void> stopRecoveryService() {
 
 ServiceState recoveryServiceState() {
     if (!systemdRuns()) {
-        return platform::detachedServiceRunning(daemonPidFile()) ? ServiceState::Loaded
-                                                                 : ServiceState::NotLoaded;
+        return platform::detachedServiceRunning(platform::detachedServicePidFile())
+                   ? ServiceState::Loaded
+                   : ServiceState::NotLoaded;
     }
     SystemBus* bus = SystemBus::shared();
     if (bus == nullptr) {
