@@ -3,8 +3,8 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 
+#include "platform/CLocaleNumber.hpp"
 #include "privileged/SessionRecord.hpp"
 
 namespace vesperon {
@@ -27,8 +27,8 @@ std::optional<double> parseWholeNumber(std::string_view text) {
     }
     const std::string copy(text); // strtod needs a terminated string
     char* end = nullptr;
-    const double value = std::strtod(copy.c_str(), &end);
-    if (end != copy.c_str() + copy.size()) {
+    double value = 0;
+    if (!platform::readCNumber(copy.c_str(), &end, &value) || end != copy.c_str() + copy.size()) {
         return std::nullopt;
     }
     return value;

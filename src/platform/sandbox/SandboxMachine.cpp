@@ -1,6 +1,7 @@
 // Probe readings of a sandboxed machine: small files under <root>/machine that
 // scripts/sandbox writes. A missing or malformed file reads as the neutral answer,
 // as a missing service does on a real machine.
+#include "platform/CLocaleNumber.hpp"
 #include "platform/MachineReadings.hpp"
 #include "platform/SuspendCountingClock.hpp"
 #include "platform/SystemLayout.hpp"
@@ -92,11 +93,11 @@ double continuousSeconds() {
     // The sandbox simulates sleep (and the restart of the clock at a reboot) with an offset.
     if (const auto text = readReading("clock-offset")) {
         const std::string value = trimmed(*text);
-        // strtod rather than std::from_chars: the latter's floating-point parser would
-        // make the executable load the maths library at every start.
         char* end = nullptr;
-        const double offset = std::strtod(value.c_str(), &end);
-        if (!value.empty() && value.front() != '+' && end == value.c_str() + value.size()) {
+        double offset = 0;
+        if (!value.empty() && value.front() != '+' &&
+            platform::readCNumber(value.c_str(), &end, &offset) &&
+            end == value.c_str() + value.size()) {
             seconds += offset;
         }
     }

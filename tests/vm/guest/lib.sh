@@ -99,11 +99,15 @@ session_lock() {
 }
 inhibitor_why() { echo "A Vesperon session keeps the machine awake"; }
 no_vesperon_lock() { [ -z "$(vesperon_locks)" ]; }
-# What logind itself says is blocked.
+# What logind itself says is blocked ("sleep:idle:..."); fails when logind does not answer.
 block_inhibited() {
-    busctl get-property org.freedesktop.login1 /org/freedesktop/login1 \
-        org.freedesktop.login1.Manager BlockInhibited | cut -d'"' -f2
+    local value
+    value=$(busctl get-property org.freedesktop.login1 /org/freedesktop/login1 \
+        org.freedesktop.login1.Manager BlockInhibited 2>/dev/null) || return 1
+    cut -d'"' -f2 <<<"$value"
 }
+logind_answers() { block_inhibited > /dev/null; }
+lid_switch_blocked() { [[ ":$(block_inhibited):" == *:handle-lid-switch:* ]]; }
 
 # -- systemd's unit, the files, the processes --------------------------------------------
 unit_prop() { systemctl show -p "$1" --value "$UNIT" 2>/dev/null; }

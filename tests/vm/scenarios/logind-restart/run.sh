@@ -6,9 +6,10 @@
 source /mnt/host/guest/lib.sh
 start_session 600
 before=$(vesperon_locks)
+holder=$(watcher_pid)
 t=$(now)
 systemctl restart systemd-logind
-wait_until 20 bash -c 'busctl get-property org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager BlockInhibited > /dev/null 2>&1'
+wait_until 20 logind_answers
 log "logind answers again after $(seconds "$(since "$t")" 1) s"
 sleep 3
 after=$(vesperon_locks)
@@ -17,15 +18,16 @@ log "after:  $after"
 systemd-inhibit --list --no-pager
 if session_lock; then
     verdict="the lock survived logind's restart"
-    check "logind still blocks the lid switch" bash -c "[[ \$(busctl get-property org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager BlockInhibited) == *handle-lid-switch* ]]"
+    check "logind still blocks the lid switch" lid_switch_blocked
+    check "the watcher that took it still holds it" test "$(watcher_pid)" = "$holder"
 else
     verdict="the lock was lost"
     # Then the watcher must take it again or end the session; never believe it.
-    wait_until 10 bash -c 'source /mnt/host/guest/lib.sh; session_lock || all_clear' ||
+    lock_back_or_clear() { session_lock || all_clear; }
+    wait_until 10 lock_back_or_clear ||
         fail "the watcher neither took the lock again nor ended the session"
 fi
 log "$verdict"
-check "the watcher is still the one that took it" test -n "$(watcher_pid)"
 t=$(now); request_stop
 check_all_clear "the stop file ends the session after the restart" 15
 figure "$verdict; ended $(seconds "$(since "$t")" 1) s after the stop file"

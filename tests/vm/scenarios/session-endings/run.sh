@@ -10,7 +10,7 @@ check "the watcher's unit is active" unit_active
 check "systemd restarts the watcher" test "$(unit_prop Restart)" = always
 check "the unit runs the watcher's copy" bash -c "systemctl show -p ExecStart --value $UNIT | grep -q 'path=$WATCHER ;'"
 check "the session's files exist" test -f "$STATE/watcher" -a -e "$JOBFILE"
-check "logind blocks the lid switch" bash -c "[[ \$(busctl get-property org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager BlockInhibited) == *handle-lid-switch* ]]"
+check "logind blocks the lid switch" lid_switch_blocked
 systemd-inhibit --list --no-pager
 figure "lock $(seconds "$LOCK_AFTER" 1) s after READY"
 
