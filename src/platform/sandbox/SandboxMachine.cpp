@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstdlib>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
