@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "common/AtomicFile.hpp"
@@ -26,8 +28,9 @@ bool entryExists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-int refuse(const char* line) {
-    std::fputs(line, stderr);
+// Says why on standard error; the exit status of a refused or failed setup.
+int refuse(std::string_view line) {
+    (void)std::fwrite(line.data(), 1, line.size(), stderr);
     return 1;
 }
 
@@ -73,10 +76,7 @@ int setupMode(const SetupRequest& request) {
                       "sleep first.\n");
     }
     if (!overrideOn) {
-        std::fprintf(stderr, "Setup failed: %.*s\n",
-                     static_cast<int>(platformWords::sleepSettingUnreadable.size()),
-                     platformWords::sleepSettingUnreadable.data());
-        return 1;
+        return refuse("Setup failed: " + std::string(platformWords::sleepSettingUnreadable) + "\n");
     }
     const std::optional<std::string> bootID = currentBootID();
     if (!bootID) {
@@ -102,9 +102,7 @@ int setupMode(const SetupRequest& request) {
         if (recoveryServiceState() == ServiceState::NotLoaded && rootRestore(false)) {
             (void)cleanupJob();
         }
-        const std::string line = "Setup failed: " + installed.error().message + "\n";
-        std::fputs(line.c_str(), stderr);
-        return 1;
+        return refuse("Setup failed: " + installed.error().message + "\n");
     }
 
     std::fputs("READY\n", stdout);
