@@ -22,7 +22,8 @@ t=$(now)
 restore_pkexec
 check "Restore succeeds beside the look-alike" test "$RESTORE_RC" = 0
 check "Restore releases the session's lock" negate root_lock
-check "and removes the unit and the files" wait_until 10 bash -c 'source /mnt/host/guest/lib.sh; unit_gone && no_files'
+unit_and_files_gone() { unit_gone && no_files; }
+check "and removes the unit and the files" wait_until 10 unit_and_files_gone
 check "the look-alike lock is untouched" lookalike
 figure "Restore with a look-alike: $(seconds "$(since "$t")" 1) s"
 kill_app

@@ -40,8 +40,8 @@ geometry() {  # NAME-ARGS... -> X Y WIDTH HEIGHT of the first window found
 }
 read -r ix iy iw ih <<<"$(geometry --classname '^vesperon$')"
 x mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 1
-panel=""
-wait_until 30 bash -c "source /mnt/host/guest/lib.sh; in_session 30 'DISPLAY=:7 xdotool search --onlyvisible --name \"^Vesperon panel\$\"' > /dev/null"
+panel_shown() { in_session 30 'DISPLAY=:7 xdotool search --onlyvisible --name "^Vesperon panel$"' > /dev/null; }
+wait_until 30 panel_shown
 read -r px py pw ph <<<"$(geometry --onlyvisible --name '^Vesperon\ panel$')"
 log "panel at $px,$py ${pw}x$ph"
 t=$(now)
