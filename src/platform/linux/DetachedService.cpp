@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <sstream>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -48,11 +47,21 @@ std::optional<SupervisorRecord> readRecord(const std::string& pidFile) {
     if (!text) {
         return std::nullopt;
     }
-    std::istringstream fields(*text);
+    // Four numbers, each followed by one space but the last.
     SupervisorRecord record;
-    std::string rest;
-    if (!(fields >> record.pid >> record.startTime >> record.device >> record.inode) ||
-        (fields >> rest) || record.pid < 2) {
+    const char* next = text->data();
+    const char* const end = text->data() + text->size();
+    const auto number = [&](auto& value, bool last) {
+        const auto [stop, error] = std::from_chars(next, end, value);
+        if (error != std::errc() || stop == next ||
+            (last ? stop != end : stop == end || *stop != ' ')) {
+            return false;
+        }
+        next = last ? stop : stop + 1;
+        return true;
+    };
+    if (!number(record.pid, false) || !number(record.startTime, false) ||
+        !number(record.device, false) || !number(record.inode, true) || record.pid < 2) {
         return std::nullopt;
     }
     return record;
