@@ -1,5 +1,6 @@
 #include "MachineFiles.hpp"
 #include "common/AtomicFile.hpp"
+#include "common/DescriptorIO.hpp"
 #include "platform/RunningImage.hpp"
 #include "platform/SuspendCountingClock.hpp"
 
@@ -52,23 +53,12 @@ std::optional<std::string> MachineFiles::readText(std::string_view name) const {
     if (fd < 0) {
         return std::nullopt;
     }
-    std::string text;
-    std::array<char, 4096> buffer{};
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 || text.size() + static_cast<std::size_t>(n) > maxStateFileBytes) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer.data(), static_cast<std::size_t>(n));
-    }
+    std::optional<std::string> read = readToEnd(fd, maxStateFileBytes);
     ::close(fd);
+    if (!read) {
+        return std::nullopt;
+    }
+    std::string text = std::move(*read);
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\r' ||
                              text.back() == '\t')) {
         text.pop_back();
