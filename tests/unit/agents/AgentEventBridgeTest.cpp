@@ -163,5 +163,15 @@ TEST_F(AgentEventEmit, OnlyAPrivateDescriptorOfALiveRunInPrivateFoldersIsFollowe
     EXPECT_FALSE(std::filesystem::exists(root_)) << "the bridge never makes folders";
 }
 
+// A payload is read whole or not at all: one byte over the limit is as bad as far over.
+TEST_F(AgentEventEmit, PayloadsUpToTheLimitArePassedOn) {
+    const std::size_t limit = AgentEventFiles::payloadMaximum;
+    for (const auto& [size, published] :
+         {std::pair{limit, true}, {limit + 1, false}, {16 * limit, false}}) {
+        std::string payload = R"({"session_id":"s1","type":"busy"})";
+        EXPECT_EQ(emit(payload.insert(1, size - payload.size(), ' ')), published) << size;
+    }
+}
+
 } // namespace
 } // namespace vesperon

@@ -12,6 +12,7 @@
 
 #include "AgentTestFiles.hpp"
 #include "agents/AgentConnectionSetup.hpp"
+#include "agents/AgentEventFiles.hpp"
 #include "agents/AgentTrackingRun.hpp"
 
 namespace vesperon {
@@ -35,13 +36,13 @@ std::string escapedForDoubleQuotes(const std::string& text) {
 
 class HookEndpointProcess : public ::testing::Test {
   protected:
-    // Starts a hook as an agent does, with a Claude Code payload of about 2 KB on its
-    // input; its answer goes to the file answer(session).
-    pid_t startHook(const std::string& session, const std::string& event) {
-        std::string payload =
+    // Starts a hook as an agent does, with a Claude Code payload of `size` bytes (blanks
+    // after the object) on its input; its answer goes to the file answer(session).
+    pid_t startHook(const std::string& session, const std::string& event, std::size_t size = 2048) {
+        const std::string payload =
             nlohmann::json{{"session_id", session}, {"hook_event_name", event}}.dump();
         const std::string input = folder_ / (session + "-" + event);
-        testing::writeFile(input, payload.insert(1, 2048 - payload.size(), ' '));
+        testing::writeFile(input, payload + std::string(size - payload.size(), ' '));
         const pid_t pid = fork();
         if (pid == 0) {
             dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
@@ -90,6 +91,24 @@ TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
         EXPECT_EQ(snapshot.busyCount, std::string(event) == "Stop" ? 0 : 64) << event;
         EXPECT_EQ(snapshot.shouldFinish, std::string(event) == "Stop") << event;
         EXPECT_TRUE(entries(runFolder()).empty()) << event;
+    }
+}
+
+// A payload up to the limit is passed on; a longer one is dropped, however long, and
+// even when what fits within the limit would read as a whole event.
+TEST_F(HookEndpointProcess, PayloadsBeyondTheLimitAreDropped) {
+    ASSERT_TRUE(run_.arm(std::string("claude")));
+    const std::size_t limit = AgentEventFiles::payloadMaximum;
+    int tracked = 0;
+    for (const auto& [size, passed] :
+         {std::pair{limit, true}, {limit + 1, false}, {16 * limit, false}}) {
+        const std::string session = "s" + std::to_string(size);
+        int status = 0;
+        waitpid(startHook(session, "PreToolUse", size), &status, 0);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(readFile(answer(session)), "{}\n");
+        tracked += passed;
+        EXPECT_EQ(run_.poll().trackedCount, tracked) << size;
     }
 }
 
