@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "AgentTestFiles.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
 #include "agents/AgentEventFiles.hpp"
 #include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
@@ -14,7 +15,7 @@ namespace vesperon {
 namespace {
 
 using nlohmann::json;
-using namespace testing; // the helpers of AgentTestFiles.hpp
+using namespace testing; // readFile, writeFile, permissions, entries
 
 TEST(AgentEventNormalize, EachAgentsEventsMapToSessionStates) {
     const auto claude = [](const std::string& event, const std::string& extra = "") {

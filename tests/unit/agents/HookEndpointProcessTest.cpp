@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "AgentTestFiles.hpp"
+#include "ChildProcess.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
 #include "agents/AgentConnectionSetup.hpp"
 #include "agents/AgentEventFiles.hpp"
 #include "agents/AgentTrackingRun.hpp"
@@ -18,21 +20,9 @@
 namespace vesperon {
 namespace {
 
-using namespace testing; // the helpers of AgentTestFiles.hpp
+using namespace testing; // readFile, writeFile, permissions, entries
 
 std::string gSandbox;
-
-// `text` for use inside double quotes of a shell command.
-std::string escapedForDoubleQuotes(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '"' || c == '\\' || c == '$' || c == '`') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
-}
 
 class HookEndpointProcess : public ::testing::Test {
   protected:
@@ -127,9 +117,7 @@ TEST_F(HookEndpointProcess, ClosedStreamsNeverTurnIntoAFailure) {
                             " | (exec <&-; sleep 2); exit ${PIPESTATUS[1]}"},
     };
     for (const auto& [name, script] : cases) {
-        const int status =
-            std::system(("/bin/bash -c \"" + escapedForDoubleQuotes(script) + "\"").c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << ": " << status;
+        EXPECT_EQ(runProcess({"/bin/bash", "-c", script}).status, 0) << name;
     }
     EXPECT_EQ(run_.poll().busyCount, 1);
 }
