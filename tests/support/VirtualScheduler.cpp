@@ -9,19 +9,13 @@ void VirtualScheduler::post(Task task) {
     posted_.push_back(std::move(task));
 }
 
-Scheduler::TimerId VirtualScheduler::after(double seconds, Task task) {
-    timers_[nextId_] = Timer{now_ + seconds, 0, std::move(task)};
-    return nextId_++;
-}
-
-Scheduler::TimerId VirtualScheduler::every(double seconds, Task task) {
-    timers_[nextId_] = Timer{now_ + seconds, seconds, std::move(task)};
+Scheduler::TimerId VirtualScheduler::add(double seconds, double period, Task task) {
+    timers_[nextId_] = Timer{now_ + seconds, period, std::move(task)};
     return nextId_++;
 }
 
 void VirtualScheduler::drain() {
-    for (;;) {
-        std::vector<Task> batch;
+    for (std::vector<Task> batch;; batch.clear()) {
         {
             std::lock_guard lock(postedMutex_);
             batch.swap(posted_);
@@ -38,15 +32,10 @@ void VirtualScheduler::drain() {
 void VirtualScheduler::advance(double seconds) {
     const double target = now_ + seconds;
     drain();
-    for (;;) {
-        auto next = timers_.end();
-        for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-            if (it->second.due <= target &&
-                (next == timers_.end() || it->second.due < next->second.due)) {
-                next = it;
-            }
-        }
-        if (next == timers_.end()) {
+    const auto earlier = [](const auto& a, const auto& b) { return a.second.due < b.second.due; };
+    while (!timers_.empty()) {
+        const auto next = std::min_element(timers_.begin(), timers_.end(), earlier);
+        if (next->second.due > target) {
             break;
         }
         now_ = std::max(now_, next->second.due);

@@ -13,8 +13,10 @@ namespace vesperon::testing {
 class VirtualScheduler final : public Scheduler {
   public:
     void post(Task task) override;
-    TimerId after(double seconds, Task task) override;
-    TimerId every(double seconds, Task task) override;
+    TimerId after(double seconds, Task task) override { return add(seconds, 0, std::move(task)); }
+    TimerId every(double seconds, Task task) override {
+        return add(seconds, seconds, std::move(task));
+    }
     void cancel(TimerId timer) override { timers_.erase(timer); }
 
     // Runs posted tasks until none is left.
@@ -26,6 +28,7 @@ class VirtualScheduler final : public Scheduler {
     std::size_t pendingTimers() const { return timers_.size(); }
 
   private:
+    TimerId add(double seconds, double period, Task task);
     struct Timer {
         double due;
         double period; // 0 for one-shot timers

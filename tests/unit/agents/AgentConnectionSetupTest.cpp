@@ -3,14 +3,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "AgentTestFiles.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
 #include "agents/ForeignJson.hpp"
 
 namespace vesperon {
 namespace {
 
 using nlohmann::json;
-using namespace testing; // the helpers of AgentTestFiles.hpp
+using namespace testing; // readFile, writeFile, permissions, entries
 using Names = std::vector<std::string>;
 
 constexpr const char* exe = "/Applications/Vesperon.app/Contents/MacOS/Vesperon";

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "AgentTestFiles.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
 #include "agents/AgentEventFiles.hpp"
 #include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
@@ -14,7 +15,7 @@ namespace vesperon {
 namespace {
 
 using nlohmann::json;
-using namespace testing; // the helpers of AgentTestFiles.hpp
+using namespace testing; // readFile, writeFile, permissions, entries
 
 TEST(AgentEventNormalize, EachAgentsEventsMapToSessionStates) {
     const auto claude = [](const std::string& event, const std::string& extra = "") {
@@ -161,6 +162,16 @@ TEST_F(AgentEventEmit, OnlyAPrivateDescriptorOfALiveRunInPrivateFoldersIsFollowe
     std::filesystem::remove_all(root_);
     EXPECT_FALSE(emit());
     EXPECT_FALSE(std::filesystem::exists(root_)) << "the bridge never makes folders";
+}
+
+// A payload is read whole or not at all: one byte over the limit is as bad as far over.
+TEST_F(AgentEventEmit, PayloadsUpToTheLimitArePassedOn) {
+    const std::size_t limit = AgentEventFiles::payloadMaximum;
+    for (const auto& [size, published] :
+         {std::pair{limit, true}, {limit + 1, false}, {16 * limit, false}}) {
+        std::string payload = R"({"session_id":"s1","type":"busy"})";
+        EXPECT_EQ(emit(payload.insert(1, size - payload.size(), ' ')), published) << size;
+    }
 }
 
 } // namespace

@@ -1,12 +1,18 @@
-// What the connection setup writes, used by the real agents from npm (see agentBinFolder):
-// Claude Code runs the hooks of its settings file, OpenCode loads the plugin, Codex
-// reports the installed hooks for review. Label "integration": not in the quick suite.
+// What the connection setup writes, used by the real agents from npm: Claude Code runs
+// the hooks of its settings file, OpenCode loads the plugin, Codex reports the installed
+// hooks for review. Label "integration": not in the quick suite. The agents are looked
+// for under VESPERON_AGENT_PACKAGES (default ~/.cache/vesperon-agents), e.g.
+//   npm install --prefix ~/.cache/vesperon-agents/codex @openai/codex@0.169.0
+// and likewise claude (@anthropic-ai/claude-code@2.1.328), opencode (opencode-ai@1.18.33).
+#include <cstdlib>
 #include <set>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "AgentTestFiles.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
 #include "agents/AgentConnectionSetup.hpp"
 #include "agents/CodexHookTrust.hpp"
 #include "common/Quoting.hpp"
@@ -18,6 +24,14 @@ using nlohmann::json;
 
 class AgentIntegrationTest : public ::testing::Test {
   protected:
+    // Whether `agent`'s command is installed; `bin` becomes its folder.
+    bool installed(const std::string& agent) {
+        const char* packages = std::getenv("VESPERON_AGENT_PACKAGES");
+        const char* user = std::getenv("HOME");
+        bin = (packages ? packages : std::string(user ? user : "") + "/.cache/vesperon-agents") +
+              "/" + agent + "/node_modules/.bin";
+        return ::access((bin + "/" + agent).c_str(), X_OK) == 0;
+    }
     // Connects `agent` to a recorder standing in for this executable, runs it with
     // `arguments` in a throw-away home, and returns the input of each hook run.
     std::vector<json> hookInputs(const std::string& agent, const std::string& arguments) {
@@ -49,7 +63,7 @@ class AgentIntegrationTest : public ::testing::Test {
 };
 
 TEST_F(AgentIntegrationTest, ClaudeCodeRunsTheInstalledHooks) {
-    if ((bin = testing::agentBinFolder("claude")).empty()) {
+    if (!installed("claude")) {
         GTEST_SKIP() << "Claude Code from npm is not installed";
     }
     // Without a login, a prompt still submits, fails and ends the session.
@@ -62,7 +76,7 @@ TEST_F(AgentIntegrationTest, ClaudeCodeRunsTheInstalledHooks) {
 }
 
 TEST_F(AgentIntegrationTest, OpenCodeLoadsThePluginAndPassesSessionEventsOn) {
-    if ((bin = testing::agentBinFolder("opencode")).empty()) {
+    if (!installed("opencode")) {
         GTEST_SKIP() << "OpenCode from npm is not installed";
     }
     // A prompt to a model that does not exist: busy, the error, idle. "opencode run" exits
@@ -86,7 +100,7 @@ TEST_F(AgentIntegrationTest, OpenCodeLoadsThePluginAndPassesSessionEventsOn) {
 }
 
 TEST_F(AgentIntegrationTest, FreshlyInstalledCodexHooksNeedReview) {
-    if ((bin = testing::agentBinFolder("codex")).empty()) {
+    if (!installed("codex")) {
         GTEST_SKIP() << "Codex from npm is not installed";
     }
     // Codex finds its hooks file through HOME, which its child inherits.

@@ -5,14 +5,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "AgentTestFiles.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
 #include "common/Uuid.hpp"
 
 namespace vesperon {
 namespace {
 
 using nlohmann::json;
-using namespace testing; // the helpers of AgentTestFiles.hpp
+using namespace testing; // readFile, writeFile, permissions, entries
 using Names = std::vector<std::string>;
 
 constexpr double kStart = 1'700'000'000.0;
@@ -77,22 +78,18 @@ TEST_F(AgentTrackingRunTest, ArmAndDisarmKeepToPrivateFilesOfTheirOwn) {
     EXPECT_EQ(run.poll().summary, "Agent tracking off");
     chmod(root_.c_str(), 0755);
     EXPECT_EQ(run.arm().error().message, "Agent event folder must be private and owned by you.");
-}
-
-TEST_F(AgentTrackingRunTest, ArmRemovesWhatACrashedRunLeft) {
-    std::filesystem::create_directories(root_);
     chmod(root_.c_str(), 0700);
-    AgentTrackingRun& run = makeRun();
-    // Its folder, descriptor and draft go; what is not of the layout stays.
+
+    // A crashed run's folder, descriptor and draft go; what is not of the layout stays.
     const std::string abandoned = newUuidText();
     mkdir((root_ + "/" + abandoned).c_str(), 0700);
     writeFile(root_ + "/" + abandoned + "/" + newUuidText() + ".json", "{}");
     writeFile(root_ + "/current.json", json{{"runID", abandoned}}.dump());
     writeFile(root_ + "/.current.json." + newUuidText() + ".tmp", "{");
     writeFile(root_ + "/notes.txt", "mine");
-    const auto runID = run.arm();
-    ASSERT_TRUE(runID);
-    EXPECT_EQ(entries(root_), (Names{*runID, "current.json", "notes.txt"}));
+    const auto next = run.arm();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(entries(root_), (Names{*next, "current.json", "notes.txt"}));
 }
 
 TEST_F(AgentTrackingRunTest, BusyThenQuietFinishesWhenTheGracePeriodHasPassed) {

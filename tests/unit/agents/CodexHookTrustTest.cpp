@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "AgentTestFiles.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
 #include "common/Quoting.hpp"
 
 namespace vesperon {
@@ -19,7 +20,7 @@ void PrintTo(const CodexHookTrust& trust, std::ostream* out) {
 
 namespace {
 
-using namespace testing; // the helpers of AgentTestFiles.hpp
+using namespace testing; // readFile, writeFile, permissions, entries
 using Json = nlohmann::json;
 using Edit = std::function<void(Json&)>;
 

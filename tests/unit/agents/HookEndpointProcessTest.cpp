@@ -10,38 +10,29 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "AgentTestFiles.hpp"
+#include "ChildProcess.hpp"
+#include "FileContents.hpp"
+#include "TempFolder.hpp"
 #include "agents/AgentConnectionSetup.hpp"
+#include "agents/AgentEventFiles.hpp"
 #include "agents/AgentTrackingRun.hpp"
 
 namespace vesperon {
 namespace {
 
-using namespace testing; // the helpers of AgentTestFiles.hpp
+using namespace testing; // readFile, writeFile, permissions, entries
 
 std::string gSandbox;
 
-// `text` for use inside double quotes of a shell command.
-std::string escapedForDoubleQuotes(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '"' || c == '\\' || c == '$' || c == '`') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out;
-}
-
 class HookEndpointProcess : public ::testing::Test {
   protected:
-    // Starts a hook as an agent does, with a Claude Code payload of about 2 KB on its
-    // input; its answer goes to the file answer(session).
-    pid_t startHook(const std::string& session, const std::string& event) {
-        std::string payload =
+    // Starts a hook as an agent does, with a Claude Code payload of `size` bytes (blanks
+    // after the object) on its input; its answer goes to the file answer(session).
+    pid_t startHook(const std::string& session, const std::string& event, std::size_t size = 2048) {
+        const std::string payload =
             nlohmann::json{{"session_id", session}, {"hook_event_name", event}}.dump();
         const std::string input = folder_ / (session + "-" + event);
-        testing::writeFile(input, payload.insert(1, 2048 - payload.size(), ' '));
+        testing::writeFile(input, payload + std::string(size - payload.size(), ' '));
         const pid_t pid = fork();
         if (pid == 0) {
             dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
@@ -93,6 +84,24 @@ TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
     }
 }
 
+// A payload up to the limit is passed on; a longer one is dropped, however long, and
+// even when what fits within the limit would read as a whole event.
+TEST_F(HookEndpointProcess, PayloadsBeyondTheLimitAreDropped) {
+    ASSERT_TRUE(run_.arm(std::string("claude")));
+    const std::size_t limit = AgentEventFiles::payloadMaximum;
+    int tracked = 0;
+    for (const auto& [size, passed] :
+         {std::pair{limit, true}, {limit + 1, false}, {16 * limit, false}}) {
+        const std::string session = "s" + std::to_string(size);
+        int status = 0;
+        waitpid(startHook(session, "PreToolUse", size), &status, 0);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(readFile(answer(session)), "{}\n");
+        tracked += passed;
+        EXPECT_EQ(run_.poll().trackedCount, tracked) << size;
+    }
+}
+
 // An agent may give no input, close the hook's output, or stop reading before the
 // answer: none of it may turn into a failed hook (a SIGPIPE death included), and an
 // event that was read is still passed on.
@@ -108,9 +117,7 @@ TEST_F(HookEndpointProcess, ClosedStreamsNeverTurnIntoAFailure) {
                             " | (exec <&-; sleep 2); exit ${PIPESTATUS[1]}"},
     };
     for (const auto& [name, script] : cases) {
-        const int status =
-            std::system(("/bin/bash -c \"" + escapedForDoubleQuotes(script) + "\"").c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << ": " << status;
+        EXPECT_EQ(runProcess({"/bin/bash", "-c", script}).status, 0) << name;
     }
     EXPECT_EQ(run_.poll().busyCount, 1);
 }

@@ -23,29 +23,24 @@ using testing::BackgroundProcess;
 // reports Timeout, so the reason alone tells an early wake-up.
 constexpr auto patience = 30s;
 
-TEST(WatcherWakeups, TheWatchedProcessEndingWakesTheWaitOnce) {
-    const auto wakeups = makeWatcherWakeups();
-    BackgroundProcess child({"/bin/sleep", "0.3"});
-    ASSERT_TRUE(wakeups->watchProcess(child.pid(), continuousSeconds()));
-    EXPECT_EQ(wakeups->wait(patience), WakeReason::ProcessExited);
-    // An ended process is reported once, not at every later wait.
-    EXPECT_EQ(wakeups->wait(50ms), WakeReason::Timeout);
-}
-
-TEST(WatcherWakeups, AProcessStartedAfterTheRecordsMomentOrGoneIsNotWatched) {
+// A process started after the record's moment is what a reused pid looks like.
+TEST(WatcherWakeups, TheWatchedProcessEndingWakesTheWaitOnceAndOnlyTheAppIsWatched) {
     const auto wakeups = makeWatcherWakeups();
     const double setup = continuousSeconds();
     ::usleep(50'000); // the process start is counted in clock ticks of 10 ms
     BackgroundProcess newcomer({"/bin/sleep", "60"});
-    // What a reused pid looks like: a process younger than the session record.
     EXPECT_FALSE(wakeups->watchProcess(newcomer.pid(), setup));
     const pid_t gone = newcomer.pid();
     newcomer.kill();
-    EXPECT_FALSE(wakeups->watchProcess(gone, continuousSeconds()));
-    EXPECT_FALSE(wakeups->watchProcess(0, continuousSeconds()));
-    EXPECT_FALSE(wakeups->watchProcess(-1, continuousSeconds()));
-    // This process started long before now.
-    EXPECT_TRUE(wakeups->watchProcess(::getpid(), continuousSeconds()));
+    for (const pid_t pid : {gone, 0, -1}) {
+        EXPECT_FALSE(wakeups->watchProcess(pid, continuousSeconds())) << pid;
+    }
+    EXPECT_TRUE(wakeups->watchProcess(::getpid(), continuousSeconds())); // long alive
+    EXPECT_EQ(wakeups->wait(50ms), WakeReason::Timeout);
+    BackgroundProcess child({"/bin/sleep", "0.3"});
+    ASSERT_TRUE(wakeups->watchProcess(child.pid(), continuousSeconds()));
+    EXPECT_EQ(wakeups->wait(patience), WakeReason::ProcessExited);
+    // An ended process is reported once, not at every later wait.
     EXPECT_EQ(wakeups->wait(50ms), WakeReason::Timeout);
 }
 

@@ -1,9 +1,19 @@
+// The root modes of the real executable, run as a child process on stand-in machines:
+// their arguments, setup, restore and the lock that keeps them apart.
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "StandInMachine.hpp"
+#include "platform/ToolRunner.hpp"
+#include "privileged/JobFile.hpp"
+#include "privileged/RootLock.hpp"
+#include "privileged/RootRestore.hpp"
 #include "privileged/SetupRequest.hpp"
 
 namespace vesperon::testing {
@@ -91,6 +101,208 @@ TEST(RootModeMachine, ActsOnlyOnARootOwnedSandboxThatOthersCannotWrite) {
     EXPECT_EQ(std::filesystem::exists("/var/run/local.vesperon.lock"), hostLockBefore);
     EXPECT_TRUE(std::filesystem::is_empty(folder / "open") &&
                 std::filesystem::is_empty(folder / "group"));
+}
+
+TEST(SetupMode, InstallsACopyOfTheRunningExecutableAndLeavesTheOverrideToTheWatcher) {
+    StandInMachine machine;
+    TemporaryFolder folder;
+    const SystemLayout layout = machine.layout();
+    // argv[0] names another program: the watcher must still be this one.
+    const double clockBefore = machine.clock();
+    const ProcessOutcome outcome = runProcess(
+        {"/bin/bash", "-c", "exec -a /bin/true \"$0\" --setup \"$@\"", VESPERON_EXECUTABLE_PATH,
+         std::to_string(::getpid()), "600", folder / "heartbeat", folder / "stop"},
+        {"VESPERON_SANDBOX=" + machine.root()});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out + outcome.err, "READY\n");
+    EXPECT_FALSE(machine.overrideOn());
+    EXPECT_EQ(machine.pmsetCalls(), std::vector<std::string>{"-g"});
+    EXPECT_EQ(permissions(layout.rootDir), 0700u);
+    EXPECT_EQ(permissions(layout.watcherPath()), 0700u);
+    EXPECT_TRUE(readFile(layout.watcherPath()) == readFile(VESPERON_EXECUTABLE_PATH));
+    EXPECT_EQ(readFile(layout.jobPath), *jobFileXml(layout));
+    EXPECT_EQ(permissions(layout.jobPath), 0644u);
+    const auto record = loadSession(layout.sessionRecordPath());
+    ASSERT_TRUE(record && record->session.timing);
+    EXPECT_EQ(record->session.pid, ::getpid());
+    EXPECT_EQ(record->session.stop, folder / "stop");
+    EXPECT_EQ(record->session.timing->bootID, machine.read("boot-id"));
+    EXPECT_EQ(record->session.timing->duration, 600);
+    EXPECT_GE(record->session.timing->started, clockBefore);
+    EXPECT_LE(record->session.timing->started, machine.clock());
+}
+
+TEST(SetupMode, AFailedBootstrapRollsBackUnlessTheJobMayBeRunning) {
+    StandInMachine machine;
+    TemporaryFolder folder;
+    const auto setup = [&] {
+        return machine.vesperon(
+            {"--setup", std::to_string(::getpid()), "600", folder / "heartbeat", folder / "stop"});
+    };
+    machine.failBootstrap();
+    ProcessOutcome outcome = setup();
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "Setup failed: launchctl bootstrap failed with status 5: Bootstrap "
+                           "failed: 5: I/O error\n");
+    EXPECT_FALSE(machine.rootStatePresent());
+    EXPECT_FALSE(machine.jobFilePresent());
+    EXPECT_EQ(machine.pmsetCalls(), (std::vector<std::string>{"-g", "-a disablesleep 0", "-g"}));
+
+    // Loaded despite the failure and will not unload: the files stay for the watcher.
+    machine.reset();
+    machine.failBootstrap();
+    machine.makeJobSticky();
+    outcome = setup();
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(loadSession(machine.layout().sessionRecordPath()));
+    EXPECT_TRUE(machine.jobFilePresent());
+    EXPECT_EQ(machine.pmsetCalls(), std::vector<std::string>{"-g"});
+}
+
+class RestoreMode : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine.installSession(healthySession(machine, folder.path()));
+        machine.setJobLoaded(true);
+        machine.setOverride(true);
+    }
+    StandInMachine machine;
+    TemporaryFolder folder;
+};
+
+TEST_F(RestoreMode, VoidsTheRecordRestoresSleepThenUnloadsTheWatcherAndCleansUp) {
+    const std::string daemons = machine.root() + "/Library/LaunchDaemons/";
+    machine.put("record-at-pmset", "");
+    writeFile(daemons + ".local.vesperon.session.plist.a1B2c3", "<?xml"); // a torn write
+    writeFile(daemons + "other.plist", "kept");
+    const ProcessOutcome outcome = machine.vesperon({"--restore"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out + outcome.err, "RESTORED\n");
+    // Interrupted anywhere, a still-loaded watcher finds no record and restores.
+    EXPECT_EQ(machine.read("record-at-pmset"), "absent loaded");
+    EXPECT_EQ(machine.launchctlCalls().front(), "bootout system/local.vesperon.session");
+    EXPECT_FALSE(machine.overrideOn() || machine.rootStatePresent() || machine.jobFilePresent() ||
+                 machine.jobLoaded());
+    EXPECT_FALSE(std::filesystem::exists(daemons + ".local.vesperon.session.plist.a1B2c3"));
+    EXPECT_TRUE(std::filesystem::exists(daemons + "other.plist"));
+}
+
+TEST_F(RestoreMode, AWatcherThatWillNotUnloadKeepsItsFilesButSleepIsBack) {
+    machine.makeJobSticky();
+    const ProcessOutcome outcome = machine.vesperon({"--restore"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out + outcome.err,
+              "Could not confirm the recovery watcher stopped. Recovery files were retained.\n");
+    EXPECT_FALSE(machine.overrideOn());
+    EXPECT_TRUE(machine.rootStatePresent() && machine.jobFilePresent());
+}
+
+TEST_F(RestoreMode, WhenSleepCannotBeRestoredAJobFileGetsItsWatcherBack) {
+    machine.setJobLoaded(false);
+    machine.failPower(1000);
+    const ProcessOutcome outcome = machine.vesperon({"--restore"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "Could not restore normal sleep. Recovery files were retained.\n");
+    EXPECT_EQ(machine.pmsetCalls().size(), 5u);
+    EXPECT_TRUE(machine.jobFilePresent() && machine.jobLoaded());
+}
+
+// rootRestore and cleanupJob, run in this process against its own machine.
+TEST(RootRestore, RetriesUntilTheSettingReadsBackOff) {
+    StandInMachine& machine = processMachine();
+    machine.reset();
+    // A failing call, then one that claims success without acting: only the read-back
+    // tells; the third attempt works.
+    machine.setOverride(true);
+    machine.failPower(1);
+    machine.put("ignore-switch", "1");
+    EXPECT_TRUE(rootRestore(false));
+    EXPECT_FALSE(machine.overrideOn());
+    EXPECT_EQ(machine.pmsetCalls(),
+              (std::vector<std::string>{"-a disablesleep 0", "-a disablesleep 0", "-g",
+                                        "-a disablesleep 0", "-g"}));
+}
+
+TEST(RootRestore, CleanupRemovesTheFilesAndReportsAJobThatWillNotUnload) {
+    StandInMachine& machine = processMachine();
+    machine.reset();
+    TemporaryFolder folder;
+    for (const bool sticky : {false, true}) {
+        machine.installSession(healthySession(machine, folder.path()));
+        machine.setJobLoaded(sticky);
+        if (sticky) {
+            machine.makeJobSticky();
+        }
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(cleanupJob(), !sticky);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  sticky ? "Sleep restored, but could not unload recovery watcher.\n" : "");
+        EXPECT_FALSE(machine.rootStatePresent() || machine.jobFilePresent());
+    }
+}
+
+TEST(RootLock, ARootModeRefusesALockFileThatIsNotAPrivateRegularFileOfItsOwn) {
+    StandInMachine machine;
+    const std::string lock = machine.layout().rootLockPath;
+    TemporaryFolder folder;
+    const std::string target = folder / "target";
+    const auto file = [&](mode_t mode) {
+        writeFile(lock, "");
+        ::chmod(lock.c_str(), mode);
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> rows = {
+        {"link", [&] { writeFile(target, "precious"), ::symlink(target.c_str(), lock.c_str()); }},
+        {"folder", [&] { ::mkdir(lock.c_str(), 0700); }},
+        {"fifo", [&] { ::mkfifo(lock.c_str(), 0600); }},
+        {"another user's", [&] { file(0600), (void)::chown(lock.c_str(), 65534, 65534); }},
+        // Anyone who can open the file can hold the lock and keep sleep from coming back.
+        {"0640", [&] { file(0640); }},
+        {"0606", [&] { file(0606); }}};
+    for (const auto& [name, prepare] : rows) {
+        SCOPED_TRACE(name);
+        machine.reset();
+        prepare();
+        const ProcessOutcome outcome = machine.vesperon({"--restore"});
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.out + outcome.err, "Could not lock the power-setting transaction.\n");
+        EXPECT_TRUE(machine.launchctlCalls().empty() && machine.pmsetCalls().empty());
+    }
+    EXPECT_EQ(readFile(target), "precious");
+    machine.reset();
+    EXPECT_EQ(machine.vesperon({"--restore"}).status, 0);
+    struct stat info {};
+    ASSERT_EQ(::lstat(lock.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+// The lock taken by this process on its own machine, with a root mode as the other party.
+TEST(RootLock, ARootModeWaitsForTheHolderWaitingIsBoundedAndToolsDoNotInheritIt) {
+    StandInMachine& machine = processMachine();
+    machine.reset();
+    const auto restore = [&] {
+        return std::async(std::launch::async, [&] { return machine.vesperon({"--restore"}); });
+    };
+    int lock = rootLock();
+    auto waiting = restore();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(machine.pmsetCalls().empty()); // still waiting
+    rootUnlock(lock);
+    const ProcessOutcome outcome = waiting.get();
+    EXPECT_EQ(outcome.out, "RESTORED\n") << outcome.err;
+    EXPECT_GE(outcome.seconds, 1.4);
+
+    lock = rootLock();
+    const int waiter = ::open(machine.layout().rootLockPath.c_str(), O_RDWR);
+    const double started = steadySeconds();
+    EXPECT_FALSE(lockWithin(waiter, std::chrono::milliseconds(300)));
+    EXPECT_GE(steadySeconds() - started, 0.3);
+    // A tool run under the lock leaves a process behind that outlives the hold.
+    (void)run("/bin/sh", {"-c", "sleep 20 >/dev/null 2>&1 &"});
+    rootUnlock(lock);
+    EXPECT_TRUE(lockWithin(waiter, std::chrono::milliseconds(300)));
+    ::close(waiter);
+    EXPECT_LT(restore().get().seconds, 12.0);
 }
 
 } // namespace

@@ -1,15 +1,21 @@
+#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "StandInMachine.hpp"
+#include "privileged/BoundedCalls.hpp"
 #include "privileged/SessionHealth.hpp"
 
 namespace vesperon::testing {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The health rules against this process's own machine, with a record that passes every
 // rule until a row breaks one.
@@ -110,6 +116,36 @@ TEST_F(SessionHealthTest, EachRuleInItsOrder) {
     // Healthy polls start no process.
     EXPECT_TRUE(machine.pmsetCalls().empty());
     EXPECT_TRUE(machine.launchctlCalls().empty());
+}
+
+// Work that may never return (a look into a user folder that does not answer), waited
+// for at most its bound: a hung call costs its caller the bound once, and later calls
+// fail at once until the hung one ends.
+TEST(BoundedCalls, WorkThatHangsIsGivenUpAfterTheBoundAndBlocksNothingButItself) {
+    BoundedCalls calls(100ms);
+    int result = 0;
+    EXPECT_TRUE(calls.run([&result] { result = 42; }));
+    EXPECT_EQ(result, 42);
+
+    auto release = std::make_shared<std::promise<void>>();
+    auto released = release->get_future().share();
+    auto ran = std::make_shared<std::atomic<int>>(0);
+    EXPECT_FALSE(calls.run([released, ran] {
+        released.wait(); // a filesystem that does not answer
+        ++*ran;
+    }));
+    // Still hung: the next call is refused at once, its work never queued behind.
+    EXPECT_FALSE(calls.run([ran] { *ran += 10; }));
+
+    release->set_value();
+    // The hung work ends; calls are served again (allowing a loaded machine time).
+    bool served = false;
+    for (int attempt = 0; attempt < 300 && !served; ++attempt) {
+        std::this_thread::sleep_for(10ms);
+        served = calls.run([ran] { *ran += 100; });
+    }
+    EXPECT_TRUE(served);
+    EXPECT_EQ(ran->load(), 101);
 }
 
 } // namespace
