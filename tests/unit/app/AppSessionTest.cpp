@@ -142,7 +142,7 @@ TEST_F(Session, TheEndShowsWithinAQuarterSecondOfTheWatchersRestoreNotAtTheNextT
     scheduler.advance(0.5); // the next tick is 1.5 s away
     watcherResponds = false;
     const std::size_t timers = scheduler.pendingTimers();
-    app->setFinishReason("Ended manually");
+    app->setFinishReason(FinishReason::EndedManually);
     app->stop();
     scheduler.advance(0.4);
     machine.override = false; // the watcher restores: the override goes off first,
@@ -163,7 +163,7 @@ TEST_F(Session, StalledRestoreNeedsAttentionAndFailedRestoreChangesNothing) {
     make();
     startVerified(3600);
     watcherResponds = false;
-    app->setFinishReason("Ended manually");
+    app->setFinishReason(FinishReason::EndedManually);
     app->stop();
     scheduler.advance(20.0);
     app->stop(); // keeps the first stop time
