@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "app/DurationText.hpp"
-#include "app/FinishReason.hpp"
 #include "app/LoginItem.hpp"
 #include "app/StatusLine.hpp"
 #include "preferences/AutomationAction.hpp"
@@ -28,9 +27,8 @@ constexpr int firstButton = 0;
 AppDelegate::AppDelegate(AppServices services, AppEnvironment environment, AppParts parts)
     : services_(services), environment_(std::move(environment)),
       preferences_(std::move(parts.preferences)), taskRunner_(std::move(parts.taskRunner)),
-      agentTracking_(std::move(parts.agentTracking)), finishReason_(FinishReason::sessionEnded),
-      status_(StatusLine::ready), mainQueue_(services_.scheduler),
-      presets_(*this, services_.ui, *preferences_),
+      agentTracking_(std::move(parts.agentTracking)), status_(StatusLine::ready),
+      mainQueue_(services_.scheduler), presets_(*this, services_.ui, *preferences_),
       agents_(*this, services_.ui, services_.workspace, *taskRunner_, services_.scheduler,
               {environment_.executablePath, environment_.homeDirectory},
               std::move(parts.codexTrustCheck)) {}
@@ -53,12 +51,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     timer_ = services_.scheduler.every(tickSeconds, mainQueue_.whileAlive([this] { tick(); }));
     services_.hotKey.whenRefused(mainQueue_.later([this] {
         if (!busy()) {
-            lastOutcome_ = Outcome::shortcutUnavailable;
+            lastOutcome_ = Outcome(OutcomeKind::ShortcutUnavailable);
             refreshPanel();
         }
     }));
     if (!services_.hotKey.registerShortcut(mainQueue_.later([this] { toggleHotKey(); }))) {
-        lastOutcome_ = Outcome::shortcutUnavailable;
+        lastOutcome_ = Outcome(OutcomeKind::ShortcutUnavailable);
     }
 
     tick();
@@ -108,6 +106,13 @@ void AppDelegate::terminate() {
     services_.ui.terminate();
 }
 
+std::optional<std::string> AppDelegate::lastOutcome() const {
+    if (lastOutcome_) {
+        return lastOutcome_->text();
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> AppDelegate::sessionFolder() const {
     if (dir_) {
         return dir_->path();
@@ -118,17 +123,16 @@ std::optional<std::string> AppDelegate::sessionFolder() const {
 PanelOwnerState AppDelegate::panelState() const {
     PanelOwnerState state;
     state.end = end_;
-    state.starting = starting_;
-    state.stopping = stopping_;
-    state.restoring = restoring_;
+    state.phase = phase_;
+    state.stopping = stopping();
+    state.attention = needsAttention();
     state.watchingAgents = watchingAgents_;
     state.taskRunning = taskRunner_->isRunning();
     if (agentSnapshot_) {
         state.agentSummary = agentSnapshot_->summary;
     }
     state.remainingSeconds = remainingSeconds();
-    state.statusLine = status_;
-    state.lastOutcome = lastOutcome_;
+    state.lastOutcome = lastOutcome();
     state.rootStateExists = services_.machine.rootStateExists();
     return state;
 }
@@ -164,11 +168,11 @@ void AppDelegate::start(int seconds) {
     }
 
     dir_ = std::move(*folder);
-    starting_ = true;
-    cancellationRequested_ = false;
+    phase_ = SessionPhase::Authorizing;
+    cancellation_ = Cancellation::None;
     // A reason belongs to one session: one given while nothing ran (an automation stop
     // during a restore) never names the next session's end.
-    finishReason_ = FinishReason::sessionEnded;
+    finish_ = {};
     lastOutcome_.reset();
     sessionDuration_ = seconds;
     if (panel_) {
@@ -187,60 +191,59 @@ void AppDelegate::start(int seconds) {
 
 void AppDelegate::setupAnswered(bool success, const std::string& output) {
     if (!success) {
-        starting_ = false;
-        pendingCommand_.reset();
-        pendingAgentWatch_ = false;
-        pendingAgentProvider_.reset();
-        setStatus(StatusLine::notStarted);
-        if (!services_.machine.rootStateExists()) {
-            if (dir_) {
-                dir_->remove();
-            }
-            dir_.reset();
-            stopping_ = false;
-            stoppingStarted_.reset();
-        } else {
-            // The helper left state behind: end it through the watcher like any session.
-            end_ = services_.machine.now();
-            sessionStarted_ = services_.machine.continuousSeconds();
-            stop();
-        }
-        alert(AlertKind::SessionNotStarted, output);
-        refreshPanel();
-        if (quitAfterStop_ && !stopping_) {
-            terminate();
-        }
+        setupRefused(output);
         return;
     }
-
     sessionStarted_ = services_.machine.continuousSeconds();
     end_ = services_.machine.now() + std::chrono::duration_cast<Machine::WallClock::duration>(
                                          std::chrono::duration<double>(sessionDuration_));
+    phase_ = SessionPhase::Verifying;
     setStatus(StatusLine::checking);
+    if (cancellation_ == Cancellation::StopUnwritten) {
+        cancellation_ = Cancellation::Requested; // the status line no longer shows it
+    }
     refreshPanel();
     services_.scheduler.after(verificationDelay, mainQueue_.whileAlive([this] { verify(); }));
 }
 
+void AppDelegate::setupRefused(const std::string& output) {
+    clearPendingStart();
+    setStatus(StatusLine::notStarted);
+    if (!services_.machine.rootStateExists()) {
+        clearSession();
+    } else {
+        // The helper left state behind: end it through the watcher like any session.
+        end_ = services_.machine.now();
+        sessionStarted_ = services_.machine.continuousSeconds();
+        stopAfterStart();
+    }
+    alert(AlertKind::SessionNotStarted, output);
+    refreshPanel();
+    if (quitAfterStop_ && !stopping()) {
+        terminate();
+    }
+}
+
 void AppDelegate::verify() {
-    starting_ = false;
-    if (cancellationRequested_) {
-        stop();
+    if (cancellation_ != Cancellation::None) {
+        stopAfterStart();
         return;
     }
     const std::optional<bool> override = services_.machine.sleepDisabled();
     if (!(override == true && services_.machine.rootStateExists())) {
-        finishReason_ = FinishReason::startNotVerified;
-        stop();
+        finish_ = FinishReason::StartNotVerified;
+        stopAfterStart();
         alert(AlertKind::SessionDidNotStart);
         return;
     }
 
+    phase_ = SessionPhase::Active;
     setStatus(StatusLine::active);
     if (pendingAgentWatch_) {
         pendingAgentWatch_ = false;
         auto armed = agentTracking_->arm(pendingAgentProvider_);
         if (!armed) {
-            finishReason_ = FinishReason::agentTrackingFailed;
+            finish_ = FinishReason::AgentTrackingFailed;
             stop();
             alert(AlertKind::CouldNotWatchAgents, armed.error().message);
             return;
@@ -255,7 +258,7 @@ void AppDelegate::verify() {
         auto launched = taskRunner_->launch(
             command, mainQueue_.whileAlive([this](int status) { taskCompleted(status); }));
         if (!launched) {
-            finishReason_ = FinishReason::taskCouldNotStart;
+            finish_ = FinishReason::TaskCouldNotStart;
             stop();
             alert(AlertKind::TaskCouldNotStart, launched.error().message);
             return;
@@ -264,11 +267,17 @@ void AppDelegate::verify() {
     tick();
 }
 
+void AppDelegate::stopAfterStart() {
+    phase_ = SessionPhase::Stopping;
+    cancellation_ = Cancellation::None;
+    stop();
+}
+
 void AppDelegate::taskCompleted(int status) {
-    if (!end_ || stopping_) {
+    if (!end_ || stopping()) {
         return;
     }
-    finishReason_ = FinishReason::taskFinished(status);
+    finish_ = Finish::ofTask(status);
     stop();
 }
 
@@ -287,103 +296,141 @@ std::optional<double> AppDelegate::remainingSeconds() const {
 }
 
 void AppDelegate::tick() {
-    if (dir_ && !stopping_) {
-        if (!dir_->renewHeartbeat()) {
-            finishReason_ = FinishReason::connectionLost;
-            stop();
-        }
-    }
-    if (starting_ || restoring_) {
-        refreshPanel();
+    renewHeartbeat();
+    if (starting() || restoring()) {
+        refreshPanel(); // the request in flight decides what comes next
         return;
     }
-    if (end_ && !stopping_) {
+    if (phase_ == SessionPhase::Active) {
         // Every check runs; when several apply, the last reason stands.
-        if (watchingAgents_) {
-            agentSnapshot_ = agentTracking_->poll();
-            if (agentSnapshot_->shouldFinish) {
-                finishReason_ = FinishReason::agentWorkFinished;
-                stop();
-            }
-        }
-        const std::optional<double> remaining = remainingSeconds();
-        if (remaining) {
-            end_ =
-                services_.machine.now() + std::chrono::duration_cast<Machine::WallClock::duration>(
-                                              std::chrono::duration<double>(*remaining));
-            if (*remaining <= 0) {
-                finishReason_ = FinishReason::timerEnded;
-                stop();
-            }
-        }
-        if (!services_.machine.batterySafe()) {
-            finishReason_ = FinishReason::battery;
-            stop();
-        }
-        if (services_.machine.thermalState() >= Machine::seriousThermalState) {
-            finishReason_ = FinishReason::heat;
-            stop();
-        }
-        if (!stopping_) {
-            if (services_.machine.sleepDisabled() == true && services_.machine.rootStateExists()) {
-                setStatusItemTitle(vesperon::statusItemTitle(remaining.value_or(0.0)));
-                setStatus(StatusLine::active);
-            } else {
-                finishReason_ = FinishReason::protectionEnded;
-                stop();
-            }
-        }
+        checkAgents();
+        const std::optional<double> remaining = checkTimer();
+        checkBattery();
+        checkHeat();
+        checkOverride(remaining);
     }
-    if (stopping_) {
-        if (endIfRestored()) {
-            if (quitAfterStop_) {
-                refreshPanel();
-                terminate();
-                return;
-            }
-        } else if (stoppingStarted_ &&
-                   services_.machine.continuousSeconds() - *stoppingStarted_ > stopPatience) {
-            setStatus(StatusLine::needsAttention);
-            lastOutcome_ = Outcome::useRestore;
+    if (stopInFlight(phase_)) {
+        if (sleepRestored()) {
+            endSession();
+            return;
         }
+        checkStopOverdue();
     }
     refreshPanel();
 }
 
-bool AppDelegate::endIfRestored() {
+void AppDelegate::renewHeartbeat() {
+    if (dir_ && !stopping() && !dir_->renewHeartbeat()) {
+        finish_ = FinishReason::ConnectionLost;
+        stop();
+    }
+}
+
+void AppDelegate::checkAgents() {
+    if (!watchingAgents_) {
+        return;
+    }
+    agentSnapshot_ = agentTracking_->poll();
+    if (agentSnapshot_->shouldFinish) {
+        finish_ = FinishReason::AgentWorkFinished;
+        stop();
+    }
+}
+
+std::optional<double> AppDelegate::checkTimer() {
+    const std::optional<double> remaining = remainingSeconds();
+    if (remaining) {
+        // The wall-clock end follows the sleep-counting clock.
+        end_ = services_.machine.now() + std::chrono::duration_cast<Machine::WallClock::duration>(
+                                             std::chrono::duration<double>(*remaining));
+        if (*remaining <= 0) {
+            finish_ = FinishReason::TimerEnded;
+            stop();
+        }
+    }
+    return remaining;
+}
+
+void AppDelegate::checkBattery() {
+    if (!services_.machine.batterySafe()) {
+        finish_ = FinishReason::BatteryProtection;
+        stop();
+    }
+}
+
+void AppDelegate::checkHeat() {
+    if (services_.machine.thermalState() >= Machine::seriousThermalState) {
+        finish_ = FinishReason::HeatProtection;
+        stop();
+    }
+}
+
+// A session no check has stopped must still have its override and root state; when
+// either has gone, the watcher or the system has already ended it.
+void AppDelegate::checkOverride(std::optional<double> remaining) {
+    if (phase_ != SessionPhase::Active) {
+        return;
+    }
+    if (services_.machine.sleepDisabled() == true && services_.machine.rootStateExists()) {
+        setStatusItemTitle(vesperon::statusItemTitle(remaining.value_or(0.0)));
+        setStatus(StatusLine::active);
+    } else {
+        finish_ = FinishReason::ProtectionEnded;
+        stop();
+    }
+}
+
+// Nothing is retried: the user is asked to restore, and the session still ends by
+// itself if normal sleep comes back later.
+void AppDelegate::checkStopOverdue() {
+    if (stoppingStarted_ &&
+        services_.machine.continuousSeconds() - *stoppingStarted_ > stopPatience) {
+        phase_ = SessionPhase::NeedsAttention;
+        setStatus(StatusLine::needsAttention);
+        lastOutcome_ = Outcome(OutcomeKind::UseRestore);
+    }
+}
+
+bool AppDelegate::sleepRestored() {
     // The override is read only once the root state has gone: the look that runs four
     // times a second while stopping is one lstat.
-    if (services_.machine.rootStateExists() || services_.machine.sleepDisabled() != false) {
-        return false;
+    return !services_.machine.rootStateExists() && services_.machine.sleepDisabled() == false;
+}
+
+void AppDelegate::endSession() {
+    clearSession();
+    notifySessionEnded(finish_);
+    lastOutcome_ = Outcome::ended(finish_);
+    setStatus(StatusLine::restored);
+    finish_ = {};
+    refreshPanel();
+    if (quitAfterStop_) {
+        terminate();
     }
+}
+
+void AppDelegate::clearSession() {
     cancelRestoreCheck();
+    phase_ = SessionPhase::Idle;
+    cancellation_ = Cancellation::None;
     end_.reset();
     sessionStarted_.reset();
     stoppingStarted_.reset();
-    stopping_ = false;
     if (dir_) {
         dir_->remove();
         dir_.reset();
     }
     setStatusItemTitle("");
-    notifySessionEnded(finishReason_);
-    lastOutcome_ = Outcome::ended(finishReason_);
-    setStatus(StatusLine::restored);
-    finishReason_ = FinishReason::sessionEnded;
-    return true;
 }
 
 void AppDelegate::checkRestored() {
-    if (!stopping_) {
+    if (!stopping()) {
         cancelRestoreCheck(); // ended otherwise: by a restore, or a failed start
         return;
     }
     // As in the tick: a start or a restore in flight decides first.
-    if (!starting_ && !restoring_ && endIfRestored()) {
-        refreshPanel();
-        if (quitAfterStop_) {
-            terminate();
-        }
+    if (stopInFlight(phase_) && sleepRestored()) {
+        endSession();
     }
 }
 
@@ -394,10 +441,14 @@ void AppDelegate::cancelRestoreCheck() {
     }
 }
 
-void AppDelegate::clearPendingWork() {
+void AppDelegate::clearPendingStart() {
     pendingCommand_.reset();
     pendingAgentWatch_ = false;
     pendingAgentProvider_.reset();
+}
+
+void AppDelegate::clearPendingWork() {
+    clearPendingStart();
     taskRunner_->cancel();
     agentTracking_->disarm();
     watchingAgents_ = false;
@@ -405,39 +456,51 @@ void AppDelegate::clearPendingWork() {
 }
 
 void AppDelegate::stop() {
-    cancellationRequested_ = true;
     clearPendingWork();
     if (!dir_) {
-        return;
+        return; // nothing was started: only the pending work goes
     }
-    if (!stopping_) {
-        stoppingStarted_ = services_.machine.continuousSeconds();
+    if (!stoppingStarted_) {
+        stoppingStarted_ = services_.machine.continuousSeconds(); // repeated stops keep it
     }
-    stopping_ = true;
     if (restoreCheck_ == 0) {
         restoreCheck_ = services_.scheduler.every(
             restoreCheckSeconds, mainQueue_.whileAlive([this] { checkRestored(); }));
     }
     setStatus(StatusLine::restoring);
-    if (!dir_->writeStop()) {
+    const bool written = dir_->writeStop().has_value();
+    if (!written) {
         setStatus(StatusLine::stopRequestFailed);
     }
+    enterStop(written);
     refreshPanel();
 }
 
-void AppDelegate::notifySessionEnded(std::string_view reason) {
+void AppDelegate::enterStop(bool written) {
+    const SessionPhase next = written ? SessionPhase::Stopping : SessionPhase::NeedsAttention;
+    if (starting()) {
+        cancellation_ = written ? Cancellation::Requested : Cancellation::StopUnwritten;
+    } else if (restoring()) {
+        beforeRestore_ = next; // where a failed restore leaves it
+    } else {
+        phase_ = next;
+    }
+}
+
+void AppDelegate::notifySessionEnded(const Finish& finish) {
     if (!preferences_->sessionAlertsEnabled()) {
         return;
     }
-    services_.notifier.post(newUuidText(), std::string(reason), "Vesperon restored normal sleep.");
+    services_.notifier.post(newUuidText(), finish.text(), "Vesperon restored normal sleep.");
 }
 
 void AppDelegate::restore() {
-    if (starting_ || restoring_) {
+    if (starting() || restoring()) {
         return;
     }
     clearPendingWork();
-    restoring_ = true;
+    beforeRestore_ = phase_;
+    phase_ = SessionPhase::Restoring;
     refreshPanel();
     services_.privileged.auth(
         {"--restore"}, mainQueue_.whileAlive([this](bool success, const std::string& output) {
@@ -446,24 +509,15 @@ void AppDelegate::restore() {
 }
 
 void AppDelegate::restoreAnswered(bool success, const std::string& output) {
-    restoring_ = false;
+    phase_ = beforeRestore_;
     if (!success) {
         alert(AlertKind::SleepRestorationNeedsAttention, output);
         refreshPanel();
         return;
     }
-    end_.reset();
-    sessionStarted_.reset();
-    starting_ = false;
-    stopping_ = false;
-    stoppingStarted_.reset();
-    setStatusItemTitle("");
-    if (dir_) {
-        dir_->remove();
-        dir_.reset();
-    }
+    clearSession();
     setStatus(StatusLine::restored);
-    lastOutcome_ = Outcome::sleepRestored;
+    lastOutcome_ = Outcome(OutcomeKind::SleepRestored);
     refreshPanel();
     if (quitAfterStop_) {
         terminate();
@@ -490,11 +544,11 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate() {
 
 void AppDelegate::toggleHotKey() {
     // During a restore the shortcut waits: the restore decides how the session ends.
-    if (restoring_) {
+    if (restoring()) {
         return;
     }
     if (busy()) {
-        finishReason_ = FinishReason::endedManually;
+        finish_ = FinishReason::EndedManually;
         stop();
         return;
     }
@@ -535,7 +589,7 @@ void AppDelegate::openURLs(const std::vector<std::string>& urls) {
     }
     if (action->kind() == AutomationAction::Kind::stop) {
         if (busy()) {
-            finishReason_ = FinishReason::endedByAutomation;
+            finish_ = FinishReason::EndedByAutomation;
         }
         stop();
         return;
@@ -575,7 +629,7 @@ void AppDelegate::runTask() {
     }
     pendingCommand_ = *command;
     start(selectedDuration());
-    if (!starting_) {
+    if (!starting()) {
         pendingCommand_.reset();
     }
 }
@@ -587,7 +641,7 @@ void AppDelegate::startWatchingAgents(const std::string& provider) {
     pendingAgentWatch_ = true;
     pendingAgentProvider_ = provider;
     start(selectedDuration());
-    if (!starting_) {
+    if (!starting()) {
         pendingAgentWatch_ = false;
         pendingAgentProvider_.reset();
     }

@@ -12,15 +12,18 @@
 #include "agents/AgentTrackingSnapshot.hpp"
 #include "app/AgentWatchCommands.hpp"
 #include "app/Alerts.hpp"
+#include "app/FinishReason.hpp"
 #include "app/HotKey.hpp"
 #include "app/Machine.hpp"
 #include "app/MainQueue.hpp"
 #include "app/Notifier.hpp"
+#include "app/Outcome.hpp"
 #include "app/PresetCommands.hpp"
 #include "app/PrivilegedRequest.hpp"
 #include "app/SessionControl.hpp"
 #include "app/SessionFolder.hpp"
 #include "app/SessionPanel.hpp"
+#include "app/SessionPhase.hpp"
 #include "app/Ui.hpp"
 #include "app/Workspace.hpp"
 #include "common/Scheduler.hpp"
@@ -63,7 +66,8 @@ struct AppParts {
 // counts down on the sleep-counting clock every 2 seconds, ends the session for
 // every reason (time, battery, heat, agents, task, lost override, lost heartbeat,
 // the user, automation, quitting) by writing the stop file, sees normal sleep come
-// back, and restores it through the prompt when anything is stuck. The preset and
+// back, and restores it through the prompt when anything is stuck. Where it is in a
+// session is one SessionPhase; the busy flags derive from it. The preset and
 // agent-watch dialogs are collaborators it owns. Main thread only; work finished
 // elsewhere comes back through the scheduler's main queue.
 class AppDelegate final : public PanelOwner, public SessionControl {
@@ -85,7 +89,7 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     void restore() override;
     void tick();
     [[nodiscard]] std::optional<double> remainingSeconds() const;
-    void notifySessionEnded(std::string_view reason);
+    void notifySessionEnded(const Finish& finish);
     void quit();
     [[nodiscard]] TerminateReply applicationShouldTerminate();
 
@@ -115,7 +119,7 @@ class AppDelegate final : public PanelOwner, public SessionControl {
 
     // What the commands ask of the session (SessionControl).
     [[nodiscard]] bool busy() const override {
-        return end_.has_value() || starting_ || stopping_ || restoring_;
+        return sessionRunning() || starting() || stopping() || restoring();
     }
     [[nodiscard]] int selectedDuration() const override;
     void startWatchingAgents(const std::string& provider) override;
@@ -127,18 +131,34 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     [[nodiscard]] SessionPanel* panel() override { return panel_.get(); }
     [[nodiscard]] PanelOwnerState panelState() const override;
     void storeLastDuration(int seconds) override;
-    void setFinishReason(std::string_view reason) override { finishReason_ = reason; }
+    void setFinishReason(FinishReason reason) override { finish_ = reason; }
 
     // State, read by the views and by tests.
+    SessionPhase phase() const { return phase_; }
+    // A start request is in flight (prompt, helper, or the verification).
+    bool starting() const { return startInFlight(phase_); }
+    // The stop file has been asked for and normal sleep is not back: also under a start
+    // or a restore in flight.
+    bool stopping() const {
+        return stopInFlight(phase_) || (starting() && cancellation_ != Cancellation::None) ||
+               (restoring() && stopInFlight(beforeRestore_));
+    }
+    // A restore request is in flight.
+    bool restoring() const { return phase_ == SessionPhase::Restoring; }
+    // The session is running exactly while it has an end.
+    bool sessionRunning() const { return end_.has_value(); }
+    // The stop needs the user's restore: its file could not be written, or normal sleep
+    // is overdue.
+    bool needsAttention() const {
+        return phase_ == SessionPhase::NeedsAttention ||
+               (starting() && cancellation_ == Cancellation::StopUnwritten) ||
+               (restoring() && beforeRestore_ == SessionPhase::NeedsAttention);
+    }
     const std::string& statusLine() const { return status_; }
     const std::string& statusItemTitle() const { return statusItemTitle_; }
-    const std::optional<std::string>& lastOutcome() const { return lastOutcome_; }
-    const std::string& finishReason() const { return finishReason_; }
+    std::optional<std::string> lastOutcome() const;
+    std::string finishReason() const { return finish_.text(); }
     const std::optional<Machine::WallClock::time_point>& end() const { return end_; }
-    bool starting() const { return starting_; }
-    bool stopping() const { return stopping_; }
-    bool restoring() const { return restoring_; }
-    bool sessionRunning() const { return end_.has_value(); }
     bool watchingAgents() const { return watchingAgents_; }
     const std::optional<AgentTrackingSnapshot>& agentSnapshot() const { return agentSnapshot_; }
     const std::optional<std::string>& pendingCommand() const { return pendingCommand_; }
@@ -153,20 +173,50 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     [[nodiscard]] std::size_t backgroundWork() const { return agents_.backgroundWork(); }
 
   private:
+    // A stop asked for while a start is in flight: the stop file is written at once,
+    // and the start ends in that stop when it is answered.
+    enum class Cancellation {
+        None,
+        Requested,
+        StopUnwritten, // the stop file could not be written; the status line says so
+    };
+
     void setStatus(std::string_view text);
     void setStatusItemTitle(std::string title);
     void terminate();
 
     void setupAnswered(bool success, const std::string& output);
+    void setupRefused(const std::string& output);
     void verify();
+    // The start in flight is over and ends in a stop, timed from any asked for meanwhile.
+    void stopAfterStart();
     void taskCompleted(int status);
     void restoreAnswered(bool success, const std::string& output);
-    // The end of a stopping session: true when the root state has gone and the
-    // override reads off, and the session was ended here.
-    bool endIfRestored();
-    // The look for that end between ticks, four times a second while stopping.
+
+    // The tick's checks, in the order it runs them.
+    void renewHeartbeat();
+    void checkAgents();
+    // Returns the remaining seconds, when known.
+    std::optional<double> checkTimer();
+    void checkBattery();
+    void checkHeat();
+    void checkOverride(std::optional<double> remaining);
+    void checkStopOverdue();
+
+    // Where a stop leaves the phase, given whether its file was written.
+    void enterStop(bool written);
+    // Normal sleep is back: the root state has gone and the override reads off.
+    bool sleepRestored();
+    // The stopping session is over: torn down, and the user told why it ended.
+    void endSession();
+    // No session left: no end, no stop under way, no session folder, no time shown.
+    void clearSession();
+    // The look for the end of a stop between ticks, four times a second while stopping.
     void checkRestored();
     void cancelRestoreCheck();
+    // What a start was to launch once verified.
+    void clearPendingStart();
+    // That, and the task and the agent watch of the running session.
     void clearPendingWork();
 
     AppServices services_;
@@ -180,20 +230,19 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     bool watchingAgents_ = false;
     std::optional<AgentTrackingSnapshot> agentSnapshot_;
     std::optional<std::string> pendingCommand_;
+    SessionPhase phase_ = SessionPhase::Idle;
+    Cancellation cancellation_ = Cancellation::None;  // while starting
+    SessionPhase beforeRestore_ = SessionPhase::Idle; // while restoring: where a failure leaves it
     std::optional<double> sessionStarted_;
     double sessionDuration_ = 0;
     std::optional<double> stoppingStarted_;
-    bool cancellationRequested_ = false;
-    bool restoring_ = false;
-    std::optional<std::string> lastOutcome_;
-    std::string finishReason_;
+    std::optional<Outcome> lastOutcome_;
+    Finish finish_;
     std::unique_ptr<SessionPanel> panel_;
     std::string statusItemTitle_;
     std::string status_;
     std::optional<Machine::WallClock::time_point> end_;
     std::optional<SessionFolder> dir_;
-    bool starting_ = false;
-    bool stopping_ = false;
     bool quitAfterStop_ = false;
     Scheduler::TimerId timer_ = 0;
     Scheduler::TimerId restoreCheck_ = 0; // while stopping

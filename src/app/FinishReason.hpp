@@ -1,46 +1,39 @@
 #pragma once
 
 #include <string>
-#include <string_view>
+
+namespace vesperon {
 
 // Why a session is ending: the title of the session-ended notification and the first
-// part of the outcome line.
-namespace vesperon::FinishReason {
+// part of the outcome line. The texts are in FinishReason.cpp.
+enum class FinishReason {
+    SessionEnded, // nobody gave a reason (quitting, a failed start's leftovers)
+    TimerEnded,
+    BatteryProtection,
+    HeatProtection,
+    AgentWorkFinished,
+    ProtectionEnded, // the override went off, or the root state went, under a running session
+    ConnectionLost,  // the heartbeat could not be renewed
+    StartNotVerified,
+    AgentTrackingFailed,
+    TaskCouldNotStart,
+    TaskCompleted,
+    TaskFailed, // with the task's exit status
+    EndedManually,
+    EndedByAutomation,
+};
 
-inline constexpr std::string_view sessionEnded = "Session ended";
-inline constexpr std::string_view timerEnded = "Timer ended";
-inline constexpr std::string_view battery = "Battery protection";
-inline constexpr std::string_view heat = "Heat protection";
-inline constexpr std::string_view agentWorkFinished = "Agent work finished";
-inline constexpr std::string_view protectionEnded = "Protection ended session";
-inline constexpr std::string_view connectionLost = "Session connection lost";
-inline constexpr std::string_view startNotVerified = "Start could not be verified";
-inline constexpr std::string_view agentTrackingFailed = "Agent tracking could not start";
-inline constexpr std::string_view taskCouldNotStart = "Task could not start";
-inline constexpr std::string_view taskCompleted = "Task completed";
-inline constexpr std::string_view endedManually = "Ended manually";
-inline constexpr std::string_view endedByAutomation = "Ended by automation";
+// A finish reason with the exit status that a failed task's reason names.
+struct Finish {
+    Finish() = default;
+    Finish(FinishReason why, int status = 0) : reason(why), exitStatus(status) {}
 
-// "Task completed" for status 0, else "Task failed (exit N)".
-inline std::string taskFinished(int status) {
-    if (status == 0) {
-        return std::string(taskCompleted);
-    }
-    return "Task failed (exit " + std::to_string(status) + ")";
-}
+    FinishReason reason = FinishReason::SessionEnded;
+    int exitStatus = 0; // of TaskFailed
 
-} // namespace vesperon::FinishReason
+    // "Task completed" for status 0, else "Task failed (exit N)".
+    static Finish ofTask(int status);
+    [[nodiscard]] std::string text() const;
+};
 
-namespace vesperon::Outcome {
-
-inline constexpr std::string_view sleepRestoredSuffix = " · sleep restored";
-inline constexpr std::string_view sleepRestored = "Sleep restored";
-inline constexpr std::string_view useRestore = "Use Restore normal sleep";
-inline constexpr std::string_view shortcutUnavailable = "Session shortcut unavailable";
-
-// The outcome line of a session that ended normally.
-inline std::string ended(std::string_view reason) {
-    return std::string(reason) + std::string(sleepRestoredSuffix);
-}
-
-} // namespace vesperon::Outcome
+} // namespace vesperon

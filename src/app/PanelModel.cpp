@@ -5,7 +5,6 @@
 #include <ctime>
 
 #include "app/DurationText.hpp"
-#include "app/StatusLine.hpp"
 
 namespace vesperon {
 namespace {
@@ -60,9 +59,10 @@ PanelModel derivePanelModel(const std::optional<PanelOwnerState>& owner, const P
     PanelModel model;
     const bool ownerHasEnd = owner && owner->end.has_value();
     model.active = ownerHasEnd || fields.previewRemaining.has_value();
-    model.busy = owner && (owner->starting || owner->stopping || owner->restoring);
-    model.attention = owner && (owner->statusLine == StatusLine::needsAttention ||
-                                owner->statusLine.starts_with("Stop request failed"));
+    const bool starting = owner && startInFlight(owner->phase);
+    const bool restoring = owner && owner->phase == SessionPhase::Restoring;
+    model.busy = starting || restoring || (owner && owner->stopping);
+    model.attention = owner && owner->attention;
     model.remaining = fields.previewRemaining
                           ? fields.previewRemaining
                           : (owner ? owner->remainingSeconds : std::optional<double>());
@@ -71,9 +71,11 @@ PanelModel derivePanelModel(const std::optional<PanelOwnerState>& owner, const P
     model.clockText =
         clockText(model.remaining ? *model.remaining : static_cast<double>(fields.selectedSeconds));
 
+    const bool ready = model.active &&
+                       (fields.previewRemaining || (owner && owner->phase == SessionPhase::Active));
     if (model.attention) {
-        model.stateText = StatusLine::needsAttention;
-    } else if (model.busy && owner->starting) {
+        model.stateText = "Restoration needs attention";
+    } else if (model.busy && starting) {
         model.stateText = "Authorizing…";
     } else if (model.busy) {
         model.stateText = "Restoring sleep…";
@@ -81,10 +83,9 @@ PanelModel derivePanelModel(const std::optional<PanelOwnerState>& owner, const P
         model.stateText = owner->agentSummary ? *owner->agentSummary : "Watching agents";
     } else if (model.active && owner && owner->taskRunning) {
         model.stateText = "Task running";
-    } else if (model.active && fields.previewRemaining) {
+    } else if (ready) {
         model.stateText = "Ready to close lid";
-    } else if (model.active && owner && owner->statusLine == StatusLine::active) {
-        model.stateText = "Ready to close lid";
+        model.stateColour = ColourRole::Mint;
     } else if (model.active) {
         model.stateText = "Starting…";
     } else if (recoveryPending) {
@@ -92,8 +93,6 @@ PanelModel derivePanelModel(const std::optional<PanelOwnerState>& owner, const P
     } else {
         model.stateText = owner && owner->lastOutcome ? *owner->lastOutcome : "Ready";
     }
-    model.stateColour =
-        model.stateText == "Ready to close lid" ? ColourRole::Mint : ColourRole::Secondary;
 
     for (const int seconds : quickDurationSeconds) {
         QuickDurationModel button;
@@ -120,7 +119,7 @@ PanelModel derivePanelModel(const std::optional<PanelOwnerState>& owner, const P
     model.mainTitle = model.attention ? "Restore sleep"
                       : model.active  ? "End session"
                                       : "Start session";
-    if (owner && (owner->restoring || owner->starting)) {
+    if (restoring || starting) {
         model.mainEnabled = false;
     } else if (model.attention) {
         model.mainEnabled = true;

@@ -7,19 +7,20 @@
 #include <string_view>
 #include <vector>
 
+#include "app/SessionPhase.hpp"
+
 namespace vesperon {
 
 // What the panel reads from its owner, the session controller.
 struct PanelOwnerState {
     std::optional<std::chrono::system_clock::time_point> end;
-    bool starting = false;
-    bool stopping = false;
-    bool restoring = false;
+    SessionPhase phase = SessionPhase::Idle;
+    bool stopping = false;  // also while a start in flight has been asked to stop
+    bool attention = false; // the stop needs the user's restore
     bool watchingAgents = false;
     bool taskRunning = false;
     std::optional<std::string> agentSummary;
     std::optional<double> remainingSeconds;
-    std::string statusLine;
     std::optional<std::string> lastOutcome;
     bool rootStateExists = false;
 };

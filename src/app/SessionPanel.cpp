@@ -37,14 +37,15 @@ void SessionPanel::mainAction() {
         return;
     }
     const PanelOwnerState state = owner_->panelState();
-    if (!fields_.customValid && !state.end && !state.stopping && !state.restoring) {
+    if (!fields_.customValid && !state.end && !state.stopping &&
+        state.phase != SessionPhase::Restoring) {
         return;
     }
     const PanelModel current = model();
     if (current.attention) {
         owner_->restore();
     } else if (state.end) {
-        owner_->setFinishReason(FinishReason::endedManually);
+        owner_->setFinishReason(FinishReason::EndedManually);
         owner_->stop();
     } else {
         fields_.totalSeconds = fields_.selectedSeconds;

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/FinishReason.hpp"
 #include "app/PanelModel.hpp"
 
 namespace vesperon {
@@ -15,7 +16,7 @@ class PanelOwner {
 
     virtual PanelOwnerState panelState() const = 0;
     virtual void storeLastDuration(int seconds) = 0;
-    virtual void setFinishReason(std::string_view reason) = 0;
+    virtual void setFinishReason(FinishReason reason) = 0;
     virtual void start(int seconds) = 0;
     virtual void stop() = 0;
     virtual void restore() = 0;

@@ -4,8 +4,9 @@
 
 #include "platform/PlatformWords.hpp"
 
-// The status line: the one-line state of the session controller that the panel shows
-// and compares against. Each text is set exactly as written here.
+// The status line: the one-line state of the session controller that the panel shows.
+// Each text is set exactly as written here; what the controller decides from its state
+// comes from its phase, never from these texts.
 namespace vesperon::StatusLine {
 
 inline constexpr std::string_view ready = "Ready — no session running";

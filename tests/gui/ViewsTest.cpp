@@ -28,7 +28,7 @@ class ScriptedOwner final : public PanelOwner {
 
     PanelOwnerState panelState() const override { return state; }
     void storeLastDuration(int seconds) override { record("store", seconds); }
-    void setFinishReason(std::string_view reason) override { calls.emplace_back(reason); }
+    void setFinishReason(FinishReason reason) override { calls.push_back(Finish{reason}.text()); }
     void start(int seconds) override { record("start", seconds); }
     void stop() override { calls.push_back("stop"); }
     void restore() override { calls.push_back("restore"); }

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "app/PanelModel.hpp"
-#include "app/StatusLine.hpp"
 
 // Owner states are written with designated initializers that leave the rest default.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -31,31 +30,31 @@ TEST(CustomSeconds, AcceptsOneMinuteToTwentyFourHoursOfPlainDigits) {
 }
 
 TEST(PanelModel, StateLabelAndButtonsFollowTheOwner) {
-    const std::string active(StatusLine::active), attention(StatusLine::needsAttention);
-    const std::string restoring(StatusLine::restoring);
+    using P = SessionPhase;
     const std::vector<std::tuple<S, std::string, std::string, bool>> rows{
-        {S{.end = at, .starting = true}, "Authorizing…", "End session", false},
-        {S{.end = at, .statusLine = std::string(StatusLine::checking)}, "Starting…", "End session",
+        {S{.end = at, .phase = P::Verifying}, "Authorizing…", "End session", false},
+        {S{.end = at}, "Starting…", "End session", true},
+        {S{.end = at, .phase = P::Active}, "Ready to close lid", "End session", true},
+        {S{.end = at, .phase = P::Active, .taskRunning = true}, "Task running", "End session",
          true},
-        {S{.end = at, .taskRunning = true, .statusLine = active}, "Task running", "End session",
+        {S{.end = at, .phase = P::Active, .watchingAgents = true}, "Watching agents", "End session",
          true},
-        {S{.end = at, .watchingAgents = true, .statusLine = active}, "Watching agents",
-         "End session", true},
-        {S{.end = at, .stopping = true, .statusLine = restoring}, "Restoring sleep…", "End session",
+        {S{.end = at, .phase = P::Stopping, .stopping = true}, "Restoring sleep…", "End session",
          false},
-        {S{.end = at, .stopping = true, .statusLine = std::string(StatusLine::stopRequestFailed)},
+        {S{.end = at, .phase = P::NeedsAttention, .stopping = true, .attention = true},
          "Restoration needs attention", "Restore sleep", true},
-        {S{.end = at, .stopping = true, .restoring = true, .statusLine = attention},
+        {S{.end = at, .phase = P::Restoring, .stopping = true, .attention = true},
          "Restoration needs attention", "Restore sleep", false},
-        {S{.restoring = true, .statusLine = restoring}, "Restoring sleep…", "Start session",
-         false}};
+        {S{.phase = P::Restoring}, "Restoring sleep…", "Start session", false}};
     for (const auto& [state, stateText, mainTitle, mainEnabled] : rows) {
-        SCOPED_TRACE(stateText + " / " + state.statusLine);
+        SCOPED_TRACE(stateText);
         const PanelModel model = derive(state);
         EXPECT_EQ(model.stateText, stateText);
+        EXPECT_EQ(model.stateColour,
+                  stateText == "Ready to close lid" ? ColourRole::Mint : ColourRole::Secondary);
         EXPECT_EQ(model.mainTitle, mainTitle);
         EXPECT_EQ(model.mainEnabled, mainEnabled);
-        const bool busy = state.starting || state.stopping || state.restoring;
+        const bool busy = state.phase != P::Idle && state.phase != P::Active;
         for (const auto& button : model.quickDurations) {
             EXPECT_EQ(button.hidden, busy || state.end);
             EXPECT_EQ(button.enabled, !busy && !state.rootStateExists);
