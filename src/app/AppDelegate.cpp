@@ -157,7 +157,7 @@ void AppDelegate::start(int seconds) {
         return;
     }
     if (!services_.machine.batterySafe() ||
-        services_.machine.thermalState() >= Machine::seriousThermalState) {
+        services_.machine.thermalState() >= MachineView::seriousThermalState) {
         alert(AlertKind::SessionCannotStart);
         return;
     }
@@ -195,7 +195,7 @@ void AppDelegate::setupAnswered(bool success, const std::string& output) {
         return;
     }
     sessionStarted_ = services_.machine.continuousSeconds();
-    end_ = services_.machine.now() + std::chrono::duration_cast<Machine::WallClock::duration>(
+    end_ = services_.machine.now() + std::chrono::duration_cast<MachineView::WallClock::duration>(
                                          std::chrono::duration<double>(sessionDuration_));
     phase_ = SessionPhase::Verifying;
     setStatus(StatusLine::checking);
@@ -341,8 +341,9 @@ std::optional<double> AppDelegate::checkTimer() {
     const std::optional<double> remaining = remainingSeconds();
     if (remaining) {
         // The wall-clock end follows the sleep-counting clock.
-        end_ = services_.machine.now() + std::chrono::duration_cast<Machine::WallClock::duration>(
-                                             std::chrono::duration<double>(*remaining));
+        end_ =
+            services_.machine.now() + std::chrono::duration_cast<MachineView::WallClock::duration>(
+                                          std::chrono::duration<double>(*remaining));
         if (*remaining <= 0) {
             finish_ = FinishReason::TimerEnded;
             stop();
@@ -359,7 +360,7 @@ void AppDelegate::checkBattery() {
 }
 
 void AppDelegate::checkHeat() {
-    if (services_.machine.thermalState() >= Machine::seriousThermalState) {
+    if (services_.machine.thermalState() >= MachineView::seriousThermalState) {
         finish_ = FinishReason::HeatProtection;
         stop();
     }

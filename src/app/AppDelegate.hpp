@@ -14,7 +14,7 @@
 #include "app/Alerts.hpp"
 #include "app/FinishReason.hpp"
 #include "app/HotKey.hpp"
-#include "app/Machine.hpp"
+#include "app/MachineView.hpp"
 #include "app/MainQueue.hpp"
 #include "app/Notifier.hpp"
 #include "app/Outcome.hpp"
@@ -49,7 +49,7 @@ struct AppServices {
     Notifier& notifier;
     HotKey& hotKey;
     Workspace& workspace;
-    Machine& machine;
+    MachineView& machine;
 };
 
 // The parts the controller owns for the life of the process, made by the caller so
@@ -158,7 +158,7 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     const std::string& statusItemTitle() const { return statusItemTitle_; }
     std::optional<std::string> lastOutcome() const;
     std::string finishReason() const { return finish_.text(); }
-    const std::optional<Machine::WallClock::time_point>& end() const { return end_; }
+    const std::optional<MachineView::WallClock::time_point>& end() const { return end_; }
     bool watchingAgents() const { return watchingAgents_; }
     const std::optional<AgentTrackingSnapshot>& agentSnapshot() const { return agentSnapshot_; }
     const std::optional<std::string>& pendingCommand() const { return pendingCommand_; }
@@ -241,7 +241,7 @@ class AppDelegate final : public PanelOwner, public SessionControl {
     std::unique_ptr<SessionPanel> panel_;
     std::string statusItemTitle_;
     std::string status_;
-    std::optional<Machine::WallClock::time_point> end_;
+    std::optional<MachineView::WallClock::time_point> end_;
     std::optional<SessionFolder> dir_;
     bool quitAfterStop_ = false;
     Scheduler::TimerId timer_ = 0;

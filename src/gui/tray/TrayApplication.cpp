@@ -11,7 +11,7 @@
 
 #include "app/AppDelegate.hpp"
 #include "app/AppWiring.hpp"
-#include "app/SystemMachine.hpp"
+#include "app/LiveMachineView.hpp"
 #include "common/CloseOnExec.hpp"
 #include "gui/Appearance.hpp"
 #include "gui/tray/DesktopWorkspace.hpp"
@@ -97,7 +97,7 @@ int runTrayApplication(int argc, const char* const* argv, int instanceSocket) {
     const auto notifier = platform::makeNotifier();
     const auto hotKey = platform::makeHotKey();
     DesktopWorkspace workspace;
-    SystemMachine machine;
+    LiveMachineView machine;
     TrayUi ui(Appearance::desktop());
 
     AppDelegate app(AppServices{ui, scheduler, *privileged, *notifier, *hotKey, workspace, machine},

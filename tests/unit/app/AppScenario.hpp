@@ -15,7 +15,7 @@
 #include "VirtualScheduler.hpp"
 #include "agents/AgentEventFiles.hpp"
 #include "app/AppDelegate.hpp"
-#include "app/SystemMachine.hpp"
+#include "app/LiveMachineView.hpp"
 #include "preferences/PropertyListFile.hpp"
 
 namespace vesperon::testing {
@@ -59,9 +59,9 @@ class FakeUi final : public Ui {
 // Probes as plain fields, clocks on the virtual scheduler or, with `realClocks`, this
 // machine's own. Sleep moves the continuous and the wall clock but not the scheduler;
 // a clock change moves only the wall clock.
-class FakeMachine final : public Machine {
+class FakeMachineView final : public MachineView {
   public:
-    explicit FakeMachine(VirtualScheduler& scheduler) : scheduler_(scheduler) {}
+    explicit FakeMachineView(VirtualScheduler& scheduler) : scheduler_(scheduler) {}
     std::optional<bool> override = false;
     bool battery = true, rootState = false, realClocks = false;
     int thermal = 0;
@@ -86,7 +86,7 @@ class FakeMachine final : public Machine {
 
   private:
     VirtualScheduler& scheduler_;
-    SystemMachine system_;
+    LiveMachineView system_;
 };
 
 // The administrator prompt: answered by the test, through the main queue.
@@ -167,7 +167,7 @@ class AppScenario : public ::testing::Test {
     std::string events = temp.path() + "/events", shell = "/bin/sh";
     VirtualScheduler scheduler;
     FakeUi ui;
-    FakeMachine machine{scheduler};
+    FakeMachineView machine{scheduler};
     FakePrivileged privileged{scheduler};
     FakeNotifier notifier;
     FakeHotKey hotKey;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "StandInMachine.hpp"
+#include "StandInRootTools.hpp"
 #include "common/AtomicFile.hpp"
 
 namespace vesperon::testing {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "StandInMachine.hpp"
+#include "StandInRootTools.hpp"
 #include "platform/ToolRunner.hpp"
 #include "privileged/JobFile.hpp"
 #include "privileged/RootLock.hpp"
@@ -104,7 +104,7 @@ TEST(RootModeMachine, ActsOnlyOnARootOwnedSandboxThatOthersCannotWrite) {
 }
 
 TEST(SetupMode, InstallsACopyOfTheRunningExecutableAndLeavesTheOverrideToTheWatcher) {
-    StandInMachine machine;
+    StandInRootTools machine;
     TemporaryFolder folder;
     const SystemLayout layout = machine.layout();
     // argv[0] names another program: the watcher must still be this one.
@@ -133,7 +133,7 @@ TEST(SetupMode, InstallsACopyOfTheRunningExecutableAndLeavesTheOverrideToTheWatc
 }
 
 TEST(SetupMode, AFailedBootstrapRollsBackUnlessTheJobMayBeRunning) {
-    StandInMachine machine;
+    StandInRootTools machine;
     TemporaryFolder folder;
     const auto setup = [&] {
         return machine.vesperon(
@@ -166,7 +166,7 @@ class RestoreMode : public ::testing::Test {
         machine.setJobLoaded(true);
         machine.setOverride(true);
     }
-    StandInMachine machine;
+    StandInRootTools machine;
     TemporaryFolder folder;
 };
 
@@ -209,7 +209,7 @@ TEST_F(RestoreMode, WhenSleepCannotBeRestoredAJobFileGetsItsWatcherBack) {
 
 // rootRestore and cleanupJob, run in this process against its own machine.
 TEST(RootRestore, RetriesUntilTheSettingReadsBackOff) {
-    StandInMachine& machine = processMachine();
+    StandInRootTools& machine = processMachine();
     machine.reset();
     // A failing call, then one that claims success without acting: only the read-back
     // tells; the third attempt works.
@@ -224,7 +224,7 @@ TEST(RootRestore, RetriesUntilTheSettingReadsBackOff) {
 }
 
 TEST(RootRestore, CleanupRemovesTheFilesAndReportsAJobThatWillNotUnload) {
-    StandInMachine& machine = processMachine();
+    StandInRootTools& machine = processMachine();
     machine.reset();
     TemporaryFolder folder;
     for (const bool sticky : {false, true}) {
@@ -242,7 +242,7 @@ TEST(RootRestore, CleanupRemovesTheFilesAndReportsAJobThatWillNotUnload) {
 }
 
 TEST(RootLock, ARootModeRefusesALockFileThatIsNotAPrivateRegularFileOfItsOwn) {
-    StandInMachine machine;
+    StandInRootTools machine;
     const std::string lock = machine.layout().rootLockPath;
     TemporaryFolder folder;
     const std::string target = folder / "target";
@@ -278,7 +278,7 @@ TEST(RootLock, ARootModeRefusesALockFileThatIsNotAPrivateRegularFileOfItsOwn) {
 
 // The lock taken by this process on its own machine, with a root mode as the other party.
 TEST(RootLock, ARootModeWaitsForTheHolderWaitingIsBoundedAndToolsDoNotInheritIt) {
-    StandInMachine& machine = processMachine();
+    StandInRootTools& machine = processMachine();
     machine.reset();
     const auto restore = [&] {
         return std::async(std::launch::async, [&] { return machine.vesperon({"--restore"}); });

@@ -8,7 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "StandInMachine.hpp"
+#include "StandInRootTools.hpp"
 #include "privileged/BoundedCalls.hpp"
 #include "privileged/SessionHealth.hpp"
 
@@ -47,7 +47,7 @@ class SessionHealthTest : public ::testing::Test {
         ASSERT_EQ(::utimensat(AT_FDCWD, session.heartbeat.c_str(), times, 0), 0);
     }
 
-    StandInMachine& machine = processMachine();
+    StandInRootTools& machine = processMachine();
     TemporaryFolder folder;
     std::string recordPath = machine.layout().sessionRecordPath();
     Session session;

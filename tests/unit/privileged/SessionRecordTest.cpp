@@ -3,7 +3,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "StandInMachine.hpp"
+#include "StandInRootTools.hpp"
 
 namespace vesperon::testing {
 namespace {

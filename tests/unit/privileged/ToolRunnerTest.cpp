@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "StandInMachine.hpp"
+#include "StandInRootTools.hpp"
 #include "platform/ToolRunner.hpp"
 
 namespace vesperon::testing {

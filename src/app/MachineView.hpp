@@ -8,11 +8,11 @@ namespace vesperon {
 // The machine as the session controller reads it: the probes, the root state
 // folder's presence and the two clocks. Probes never fail: they answer nothing or
 // false.
-class Machine {
+class MachineView {
   public:
     using WallClock = std::chrono::system_clock;
 
-    virtual ~Machine() = default;
+    virtual ~MachineView() = default;
 
     // The system-wide sleep override: on, off, or nothing when it cannot be read.
     virtual std::optional<bool> sleepDisabled() = 0;

@@ -1,4 +1,4 @@
-#include "app/SystemMachine.hpp"
+#include "app/LiveMachineView.hpp"
 
 #include <sys/stat.h>
 
@@ -8,28 +8,28 @@
 
 namespace vesperon {
 
-std::optional<bool> SystemMachine::sleepDisabled() {
+std::optional<bool> LiveMachineView::sleepDisabled() {
     return vesperon::sleepDisabled();
 }
 
-bool SystemMachine::batterySafe() {
+bool LiveMachineView::batterySafe() {
     return vesperon::batterySafe();
 }
 
-int SystemMachine::thermalState() {
+int LiveMachineView::thermalState() {
     return vesperon::thermalState();
 }
 
-bool SystemMachine::rootStateExists() {
+bool LiveMachineView::rootStateExists() {
     struct stat info {};
     return ::lstat(systemLayout().rootDir.c_str(), &info) == 0;
 }
 
-double SystemMachine::continuousSeconds() {
+double LiveMachineView::continuousSeconds() {
     return vesperon::continuousSeconds();
 }
 
-Machine::WallClock::time_point SystemMachine::now() {
+MachineView::WallClock::time_point LiveMachineView::now() {
     return WallClock::now();
 }
 

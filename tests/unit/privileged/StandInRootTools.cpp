@@ -1,4 +1,4 @@
-#include "StandInMachine.hpp"
+#include "StandInRootTools.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -55,7 +55,7 @@ esac
 
 } // namespace
 
-void StandInMachine::reset() {
+void StandInRootTools::reset() {
     for (const auto& entry : std::filesystem::directory_iterator(root_)) {
         std::filesystem::remove_all(entry.path());
     }
@@ -76,17 +76,17 @@ void StandInMachine::reset() {
     setBattery(80, false);
 }
 
-ProcessOutcome StandInMachine::vesperon(const std::vector<std::string>& args) const {
+ProcessOutcome StandInRootTools::vesperon(const std::vector<std::string>& args) const {
     std::vector<std::string> argv{VESPERON_EXECUTABLE_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     return runProcess(argv, {"VESPERON_SANDBOX=" + root_});
 }
 
-void StandInMachine::put(const std::string& name, const std::string& text) const {
+void StandInRootTools::put(const std::string& name, const std::string& text) const {
     writeFile(file(name), text);
 }
 
-std::string StandInMachine::read(const std::string& name) const {
+std::string StandInRootTools::read(const std::string& name) const {
     std::string text = readFile(file(name));
     while (text.ends_with('\n')) {
         text.pop_back();
@@ -94,28 +94,28 @@ std::string StandInMachine::read(const std::string& name) const {
     return text;
 }
 
-void StandInMachine::setBattery(int current, bool onAC) const {
+void StandInRootTools::setBattery(int current, bool onAC) const {
     put("power-sources.json", std::string(R"([{"Type":"InternalBattery","Power Source State":")") +
                                   (onAC ? "AC Power" : "Battery Power") +
                                   R"(","Current Capacity":)" + std::to_string(current) +
                                   R"(,"Max Capacity":100}])");
 }
 
-double StandInMachine::clock() const {
+double StandInRootTools::clock() const {
     timespec now{};
     ::clock_gettime(CLOCK_BOOTTIME, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9 +
            std::atof(read("clock-offset").c_str());
 }
 
-void StandInMachine::addSleep(double seconds) const {
+void StandInRootTools::addSleep(double seconds) const {
     std::ostringstream text;
     text.precision(17);
     text << std::atof(read("clock-offset").c_str()) + seconds;
     put("clock-offset", text.str());
 }
 
-std::vector<std::string> StandInMachine::lines(const std::string& name) const {
+std::vector<std::string> StandInRootTools::lines(const std::string& name) const {
     std::vector<std::string> result;
     std::istringstream text(readFile(file(name)));
     for (std::string line; std::getline(text, line);) {
@@ -124,7 +124,7 @@ std::vector<std::string> StandInMachine::lines(const std::string& name) const {
     return result;
 }
 
-void StandInMachine::installSession(const Session& session) const {
+void StandInRootTools::installSession(const Session& session) const {
     const SystemLayout layout = this->layout();
     ::mkdir(layout.rootDir.c_str(), 0700);
     writeFile(layout.watcherPath(), "#!/bin/sh\nexit 0\n");
@@ -134,15 +134,15 @@ void StandInMachine::installSession(const Session& session) const {
     writeFile(layout.jobPath, "<plist/>");
 }
 
-StandInMachine& processMachine() {
+StandInRootTools& processMachine() {
     // The layout is fixed at its first use, so the machine is named before then.
-    static StandInMachine machine;
+    static StandInRootTools machine;
     static const bool named = ::setenv("VESPERON_SANDBOX", machine.root().c_str(), 1) == 0;
     (void)named;
     return machine;
 }
 
-Session healthySession(const StandInMachine& machine, const std::string& folder) {
+Session healthySession(const StandInRootTools& machine, const std::string& folder) {
     Session session;
     session.pid = static_cast<std::int32_t>(::getpid());
     session.deadline = 2e9;

@@ -22,11 +22,11 @@ class TemporaryFolder : public TempFolder {
 // shell stand-ins for pmset and launchctl that keep their state in machine/ files, log
 // every call and can be told to fail. A bootstrap only marks the job loaded (no service
 // manager runs), so each mode can be watched on its own.
-class StandInMachine {
+class StandInRootTools {
   public:
-    StandInMachine() { reset(); }
-    StandInMachine(const StandInMachine&) = delete;
-    StandInMachine& operator=(const StandInMachine&) = delete;
+    StandInRootTools() { reset(); }
+    StandInRootTools(const StandInRootTools&) = delete;
+    StandInRootTools& operator=(const StandInRootTools&) = delete;
 
     // Override off, on battery at 80 %, thermal 0, a boot id, no job, nothing logged.
     void reset();
@@ -69,10 +69,10 @@ class StandInMachine {
 
 // The machine this test process reads through systemLayout(), named in VESPERON_SANDBOX
 // at the first call, which must come before the layout's first use; tests reset it.
-StandInMachine& processMachine();
+StandInRootTools& processMachine();
 
 // A record whose every health rule passes on `machine` now: owned by this process, an
 // hour long, heartbeat (created) and stop file in `folder`.
-Session healthySession(const StandInMachine& machine, const std::string& folder);
+Session healthySession(const StandInRootTools& machine, const std::string& folder);
 
 } // namespace vesperon::testing

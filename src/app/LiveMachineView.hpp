@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/Machine.hpp"
+#include "app/MachineView.hpp"
 
 namespace vesperon {
 
 // The machine this process runs on (or the sandboxed machine of a sandbox build):
 // the root side's probes, the root state folder of the system layout, the clock
 // that counts sleep, and the wall clock.
-class SystemMachine final : public Machine {
+class LiveMachineView final : public MachineView {
   public:
     std::optional<bool> sleepDisabled() override;
     bool batterySafe() override;
