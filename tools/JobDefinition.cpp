@@ -11,7 +11,7 @@
 namespace vesperon::tools {
 namespace {
 
-constexpr std::size_t maxJobFileBytes = 1024 * 1024;
+constexpr std::size_t maxJobFileBytes = std::size_t{1024} * 1024;
 
 struct PlistDeleter {
     void operator()(void* node) const { plist_free(node); }
