@@ -137,7 +137,7 @@ TEST(InstanceHandOver, MessagesOverTheLimitOrMalformedAreRefused) {
     const std::vector<std::pair<std::string, const char*>> malformed = {
         {over, "a length over the limit"},
         {encodeHandOver({longest, ""}), "one byte over the limit"},
-        {"1\nab", "more than its length"},
+        {std::string("2\nu\0v\0", 6), "more than its length"},
         {std::string("2\nab"), "no NUL after the last URL"},
         {"\nx", "no length"},
         {std::string("+2\nu\0", 5), "no decimal length"},
