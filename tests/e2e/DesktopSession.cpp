@@ -36,11 +36,8 @@ DesktopSession::DesktopSession(Parts parts) {
                                      "--widthtype", "request", "--height", "32", "--expand", "true",
                                      "--transparent", "false"},
             environment());
-        if (!waitUntil(
-                [&] {
-                    return xdotool({"search", "--classname", "trayer"}).status == 0;
-                },
-                30)) {
+        const auto shown = [&] { return xdotool({"search", "--classname", "trayer"}).status == 0; };
+        if (!waitUntil(shown, 30)) {
             failure_ = "trayer did not show its tray";
             return;
         }
@@ -105,11 +102,6 @@ ProcessOutcome DesktopSession::xdotool(const std::vector<std::string>& args) con
 
 std::string DesktopSession::notificationLog() const {
     return logPath_.empty() ? std::string() : testing::readFile(logPath_);
-}
-
-bool DesktopSession::screenshot(const std::string& pngPath) const {
-    return runProcess({"/usr/bin/import", "-window", "root", pngPath}, environment(), 60).status ==
-           0;
 }
 
 } // namespace vesperon::e2e

@@ -39,8 +39,6 @@ class DesktopSession {
     ProcessOutcome xdotool(const std::vector<std::string>& args) const;
     // Every call the notification stand-in received, one line each.
     std::string notificationLog() const;
-    // Saves a screenshot of the whole screen as PNG (ImageMagick's import).
-    bool screenshot(const std::string& pngPath) const;
 
   private:
     std::string failure_;

@@ -2,12 +2,10 @@
 // hand-over from a second start of the real executable.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <future>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "SandboxedMachine.hpp"
@@ -73,37 +71,35 @@ TEST(InstanceClaim, OneLiveInstanceAndATakenOverStaleSocket) {
 
 TEST(InstanceClaim, FolderMustBePrivateAndOurs) {
     testing::TempFolder base;
-    const std::string open = base / "open";
-    ASSERT_EQ(::mkdir(open.c_str(), 0777), 0);
-    ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+    const auto folder = [&](const char* name, mode_t mode) {
+        const std::string path = base / name;
+        EXPECT_EQ(::mkdir(path.c_str(), mode), 0);
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+        return path;
+    };
+    const auto mode = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+    };
+    const std::string open = folder("open", 0777), foreign = folder("foreign", 0700);
     (void)claimed(open);
-    struct stat info {};
-    ASSERT_EQ(::stat(open.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
-
+    EXPECT_EQ(mode(open), 0700u);
     const std::string link = base / "link";
     ASSERT_EQ(::symlink(open.c_str(), link.c_str()), 0);
-    EXPECT_FALSE(claimInstance(link).has_value());
-    const std::string foreign = base / "foreign";
-    ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
     ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(claimInstance(link).has_value());
     EXPECT_FALSE(claimInstance(foreign).has_value());
 
     // Where the instance lives: the first runtime folder that is private and ours,
     // else a private folder in the home, never one another account made first.
-    const std::string shared = base / "shared";
-    ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
-    const std::string ours = base / "ours";
-    ASSERT_EQ(::mkdir(ours.c_str(), 0700), 0);
-    const std::string home = base / "home";
-    ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
+    const std::string shared = folder("shared", 0755), ours = folder("ours", 0700);
+    const std::string home = folder("home", 0755);
     EXPECT_EQ(instanceFolderIn({foreign, link, shared, "", "relative", ours}, home),
               ours + "/vesperon");
     const std::string fallback = instanceFolderIn({foreign, link}, home);
     EXPECT_EQ(fallback, home + "/.cache/vesperon");
     (void)claimed(fallback);
-    ASSERT_EQ(::stat((home + "/.cache").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_EQ(mode(home + "/.cache"), 0700u);
 }
 
 // A peer that takes the connection and drops it unanswered is an instance being
@@ -124,21 +120,51 @@ TEST(InstanceClaim, AVanishingPeerIsTakenOverAndAStoppedOneIsReportedInTime) {
     ASSERT_TRUE(next->has_value());
 
     // The new instance never accepts: its queue of connections fills up.
-    std::vector<OwnedFd> queued;
-    for (int i = 0; i < 40; ++i) {
-        OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, (**next).socketPath.c_str());
-        (void)::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        queued.push_back(std::move(fd));
-    }
+    const std::vector<OwnedFd> queued = fillConnectionQueue((**next).socketPath);
     auto stalled = std::async(std::launch::async, [&] { return claimOrHandOver(folder, {}, 2); });
     ASSERT_EQ(stalled.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     auto answer = stalled.get();
     ASSERT_FALSE(answer);
     EXPECT_NE(answer.error().message.find("did not answer within 2 seconds"), std::string::npos)
         << answer.error().message;
+}
+
+// A payload is at most the limit: a longer one is refused by both sides, the running
+// instance as soon as the length line says so.
+TEST(InstanceHandOver, MessagesOverTheLimitOrMalformedAreRefused) {
+    const std::string longest(handOverLimit - 1, 'u'); // with its NUL byte: the limit
+    const std::string over = std::to_string(handOverLimit + 1) + "\n";
+    const std::vector<std::pair<std::string, const char*>> malformed = {
+        {over, "a length over the limit"},
+        {encodeHandOver({longest, ""}), "one byte over the limit"},
+        {std::string("2\nu\0v\0", 6), "more than its length"},
+        {std::string("2\nab"), "no NUL after the last URL"},
+        {"\nx", "no length"},
+        {std::string("+2\nu\0", 5), "no decimal length"},
+        {"1234567\n", "a length of seven digits"},
+    };
+    for (const auto& [message, name] : malformed) {
+        EXPECT_FALSE(decodeHandOver(message).has_value()) << name;
+    }
+    const auto whole = decodeHandOver(encodeHandOver({longest}));
+    ASSERT_TRUE(whole && *whole);
+    EXPECT_EQ(**whole, std::vector<std::string>{longest});
+
+    testing::TempFolder base;
+    const std::string folder = base / "instance";
+    InstanceClaim running = claimed(folder);
+    auto tooLong = claimOrHandOver(folder, {longest + "u"}, 5);
+    ASSERT_FALSE(tooLong);
+    EXPECT_EQ(tooLong.error().message, "The URLs are too long to hand over.");
+    auto served = serveOnce(running.listener.get());
+    {
+        const OwnedFd sender = connectTo(running.socketPath);
+        ASSERT_TRUE(writeAll(sender.get(), over) && ::shutdown(sender.get(), SHUT_WR) == 0);
+        EXPECT_EQ(served.get(), "<malformed>");
+    }
+    served = serveOnce(running.listener.get());
+    EXPECT_TRUE(handedOver(folder, {longest}));
+    EXPECT_EQ(served.get(), encodeHandOver({longest}));
 }
 
 // The real executable, started a second time, hands its URL to the running instance

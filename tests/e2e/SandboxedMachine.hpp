@@ -9,6 +9,7 @@
 #include "ChildProcess.hpp"
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
+#include "common/OwnedFd.hpp"
 
 namespace vesperon::e2e {
 
@@ -78,5 +79,11 @@ class FakeApp {
     std::string stop_;
     std::unique_ptr<BackgroundProcess> process_;
 };
+
+// A connection to the local socket at `path`; with `wait` false one that may stay queued
+// while the listener accepts none.
+OwnedFd connectTo(const std::string& path, bool wait = true);
+// Connections to a listener that accepts none, until its queue is full.
+std::vector<OwnedFd> fillConnectionQueue(const std::string& path);
 
 } // namespace vesperon::e2e

@@ -163,30 +163,29 @@ TEST(PanelView, TheLongestTextOfEachLabelFitsItsFrame) {
     view.refresh();
     QImage image(view.size(), QImage::Format_RGB32);
     view.render(&image);
-    const QRect line = part<QLabel>(view, "stateLabel")->geometry();
-    const QRect glyphs = QFontMetrics(part<QLabel>(view, "stateLabel")->font())
-                             .boundingRect(part<QLabel>(view, "stateLabel")->text());
+    const auto* stateLabel = part<QLabel>(view, "stateLabel");
+    const QRect line = stateLabel->geometry();
+    const QRect glyphs = QFontMetrics(stateLabel->font()).boundingRect(stateLabel->text());
     for (const int y :
          {line.center().y() - glyphs.height() / 2 - 1, line.center().y() + glyphs.height() / 2}) {
         const int x = 170 - static_cast<int>(std::sqrt(76.0 * 76.0 - (147.0 - y) * (147.0 - y)));
         EXPECT_EQ(QColor(image.pixel(x, y)), gui::dark::windowBackground()) << x << "," << y;
     }
 
+    // The range error fits; a text no label was made for is cut short, never drawn past
+    // the frame.
     panel.customTextChanged("25", "0");
-    view.refresh();
-    const auto* error = part<QLabel>(view, "customError");
-    EXPECT_EQ(error->text(), "Choose 1 minute to 24 hours.");
-    EXPECT_LE(QFontMetrics(error->font()).horizontalAdvance(error->text()),
-              error->contentsRect().width());
-
-    // A text no label was made for is cut short, never drawn past the frame.
     owner.state = idle(std::string(200, 'W'));
     view.refresh();
-    const auto* state = part<QLabel>(view, "stateLabel");
-    EXPECT_TRUE(state->text().endsWith(QChar(0x2026)));
-    EXPECT_LE(QFontMetrics(state->font()).horizontalAdvance(state->text()),
-              state->contentsRect().width());
-    EXPECT_EQ(state->toolTip().size(), 200);
+    for (const char* name : {"customError", "stateLabel"}) {
+        const auto* label = part<QLabel>(view, name);
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()),
+                  label->contentsRect().width())
+            << name;
+    }
+    EXPECT_EQ(part<QLabel>(view, "customError")->text(), "Choose 1 minute to 24 hours.");
+    EXPECT_TRUE(part<QLabel>(view, "stateLabel")->text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(part<QLabel>(view, "stateLabel")->toolTip().size(), 200);
 }
 
 // The end time in the short time style of the locale the process runs under (ctest

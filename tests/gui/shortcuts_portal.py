@@ -15,8 +15,9 @@ import time
 
 import dbus
 import dbus.service
-from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
+
+from session_bus_service import LoggingObject, serve
 
 PORTAL = "org.freedesktop.portal.Desktop"
 PORTAL_PATH = "/org/freedesktop/portal/desktop"
@@ -34,16 +35,10 @@ def handle(kind, sender, token):
     return "%s/%s/%s/%s" % (PORTAL_PATH, kind, sender[1:].replace(".", "_"), token)
 
 
-class Portal(dbus.service.Object):
+class Portal(LoggingObject):
     def __init__(self, bus, log):
-        super().__init__(bus, PORTAL_PATH)
-        self.bus = bus
-        self.log = log
+        super().__init__(bus, PORTAL_PATH, log)
         self.bound = None
-
-    def write(self, line):
-        with open(self.log, "a", encoding="utf-8") as out:
-            out.write(line + "\n")
 
     def answer(self, sender, options, results):
         path = handle("request", sender, options["handle_token"])
@@ -85,17 +80,11 @@ class Portal(dbus.service.Object):
         return True
 
 
-def main():
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
+def portal_on(bus):
     portal = Portal(bus, sys.argv[1])
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, portal.activate)
-    # The name last: a client that sees it finds the object ready.
-    name = dbus.service.BusName(PORTAL, bus)
-    portal.write("ready")
-    GLib.MainLoop().run()
-    del name
+    return portal
 
 
 if __name__ == "__main__":
-    main()
+    serve(portal_on, PORTAL, "ready")

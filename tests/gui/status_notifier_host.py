@@ -7,30 +7,26 @@ Owns org.kde.StatusNotifierWatcher with a registered host, as a desktop's tray d
 and reads every item that registers the way a host does: its properties on
 registration, then the label from XAyatanaNewLabel and the icon and tool tip again on
 NewIcon and NewToolTip. Writes one line per event to
-LOG: "registered NAME", "label 'TEXT'", "icon 16x16 22x22 ...", "tooltip 'TEXT'".
+LOG: "registered NAME", "label 'TEXT'", "icon 16x16 22x22 ...", "icon file NAME" (an
+icon by name whose file is there), "tooltip 'TEXT'".
 """
+import os
 import sys
 
 import dbus
 import dbus.service
-from dbus.mainloop.glib import DBusGMainLoop
-from gi.repository import GLib
+
+from session_bus_service import LoggingObject, serve
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
 PROPERTIES = "org.freedesktop.DBus.Properties"
 
 
-class Watcher(dbus.service.Object):
+class Watcher(LoggingObject):
     def __init__(self, bus, log):
-        super().__init__(bus, "/StatusNotifierWatcher")
-        self.bus = bus
-        self.log = log
+        super().__init__(bus, "/StatusNotifierWatcher", log)
         self.items = []
-
-    def write(self, line):
-        with open(self.log, "a", encoding="utf-8") as out:
-            out.write(line + "\n")
 
     @dbus.service.method(WATCHER, in_signature="s", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
@@ -43,6 +39,9 @@ class Watcher(dbus.service.Object):
         self.label(props["XAyatanaLabel"])
         self.icon(props["IconPixmap"])
         self.tooltip(props["ToolTip"])
+        # Hosts of the Ayatana family show the icon only by its name, from a file.
+        if os.path.isfile(os.path.join(props["IconThemePath"], props["IconName"] + ".png")):
+            self.write("icon file " + props["IconName"])
         # As a host does: each change signal says what to read again.
         get = lambda prop: item.Get(ITEM, prop, dbus_interface=PROPERTIES)
         receivers = {
@@ -86,16 +85,5 @@ class Watcher(dbus.service.Object):
         }
 
 
-def main():
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
-    watcher = Watcher(bus, sys.argv[1])
-    # The name last: a client that sees it finds the object ready.
-    name = dbus.service.BusName(WATCHER, bus)
-    watcher.write("watching")
-    GLib.MainLoop().run()
-    del name
-
-
 if __name__ == "__main__":
-    main()
+    serve(lambda bus: Watcher(bus, sys.argv[1]), WATCHER, "watching")

@@ -233,10 +233,14 @@ class WatcherAsSystemdService(MachineTestCase):
         # The override is the lock of the unit's main process, and no look-alike.
         unit.Set("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(os.getpid()),
                  dbus_interface=dbus.PROPERTIES_IFACE)
-        look_alike = (OURS, "Vesperon", "", "block", 1000, os.getpid())
+        # Another account's lock, a delay lock (which blocks nothing), another name's.
+        look_alikes = [(OURS, "Vesperon", "", "block", 1000, os.getpid()),
+                       (OURS, "Vesperon", "", "delay", 0, os.getpid()),
+                       (OURS, "Other", "", "block", 0, os.getpid())]
         lock = (OURS, "Vesperon", "", "block", 0, os.getpid())
-        self.logind.AddInhibitor(*look_alike, dbus_interface=MOCK_IFACE)
-        self.addCleanup(self.logind.RemoveInhibitor, *look_alike, dbus_interface=MOCK_IFACE)
+        for look_alike in look_alikes:
+            self.logind.AddInhibitor(*look_alike, dbus_interface=MOCK_IFACE)
+            self.addCleanup(self.logind.RemoveInhibitor, *look_alike, dbus_interface=MOCK_IFACE)
         self.assertIn("Sleep override: Optional(false)", self.run_vesperon("--diagnose").stdout)
         self.logind.AddInhibitor(*lock, dbus_interface=MOCK_IFACE)
         self.assertIn("Sleep override: Optional(true)", self.run_vesperon("--diagnose").stdout)
