@@ -2,11 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <sys/stat.h>
 
 #include "common/AtomicFile.hpp"
-#include "common/ErrorDomains.hpp"
+#include "common/SystemError.hpp"
 #include "platform/ContinuousClock.hpp"
 #include "platform/PlatformWords.hpp"
 #include "platform/RootServices.hpp"
@@ -34,8 +33,7 @@ int refuse(const char* line) {
 Result<void> installSession(const SetupRequest& request, const std::string& bootID) {
     const SystemLayout& layout = systemLayout();
     if (::mkdir(layout.rootDir.c_str(), 0700) != 0) {
-        return fail(errorDomain::system,
-                    "Could not create " + layout.rootDir + ": " + std::strerror(errno), errno);
+        return systemError("Could not create", layout.rootDir, errno);
     }
     // The watcher is this very program: the name we were started by is the caller's
     // choice and may name any file.

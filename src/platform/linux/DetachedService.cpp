@@ -5,7 +5,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sstream>
@@ -17,6 +16,7 @@
 
 #include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
+#include "common/SystemError.hpp"
 #include "platform/linux/KernelAttribute.hpp"
 
 namespace vesperon::platform {
@@ -210,9 +210,7 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
                                   const std::string& pidFile) {
     const pid_t supervisor = ::fork();
     if (supervisor < 0) {
-        return fail(errorDomain::system,
-                    std::string("Could not start the recovery watcher: ") + std::strerror(errno),
-                    errno);
+        return systemError("Could not start the recovery watcher", "", errno);
     }
     if (supervisor == 0) {
         // Nothing of the caller's survives: not its session, not its lock, not the
@@ -233,10 +231,8 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
                           : Result<void>(fail(errorDomain::system, "", ESRCH));
     if (!written) {
         ::kill(-supervisor, SIGKILL);
-        return fail(errorDomain::system,
-                    "Could not record the recovery watcher in " + pidFile + ": " +
-                        std::strerror(written.error().code),
-                    written.error().code);
+        return systemError("Could not record the recovery watcher in", pidFile,
+                           written.error().code);
     }
     return {};
 }
