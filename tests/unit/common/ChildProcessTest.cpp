@@ -48,7 +48,8 @@ TEST(ChildProcess, ReportsExitCodesAndSignalsAndStartsCleanInItsOwnGroup) {
     // What this process ignores, and a descriptor it leaks, do not reach the child.
     const auto oldTerm = ::signal(SIGTERM, SIG_IGN);
     const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
-    ASSERT_EQ(::dup2(STDIN_FILENO, 57), 57);
+    const OwnedFd leaked(::open("/dev/null", O_RDONLY)); // no close-on-exec on purpose
+    ASSERT_EQ(::dup2(leaked.get(), 57), 57);
     const std::vector<std::tuple<std::string, Output, int, bool, std::string>> rows = {
         {"echo out; echo err >&2; exit 3", Output::combined, 3, false, "out\nerr\n"},
         {"echo out; echo err >&2", Output::standardOutput, 0, false, "out\n"},
