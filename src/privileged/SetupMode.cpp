@@ -2,10 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 #include "common/AtomicFile.hpp"
-#include "common/SystemError.hpp"
+#include "common/ErrorDomains.hpp"
 #include "platform/ContinuousClock.hpp"
 #include "platform/PlatformWords.hpp"
 #include "platform/RootServices.hpp"
@@ -33,7 +34,8 @@ int refuse(const char* line) {
 Result<void> installSession(const SetupRequest& request, const std::string& bootID) {
     const SystemLayout& layout = systemLayout();
     if (::mkdir(layout.rootDir.c_str(), 0700) != 0) {
-        return systemError("Could not create", layout.rootDir, errno);
+        return fail(errorDomain::system,
+                    "Could not create " + layout.rootDir + ": " + std::strerror(errno), errno);
     }
     // The watcher is this very program: the name we were started by is the caller's
     // choice and may name any file.

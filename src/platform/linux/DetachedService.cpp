@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sstream>
@@ -16,7 +17,6 @@
 
 #include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
-#include "common/SystemError.hpp"
 #include "platform/linux/KernelAttribute.hpp"
 
 namespace vesperon::platform {
@@ -210,7 +210,9 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
                                   const std::string& pidFile) {
     const pid_t supervisor = ::fork();
     if (supervisor < 0) {
-        return systemError("Could not start the recovery watcher", "", errno);
+        return fail(errorDomain::system,
+                    std::string("Could not start the recovery watcher: ") + std::strerror(errno),
+                    errno);
     }
     if (supervisor == 0) {
         // Nothing of the caller's survives: not its session, not its lock, not the
@@ -231,8 +233,10 @@ Result<void> startDetachedService(const std::vector<std::string>& arguments,
                           : Result<void>(fail(errorDomain::system, "", ESRCH));
     if (!written) {
         ::kill(-supervisor, SIGKILL);
-        return systemError("Could not record the recovery watcher in", pidFile,
-                           written.error().code);
+        return fail(errorDomain::system,
+                    "Could not record the recovery watcher in " + pidFile + ": " +
+                        std::strerror(written.error().code),
+                    written.error().code);
     }
     return {};
 }
