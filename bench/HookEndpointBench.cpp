@@ -25,10 +25,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "agents/AgentEventFiles.hpp"
-#include "agents/AgentTrackingRun.hpp"
-
 #include "BenchTiming.hpp"
+#include "HookSandbox.hpp"
 
 extern char** environ;
 
@@ -151,24 +149,19 @@ int main(int argc, char** argv) {
 
     // A sandboxed machine whose home folder holds the armed run; the hook processes
     // find it through the same variable.
-    std::string sandbox =
-        (std::filesystem::temp_directory_path() / "vesperon-bench-XXXXXX").string();
-    if (mkdtemp(sandbox.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const vesperon::bench::HookSandbox sandbox("vesperon-bench");
+    if (!sandbox.ready()) {
         return 1;
     }
-    std::filesystem::create_directory(sandbox + "/home");
-    setenv("VESPERON_SANDBOX", sandbox.c_str(), 1);
     int drained = 0;
     int failures = 0;
     std::vector<std::vector<double>> samples(programs.size());
     {
         vesperon::AgentTrackingRun run;
-        if (const auto armedRun = run.arm(std::string("claude")); !armedRun) {
-            std::fprintf(stderr, "could not arm a run: %s\n", armedRun.error().message.c_str());
+        const auto runFolder = vesperon::bench::HookSandbox::arm(run);
+        if (!runFolder) {
             return 1;
         }
-        const std::string runFolder = run.rootFolder() + "/" + *run.runID();
         const std::string payload = typicalPayload();
         std::printf("hook endpoint benchmark: %d rounds, payload %zu bytes, armed run in %s\n",
                     rounds, payload.size(), run.rootFolder().c_str());
@@ -188,7 +181,7 @@ int main(int argc, char** argv) {
                 }
             }
             if (i % 64 == 63 || i == rounds + warmup - 1) {
-                for (const auto& entry : std::filesystem::directory_iterator(runFolder)) {
+                for (const auto& entry : std::filesystem::directory_iterator(*runFolder)) {
                     (void)entry;
                     ++drained;
                 }
@@ -199,8 +192,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::filesystem::remove_all(sandbox);
-
     if (failures > 0) {
         std::fprintf(stderr, "%d runs did not answer \"{}\" with status 0\n", failures);
         return 1;

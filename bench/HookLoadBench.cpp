@@ -26,9 +26,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "agents/AgentTrackingRun.hpp"
-
 #include "BenchTiming.hpp"
+#include "HookSandbox.hpp"
 
 extern char** environ;
 
@@ -150,23 +149,19 @@ int main(int argc, char** argv) {
     const int perSession = 4;
     const int sessionCount = std::min(sessions, hooks / perSession);
 
-    std::string sandbox =
-        (std::filesystem::temp_directory_path() / "vesperon-load-XXXXXX").string();
-    if (mkdtemp(sandbox.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const vesperon::bench::HookSandbox sandbox("vesperon-load");
+    if (!sandbox.ready()) {
         return 1;
     }
-    std::filesystem::create_directory(sandbox + "/home");
-    setenv("VESPERON_SANDBOX", sandbox.c_str(), 1);
 
     int status = 0;
     {
         vesperon::AgentTrackingRun run(std::nullopt, nullptr, 0.0);
-        if (const auto armed = run.arm(std::string("claude")); !armed) {
-            std::fprintf(stderr, "could not arm a run: %s\n", armed.error().message.c_str());
+        const auto armed = vesperon::bench::HookSandbox::arm(run);
+        if (!armed) {
             return 1;
         }
-        const std::string runFolder = run.rootFolder() + "/" + *run.runID();
+        const std::string& runFolder = *armed;
         FolderWatch watch;
         watch.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (watch.fd < 0 ||
@@ -331,6 +326,5 @@ int main(int argc, char** argv) {
                     median < 5e-3 ? "met"
                                   : (cpuMedian < 5e-3 ? "met in processor time only" : "MISSED"));
     }
-    std::filesystem::remove_all(sandbox);
     return status;
 }

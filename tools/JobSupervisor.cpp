@@ -73,15 +73,6 @@ JobSupervisor::JobSupervisor(std::string sandboxRoot) : files_(std::move(sandbox
     }
 }
 
-JobSupervisor::~JobSupervisor() {
-    if (listenFd_ >= 0) {
-        ::close(listenFd_);
-    }
-    if (signalFd_ >= 0) {
-        ::close(signalFd_);
-    }
-}
-
 void JobSupervisor::log(const std::string& line) const {
     std::fprintf(stdout, "%.3f %s\n", wallClockSeconds(), line.c_str());
     std::fflush(stdout);
@@ -98,17 +89,17 @@ int JobSupervisor::run() {
     sigaddset(&signals, SIGHUP);
     ::sigprocmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
-    signalFd_ = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (signalFd_ < 0) {
+    signalFd_.reset(::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!signalFd_) {
         std::fprintf(stderr, "launchd-standin: signalfd: %s\n", std::strerror(errno));
         return 1;
     }
-    const auto listening = listenForRequests(files_.root());
+    auto listening = listenForRequests(files_.root());
     if (!listening) {
         std::fprintf(stderr, "launchd-standin: %s\n", listening.error().c_str());
         return 1;
     }
-    listenFd_ = *listening;
+    listenFd_ = std::move(*listening);
     if (!files_.writeInteger("launchd.pid", ::getpid())) {
         std::fprintf(stderr, "launchd-standin: cannot write %s\n",
                      files_.path("launchd.pid").c_str());
@@ -118,7 +109,7 @@ int JobSupervisor::run() {
     loadBootJobs();
 
     while (!stopping_) {
-        pollfd fds[2] = {{signalFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        pollfd fds[2] = {{signalFd_.get(), POLLIN, 0}, {listenFd_.get(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, pollTimeoutMs());
         if (ready < 0 && errno != EINTR) {
             log(std::string("poll failed: ") + std::strerror(errno));
@@ -126,7 +117,7 @@ int JobSupervisor::run() {
         }
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info{};
-            while (::read(signalFd_, &info, sizeof info) == sizeof info) {
+            while (::read(signalFd_.get(), &info, sizeof info) == sizeof info) {
                 if (info.ssi_signo != SIGCHLD) {
                     stopping_ = true;
                 }
@@ -134,7 +125,7 @@ int JobSupervisor::run() {
             reapChildren();
         }
         if (fds[1].revents & POLLIN) {
-            const int connection = vesperon::acceptCloseOnExec(listenFd_);
+            const int connection = vesperon::acceptCloseOnExec(listenFd_.get());
             if (connection >= 0) {
                 ucred peer{};
                 socklen_t peerSize = sizeof peer;

@@ -23,7 +23,6 @@ namespace vesperon::tools {
 class JobSupervisor {
   public:
     explicit JobSupervisor(std::string sandboxRoot);
-    ~JobSupervisor();
     JobSupervisor(const JobSupervisor&) = delete;
     JobSupervisor& operator=(const JobSupervisor&) = delete;
 
@@ -68,8 +67,8 @@ class JobSupervisor {
     std::map<std::string, Job> jobs_;
     std::vector<EndingProcess> ending_;
     std::vector<std::string> jobEnvironment_;
-    int listenFd_ = -1;
-    int signalFd_ = -1;
+    OwnedFd listenFd_;
+    OwnedFd signalFd_;
     bool stopping_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 #include "common/CloseOnExec.hpp"
 
@@ -16,15 +17,28 @@ namespace {
 constexpr std::size_t maxRequestBytes = 64 * 1024;
 constexpr std::size_t maxReplyBytes = 1024 * 1024;
 
-std::expected<sockaddr_un, std::string> addressOf(const std::string& sandboxRoot) {
-    const std::string path = supervisorSocketPath(sandboxRoot);
+// A socket of the supervisor's family and the address of its path.
+struct Endpoint {
+    OwnedFd socket;
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
+    [[nodiscard]] const sockaddr* name() const {
+        return reinterpret_cast<const sockaddr*>(&address);
+    }
+};
+
+std::expected<Endpoint, std::string> endpointOf(const std::string& sandboxRoot) {
+    const std::string path = supervisorSocketPath(sandboxRoot);
+    Endpoint endpoint;
+    endpoint.address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof endpoint.address.sun_path) {
         return std::unexpected("the sandbox folder's path is too long for a socket (" + path + ")");
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return address;
+    std::memcpy(endpoint.address.sun_path, path.c_str(), path.size() + 1);
+    endpoint.socket.reset(vesperon::socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0));
+    if (!endpoint.socket) {
+        return std::unexpected(std::string("socket: ") + std::strerror(errno));
+    }
+    return endpoint;
 }
 
 void setTimeout(int fd, int option, int seconds) {
@@ -76,19 +90,14 @@ std::string supervisorSocketPath(const std::string& sandboxRoot) {
 std::expected<SupervisorReply, std::string> askSupervisor(const std::string& sandboxRoot,
                                                           const std::vector<std::string>& args,
                                                           int timeoutSeconds) {
-    const auto address = addressOf(sandboxRoot);
-    if (!address) {
-        return std::unexpected(address.error());
+    auto endpoint = endpointOf(sandboxRoot);
+    if (!endpoint) {
+        return std::unexpected(endpoint.error());
     }
-    const int fd = vesperon::socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0) {
-        return std::unexpected(std::string("socket: ") + std::strerror(errno));
-    }
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
-        const int error = errno;
-        ::close(fd);
+    const int fd = endpoint->socket.get();
+    if (::connect(fd, endpoint->name(), sizeof endpoint->address) != 0) {
         return std::unexpected("the sandbox's service manager is not running at " +
-                               supervisorSocketPath(sandboxRoot) + " (" + std::strerror(error) +
+                               supervisorSocketPath(sandboxRoot) + " (" + std::strerror(errno) +
                                ")");
     }
     setTimeout(fd, SO_RCVTIMEO, timeoutSeconds);
@@ -99,11 +108,9 @@ std::expected<SupervisorReply, std::string> askSupervisor(const std::string& san
         request += '\0';
     }
     if (!sendAll(fd, request) || ::shutdown(fd, SHUT_WR) != 0) {
-        ::close(fd);
         return std::unexpected("could not send the request to the service manager");
     }
     const auto data = receiveAll(fd, maxReplyBytes);
-    ::close(fd);
     const std::size_t newline = data ? data->find('\n') : std::string::npos;
     if (newline == std::string::npos) {
         return std::unexpected("no answer from the service manager");
@@ -117,24 +124,18 @@ std::expected<SupervisorReply, std::string> askSupervisor(const std::string& san
     return reply;
 }
 
-std::expected<int, std::string> listenForRequests(const std::string& sandboxRoot) {
-    const auto address = addressOf(sandboxRoot);
-    if (!address) {
-        return std::unexpected(address.error());
+std::expected<OwnedFd, std::string> listenForRequests(const std::string& sandboxRoot) {
+    auto endpoint = endpointOf(sandboxRoot);
+    if (!endpoint) {
+        return std::unexpected(endpoint.error());
     }
-    const int fd = vesperon::socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0) {
-        return std::unexpected(std::string("socket: ") + std::strerror(errno));
-    }
-    ::unlink(address->sun_path);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
-        ::listen(fd, 64) != 0) {
-        const int error = errno;
-        ::close(fd);
+    ::unlink(endpoint->address.sun_path);
+    if (::bind(endpoint->socket.get(), endpoint->name(), sizeof endpoint->address) != 0 ||
+        ::listen(endpoint->socket.get(), 64) != 0) {
         return std::unexpected("cannot listen at " + supervisorSocketPath(sandboxRoot) + ": " +
-                               std::strerror(error));
+                               std::strerror(errno));
     }
-    return fd;
+    return std::move(endpoint->socket);
 }
 
 std::optional<std::vector<std::string>> readRequest(int connection) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/OwnedFd.hpp"
+
 namespace vesperon::tools {
 
 // The service tool stand-in (launchctl) talks to the supervisor over a Unix socket
@@ -24,7 +26,7 @@ std::expected<SupervisorReply, std::string> askSupervisor(const std::string& san
                                                           int timeoutSeconds);
 
 // Server side: a listening socket (close-on-exec) at the supervisor's path.
-std::expected<int, std::string> listenForRequests(const std::string& sandboxRoot);
+std::expected<OwnedFd, std::string> listenForRequests(const std::string& sandboxRoot);
 
 // Reads one request from an accepted connection; nothing when it is malformed,
 // oversized or does not arrive within a short time.

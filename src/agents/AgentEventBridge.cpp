@@ -5,12 +5,10 @@
 #include <cmath>
 #include <initializer_list>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <stdio.h>
-#include <unistd.h>
 
 #include "agents/AgentEventFiles.hpp"
+#include "common/AtomicFile.hpp"
 #include "common/OwnedFd.hpp"
 #include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
@@ -189,26 +187,15 @@ std::optional<std::string> armedRunID(int root, double now) {
     return runID.get<std::string>();
 }
 
+// Written as "<UUID>.tmp", then renamed to "<UUID>.json": the run skips the one and
+// reads the other. An event file is not worth a flush to disk.
 bool publish(int runFolder, const std::string& data) {
     const std::string name = newUuidText();
-    if (name.empty()) {
-        return false;
-    }
-    const std::string temporary = name + ".tmp";
-    const std::string published = name + ".json";
-    OwnedFd file(openat(runFolder, temporary.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file) {
-        return false;
-    }
-    const ssize_t written = write(file.get(), data.data(), data.size());
-    file.reset();
-    if (written < 0 || static_cast<std::size_t>(written) != data.size() ||
-        renameat(runFolder, temporary.c_str(), runFolder, published.c_str()) != 0) {
-        unlinkat(runFolder, temporary.c_str(), 0);
-        return false;
-    }
-    return true;
+    const AtomicWrite event{.attributes = std::nullopt,
+                            .durable = false,
+                            .temporaryName = name + ".tmp",
+                            .beforeReplace = {}};
+    return !name.empty() && writeFileAtomicallyAt(runFolder, name + ".json", data, event);
 }
 
 } // namespace

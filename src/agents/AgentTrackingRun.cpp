@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <tuple>
 #include <vector>
@@ -17,9 +16,10 @@
 #include <nlohmann/json.hpp>
 
 #include "agents/AgentEventFiles.hpp"
-#include "common/DescriptorIO.hpp"
+#include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
 #include "common/OwnedFd.hpp"
+#include "common/SystemError.hpp"
 #include "common/UntrustedJson.hpp"
 #include "common/Uuid.hpp"
 #include "platform/FileTimes.hpp"
@@ -30,17 +30,8 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kPosixDomain = errorDomain::system;
-
 std::unexpected<Error> trackingError(const char* message) {
     return fail(AgentTrackingRun::errorDomain, message);
-}
-
-// A file-system failure, passed on with the system's own description.
-std::unexpected<Error> fileSystemError(const std::string& what, const std::string& path,
-                                       int error) {
-    return fail(kPosixDomain, what + " \u201c" + path + "\u201d: " + std::strerror(error) + ".",
-                error);
 }
 
 void removeTree(const std::string& path) {
@@ -186,7 +177,7 @@ Result<std::string> AgentTrackingRun::arm(const std::optional<std::string>& prov
         return trackingError("Agent event folder must be private and owned by you.");
     }
     if (const std::optional<int> error = createFolders(rootFolder_)) {
-        return fileSystemError("Could not create the folder", rootFolder_, *error);
+        return systemError("Could not create the folder", rootFolder_, *error);
     }
     const OwnedFd root = AgentEventFiles::openPrivateDirectory(rootFolder_);
     if (!root) {
@@ -195,11 +186,12 @@ Result<std::string> AgentTrackingRun::arm(const std::optional<std::string>& prov
 
     const std::string runID = newUuidText();
     if (runID.empty()) {
-        return fail(kPosixDomain, "The system gave no random numbers for a run ID.");
+        return fail(vesperon::errorDomain::system,
+                    "The system gave no random numbers for a run ID.");
     }
     const std::string folder = rootFolder_ + "/" + runID;
     if (mkdirat(root.get(), runID.c_str(), 0700) != 0) {
-        return fileSystemError("Could not create the folder", folder, errno);
+        return systemError("Could not create the folder", folder, errno);
     }
     // From here on a failure must not leave the new run folder behind: nothing would
     // ever remove it.
@@ -225,28 +217,17 @@ Result<std::string> AgentTrackingRun::arm(const std::optional<std::string>& prov
         std::error_code removal;
         std::filesystem::remove_all(descriptorPath, removal);
         if (removal) {
-            return abandon(fileSystemError("Could not remove", descriptorPath, removal.value()));
+            return abandon(systemError("Could not remove", descriptorPath, removal.value()));
         }
         return abandon(trackingError("Agent event descriptor is not a private regular file."));
     }
 
-    const std::string temporary = "." + name + "." + runID + ".tmp";
-    OwnedFd file(openat(root.get(), temporary.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file) {
-        return abandon(fileSystemError("Could not write", descriptorPath, errno));
-    }
-    const bool written = writeAll(file.get(), descriptor) && fchmod(file.get(), 0600) == 0;
-    const int writeError = errno;
-    file.reset();
-    if (!written) {
-        unlinkat(root.get(), temporary.c_str(), 0);
-        return abandon(fileSystemError("Could not write", descriptorPath, writeError));
-    }
-    if (renameat(root.get(), temporary.c_str(), root.get(), name.c_str()) != 0) {
-        const int renameError = errno;
-        unlinkat(root.get(), temporary.c_str(), 0);
-        return abandon(fileSystemError("Could not write", descriptorPath, renameError));
+    const AtomicWrite draft{.attributes = FileAttributes{},
+                            .durable = false,
+                            .temporaryName = "." + name + "." + runID + ".tmp",
+                            .beforeReplace = {}};
+    if (auto written = writeFileAtomicallyAt(root.get(), name, descriptor, draft); !written) {
+        return abandon(systemError("Could not write", descriptorPath, written.error().code));
     }
 
     removeAbandonedRuns(rootFolder_, runID);

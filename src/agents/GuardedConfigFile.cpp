@@ -1,7 +1,6 @@
 #include "agents/GuardedConfigFile.hpp"
 
 #include <cerrno>
-#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -11,8 +10,8 @@
 #include "agents/AgentHookSettings.hpp"
 #include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
-#include "common/ErrorDomains.hpp"
 #include "common/OwnedFd.hpp"
+#include "common/SystemError.hpp"
 #include "common/Uuid.hpp"
 
 namespace vesperon {
@@ -27,11 +26,6 @@ constexpr const char* changedMessage = "Agent settings changed while connecting.
 
 std::unexpected<Error> problem(const char* message) {
     return std::unexpected(agentConnectionProblem(message));
-}
-
-std::unexpected<Error> posixFailure(const std::string& what, const std::string& path, int err) {
-    return std::unexpected(Error::make(
-        errorDomain::system, what + " " + path + ": " + std::generic_category().message(err), err));
 }
 
 int openNew(const std::string& path) {
@@ -86,7 +80,7 @@ Result<void> GuardedConfigFile::validate(const std::string& path) const {
             if (errno == ENOENT) {
                 return {}; // the rest is still to be created
             }
-            return posixFailure("Could not inspect", current, errno);
+            return systemError("Could not inspect", current, errno);
         }
         const bool isTarget = i == parts.size();
         if (isTarget ? !S_ISREG(info.st_mode) : !S_ISDIR(info.st_mode)) {
@@ -110,11 +104,11 @@ Result<std::optional<std::string>> GuardedConfigFile::read(const std::string& pa
         if (errno == ELOOP) {
             return problem(symlinkMessage);
         }
-        return posixFailure("Could not open", path, errno);
+        return systemError("Could not open", path, errno);
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
-        return posixFailure("Could not inspect", path, errno);
+        return systemError("Could not inspect", path, errno);
     }
     if (!S_ISREG(info.st_mode)) {
         return problem(symlinkMessage);
@@ -126,7 +120,7 @@ Result<std::optional<std::string>> GuardedConfigFile::read(const std::string& pa
     auto bytes = readToEnd(fd.get(), maximumBytes_);
     if (!bytes) {
         return errno == EFBIG ? problem(tooLargeMessage)
-                              : posixFailure("Could not read", path, errno);
+                              : systemError("Could not read", path, errno);
     }
     return std::optional<std::string>(std::move(*bytes));
 }
@@ -141,7 +135,7 @@ Result<void> GuardedConfigFile::createParentFolders(const std::string& path) con
         }
         const std::string folder = parent.substr(0, slash);
         if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-            return posixFailure("Could not create the folder", folder, errno);
+            return systemError("Could not create the folder", folder, errno);
         }
         next = slash + 1;
     }
@@ -200,7 +194,7 @@ Result<bool> GuardedConfigFile::write(const std::string& data, const std::string
         if (!writeAll(backup.get(), *existing) || ::fsync(backup.get()) != 0 || !backup.close()) {
             const int err = errno;
             ::unlink(backupPath.c_str());
-            return posixFailure("Could not write the backup", backupPath, err);
+            return systemError("Could not write the backup", backupPath, err);
         }
     }
 
@@ -227,7 +221,7 @@ Result<bool> GuardedConfigFile::write(const std::string& data, const std::string
         if (refused) {
             return std::unexpected(written.error());
         }
-        return posixFailure("Could not write", path, written.error().code);
+        return systemError("Could not write", path, written.error().code);
     }
     return true;
 }

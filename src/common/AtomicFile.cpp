@@ -1,24 +1,17 @@
 #include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
-#include "common/ErrorDomains.hpp"
 #include "common/OwnedFd.hpp"
+#include "common/SystemError.hpp"
+#include "common/Uuid.hpp"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+#include <utility>
 
 namespace vesperon {
 namespace {
-
-std::unexpected<Error> fileError(const std::string& what, const std::string& path, int error) {
-    return fail(errorDomain::system, "Could not " + what + " " + path + ": " + std::strerror(error),
-                error);
-}
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -33,108 +26,143 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-Result<void> writeAll(int fd, std::string_view bytes, const std::string& path) {
-    if (!vesperon::writeAll(fd, bytes)) {
-        return fileError("write", path, errno);
-    }
-    return {};
-}
-
-// A temporary file beside the target that is removed unless it was committed.
+// A temporary file beside `name` in an open folder that is removed unless it was
+// committed. `shown` is what messages call the target.
 class TemporaryFile {
   public:
-    explicit TemporaryFile(const std::string& target) : target_(target) {}
+    TemporaryFile(int folder, std::string name, std::string shown)
+        : folder_(folder), name_(std::move(name)), shown_(std::move(shown)) {}
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
+        if (!temporary_.empty()) {
+            ::unlinkat(folder_, temporary_.c_str(), 0);
         }
     }
 
-    Result<void> create() {
-        std::string pattern = folderOf(target_) + "/." + nameOf(target_) + ".XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        fd_.reset(::mkostemp(buffer.data(), O_CLOEXEC));
-        if (!fd_) {
-            return fileError("create a file beside", target_, errno);
+    Result<void> create(const std::string& temporaryName) {
+        std::string temporary = temporaryName;
+        if (temporary.empty()) {
+            const std::string unique = newUuidText();
+            if (unique.empty()) {
+                return systemError("Could not create a file beside", shown_, EIO);
+            }
+            temporary = "." + name_ + "." + unique;
         }
-        path_ = buffer.data();
+        fd_.reset(::openat(folder_, temporary.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd_) {
+            return systemError("Could not create a file beside", shown_, errno);
+        }
+        temporary_ = std::move(temporary);
         return {};
     }
 
-    [[nodiscard]] int fd() const { return fd_.get(); }
-
-    Result<void> commit(const FileAttributes& attributes, const BeforeReplace& beforeReplace) {
-        if (::fchmod(fd_.get(), attributes.mode) != 0) {
-            return fileError("set the permissions of", target_, errno);
+    Result<void> write(std::string_view bytes) {
+        if (!writeAll(fd_.get(), bytes)) {
+            return systemError("Could not write", shown_, errno);
         }
-        if (attributes.owner || attributes.group) {
-            const uid_t owner = attributes.owner ? *attributes.owner : static_cast<uid_t>(-1);
-            const gid_t group = attributes.group ? *attributes.group : static_cast<gid_t>(-1);
-            if (::fchown(fd_.get(), owner, group) != 0) {
-                return fileError("set the owner of", target_, errno);
+        return {};
+    }
+
+    Result<void> commit(const AtomicWrite& how) {
+        if (const auto& attributes = how.attributes) {
+            if (::fchmod(fd_.get(), attributes->mode) != 0) {
+                return systemError("Could not set the permissions of", shown_, errno);
+            }
+            if (attributes->owner || attributes->group) {
+                const uid_t owner = attributes->owner.value_or(static_cast<uid_t>(-1));
+                const gid_t group = attributes->group.value_or(static_cast<gid_t>(-1));
+                if (::fchown(fd_.get(), owner, group) != 0) {
+                    return systemError("Could not set the owner of", shown_, errno);
+                }
             }
         }
-        if (::fsync(fd_.get()) != 0 || !fd_.close()) {
-            return fileError("write", target_, errno);
+        if ((how.durable && ::fsync(fd_.get()) != 0) || !fd_.close()) {
+            return systemError("Could not write", shown_, errno);
         }
-        if (beforeReplace) {
-            if (auto allowed = beforeReplace(); !allowed) {
+        if (how.beforeReplace) {
+            if (auto allowed = how.beforeReplace(); !allowed) {
                 return allowed;
             }
         }
-        if (::rename(path_.c_str(), target_.c_str()) != 0) {
-            return fileError("replace", target_, errno);
+        if (::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
+            return systemError("Could not replace", shown_, errno);
         }
-        path_.clear();
-        // Make the rename itself durable; a folder that cannot be synced changes nothing.
-        if (const OwnedFd folder(
-                ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            folder) {
-            (void)::fsync(folder.get());
+        temporary_.clear();
+        // Makes the rename itself durable; a folder that cannot be synced changes nothing.
+        if (how.durable) {
+            (void)::fsync(folder_);
         }
         return {};
     }
 
   private:
-    std::string target_;
-    std::string path_;
+    int folder_;
+    std::string name_;
+    std::string shown_;
+    std::string temporary_;
     OwnedFd fd_;
 };
+
+Result<OwnedFd> openFolderOf(const std::string& path) {
+    OwnedFd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) {
+        return systemError("Could not create a file beside", path, errno);
+    }
+    return folder;
+}
+
+Result<void> writeIn(int folder, const std::string& name, const std::string& shown,
+                     std::string_view bytes, const AtomicWrite& how) {
+    TemporaryFile file(folder, name, shown);
+    if (auto created = file.create(how.temporaryName); !created) {
+        return created;
+    }
+    if (auto written = file.write(bytes); !written) {
+        return written;
+    }
+    return file.commit(how);
+}
 
 } // namespace
 
 Result<void> writeFileAtomically(const std::string& path, std::string_view bytes,
                                  const FileAttributes& attributes,
                                  const BeforeReplace& beforeReplace) {
-    TemporaryFile file(path);
-    if (auto created = file.create(); !created) {
-        return created;
+    auto folder = openFolderOf(path);
+    if (!folder) {
+        return std::unexpected(folder.error());
     }
-    if (auto written = writeAll(file.fd(), bytes, path); !written) {
-        return written;
-    }
-    return file.commit(attributes, beforeReplace);
+    return writeIn(folder->get(), nameOf(path), path, bytes,
+                   AtomicWrite{attributes, true, {}, beforeReplace});
+}
+
+Result<void> writeFileAtomicallyAt(int folder, const std::string& name, std::string_view bytes,
+                                   const AtomicWrite& how) {
+    return writeIn(folder, name, name, bytes, how);
 }
 
 Result<void> copyFileAtomically(const std::string& source, const std::string& target,
                                 const FileAttributes& attributes) {
     const OwnedFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!input) {
-        return fileError("read", source, errno);
+        return systemError("Could not read", source, errno);
     }
     struct stat info {};
     if (::fstat(input.get(), &info) != 0) {
-        return fileError("read", source, errno);
+        return systemError("Could not read", source, errno);
     }
     if (!S_ISREG(info.st_mode)) {
-        return fileError("copy", source, EINVAL);
+        return systemError("Could not copy", source, EINVAL);
     }
-
-    TemporaryFile file(target);
-    if (auto created = file.create(); !created) {
+    auto folder = openFolderOf(target);
+    if (!folder) {
+        return std::unexpected(folder.error());
+    }
+    const std::string name = nameOf(target);
+    TemporaryFile file(folder->get(), name, target);
+    if (auto created = file.create({}); !created) {
         return created;
     }
     char buffer[65536];
@@ -144,18 +172,17 @@ Result<void> copyFileAtomically(const std::string& source, const std::string& ta
             if (errno == EINTR) {
                 continue;
             }
-            return fileError("read", source, errno);
+            return systemError("Could not read", source, errno);
         }
         if (n == 0) {
             break;
         }
-        if (auto written =
-                writeAll(file.fd(), std::string_view(buffer, static_cast<std::size_t>(n)), target);
+        if (auto written = file.write(std::string_view(buffer, static_cast<std::size_t>(n)));
             !written) {
             return written;
         }
     }
-    return file.commit(attributes, {});
+    return file.commit(AtomicWrite{attributes, true, {}, {}});
 }
 
 } // namespace vesperon

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -15,7 +14,7 @@
 #include <unistd.h>
 
 #include "common/CloseOnExec.hpp"
-#include "common/ErrorDomains.hpp"
+#include "common/SystemError.hpp"
 
 extern char** environ;
 
@@ -27,10 +26,6 @@ namespace {
 // and writing cannot hold us up.
 constexpr std::size_t runningDrainBudget = 64 * 1024;
 constexpr int pollIntervalMs = 50;
-
-std::unexpected<Error> systemFailure(const std::string& what, int error) {
-    return fail(errorDomain::system, what + ": " + std::strerror(error), error);
-}
 
 int millisecondsUntil(ChildProcess::Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -175,7 +170,7 @@ struct Pipe {
 Result<Pipe> makePipe() {
     int fds[2];
     if (pipeCloseOnExec(fds) != 0) {
-        return systemFailure("Could not create a pipe", errno);
+        return systemError("Could not create a pipe", "", errno);
     }
     return Pipe{OwnedFd(fds[0]), OwnedFd(fds[1])};
 }
@@ -259,13 +254,13 @@ Result<ChildProcess> ChildProcess::start(const ChildSpec& spec) {
         setup.connect(spec, input.read.get(), output.write.get());
         setup.isolate();
         if (setup.status() != 0) {
-            return systemFailure("Could not launch " + spec.path, setup.status());
+            return systemError("Could not launch", spec.path, setup.status());
         }
         const int spawned =
             ::posix_spawn(&pid, spec.path.c_str(), setup.actions(), setup.attributes(), argv.data(),
                           spec.environment ? environment.data() : environ);
         if (spawned != 0) {
-            return systemFailure("Could not launch " + spec.path, spawned);
+            return systemError("Could not launch", spec.path, spawned);
         }
     }
     // The child holds its own ends now.

@@ -15,15 +15,12 @@
 
 #include "common/CloseOnExec.hpp"
 #include "common/ErrorDomains.hpp"
+#include "common/SystemError.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/UserHome.hpp"
 
 namespace vesperon {
 namespace {
-
-std::unexpected<Error> failure(const std::string& what, int error) {
-    return fail(errorDomain::instance, what + ": " + std::strerror(error), error);
-}
 
 Result<sockaddr_un> socketAddress(const std::string& path) {
     sockaddr_un address{};
@@ -39,21 +36,21 @@ Result<sockaddr_un> socketAddress(const std::string& path) {
 // may enter it.
 Result<void> preparePrivateFolder(const std::string& folder) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        return failure("Could not create " + folder, errno);
+        return systemError("Could not create", folder, errno);
     }
     OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) {
-        return failure("Could not open " + folder, errno);
+        return systemError("Could not open", folder, errno);
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
-        return failure("Could not inspect " + folder, errno);
+        return systemError("Could not inspect", folder, errno);
     }
     if (info.st_uid != ::geteuid()) {
         return fail(errorDomain::instance, folder + " belongs to another user.");
     }
     if ((info.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
-        return failure("Could not make " + folder + " private", errno);
+        return systemError("Could not make " + folder + " private", "", errno);
     }
     return {};
 }
@@ -100,7 +97,7 @@ Result<Attempt> attemptHandOver(const sockaddr_un& address, const std::string& m
                                 double deadline) {
     OwnedFd fd(socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0));
     if (!fd || ::fcntl(fd.get(), F_SETFL, O_NONBLOCK) != 0) {
-        return failure("Could not make a socket", errno);
+        return systemError("Could not make a socket", "", errno);
     }
     while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
@@ -113,7 +110,7 @@ Result<Attempt> attemptHandOver(const sockaddr_un& address, const std::string& m
         if (error == EAGAIN) {
             return Attempt::Busy;
         }
-        return failure("Could not reach the running Vesperon", error);
+        return systemError("Could not reach the running Vesperon", "", error);
     }
     std::string_view rest = message;
     while (!rest.empty()) {
@@ -127,7 +124,7 @@ Result<Attempt> attemptHandOver(const sockaddr_un& address, const std::string& m
         } else if (errno == EPIPE || errno == ECONNRESET) {
             return Attempt::NobodyListening;
         } else if (errno != EINTR) {
-            return failure("Could not hand the URLs over", errno);
+            return systemError("Could not hand the URLs over", "", errno);
         }
     }
     std::string receipt;
@@ -208,29 +205,29 @@ Result<InstanceOutcome> claimInstance(const std::string& folder) {
     const std::string lockPath = folder + "/instance.lock";
     OwnedFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!lock) {
-        return failure("Could not open " + lockPath, errno);
+        return systemError("Could not open", lockPath, errno);
     }
     while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {
             return InstanceRunning{socketPath};
         }
         if (errno != EINTR) {
-            return failure("Could not lock " + lockPath, errno);
+            return systemError("Could not lock", lockPath, errno);
         }
     }
 
     // Whatever socket file is here was left by an instance that no longer runs.
     if (::unlink(socketPath.c_str()) != 0 && errno != ENOENT) {
-        return failure("Could not remove the stale " + socketPath, errno);
+        return systemError("Could not remove the stale socket", socketPath, errno);
     }
     OwnedFd listener(socketCloseOnExec(AF_UNIX, SOCK_STREAM, 0));
     if (!listener) {
-        return failure("Could not make a socket", errno);
+        return systemError("Could not make a socket", "", errno);
     }
     if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) !=
             0 ||
         ::listen(listener.get(), 16) != 0) {
-        return failure("Could not listen on " + socketPath, errno);
+        return systemError("Could not listen on", socketPath, errno);
     }
     return InstanceClaim{std::move(lock), std::move(listener), socketPath};
 }

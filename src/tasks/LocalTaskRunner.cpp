@@ -2,12 +2,11 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <utility>
 
 #include <sys/wait.h>
 
-#include "common/ErrorDomains.hpp"
+#include "common/SystemError.hpp"
 #include "common/Utf8Text.hpp"
 #include "platform/SystemLayout.hpp"
 #include "platform/UserHome.hpp"
@@ -15,10 +14,6 @@
 namespace vesperon {
 
 namespace {
-
-Error posixError(int code) {
-    return Error{vesperon::errorDomain::system, code, std::strerror(code)};
-}
 
 std::int32_t exitCodeOf(int status) {
     if (WIFEXITED(status)) {
@@ -60,7 +55,7 @@ Result<void> LocalTaskRunner::launch(std::string_view command, Completion comple
         return fail(errorDomain, commandError);
     }
     if (homeFolder_.empty()) {
-        return std::unexpected(posixError(ENOENT));
+        return systemError("", "", ENOENT);
     }
     // The command leads a new process group, starts with default signal handling and
     // nothing blocked, as from a terminal, and has no input; its output is discarded.

@@ -18,16 +18,8 @@ nlohmann::json convert(CFTypeRef value, int depth) {
     if (type == CFBooleanGetTypeID()) {
         return CFBooleanGetValue(static_cast<CFBooleanRef>(value)) != 0;
     }
-    if (type == CFNumberGetTypeID()) {
-        const auto number = static_cast<CFNumberRef>(value);
-        if (CFNumberIsFloatType(number) != 0) {
-            double real = 0;
-            (void)CFNumberGetValue(number, kCFNumberDoubleType, &real);
-            return real;
-        }
-        std::int64_t integer = 0;
-        (void)CFNumberGetValue(number, kCFNumberSInt64Type, &integer);
-        return integer;
+    if (const auto number = numberFromCf(value)) {
+        return std::visit([](auto held) { return nlohmann::json(held); }, *number);
     }
     if (type == CFStringGetTypeID()) {
         const auto text = stringFromCf(value);
@@ -60,6 +52,21 @@ nlohmann::json convert(CFTypeRef value, int depth) {
 }
 
 } // namespace
+
+std::optional<std::variant<std::int64_t, double>> numberFromCf(CFTypeRef value) {
+    if (value == nullptr || CFGetTypeID(value) != CFNumberGetTypeID()) {
+        return std::nullopt;
+    }
+    const auto number = static_cast<CFNumberRef>(value);
+    if (CFNumberIsFloatType(number) != 0) {
+        double real = 0;
+        (void)CFNumberGetValue(number, kCFNumberDoubleType, &real);
+        return real;
+    }
+    std::int64_t integer = 0;
+    (void)CFNumberGetValue(number, kCFNumberSInt64Type, &integer);
+    return integer;
+}
 
 nlohmann::json jsonFromCf(CFTypeRef value) {
     return convert(value, 0);

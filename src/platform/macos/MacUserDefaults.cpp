@@ -36,16 +36,8 @@ PreferenceValue fromCf(CFPropertyListRef value) {
     if (type == CFBooleanGetTypeID()) {
         return CFBooleanGetValue(static_cast<CFBooleanRef>(value)) != 0;
     }
-    if (type == CFNumberGetTypeID()) {
-        const auto number = static_cast<CFNumberRef>(value);
-        if (CFNumberIsFloatType(number) != 0) {
-            double real = 0;
-            (void)CFNumberGetValue(number, kCFNumberDoubleType, &real);
-            return real;
-        }
-        std::int64_t integer = 0;
-        (void)CFNumberGetValue(number, kCFNumberSInt64Type, &integer);
-        return integer;
+    if (const auto number = platform::numberFromCf(value)) {
+        return std::visit([](auto held) { return PreferenceValue(held); }, *number);
     }
     if (type == CFStringGetTypeID()) {
         const auto text = platform::stringFromCf(value);

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "agents/AgentTrackingRun.hpp"
+
+namespace vesperon::bench {
+
+// A sandboxed machine "<prefix>-XXXXXX" in the temporary folder with an empty home
+// folder, named in VESPERON_SANDBOX for this process and the hook processes it
+// starts; removed again at the end.
+class HookSandbox {
+  public:
+    explicit HookSandbox(const char* prefix)
+        : path_((std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX"))
+                    .string()) {
+        if (mkdtemp(path_.data()) == nullptr) {
+            std::perror("mkdtemp");
+            path_.clear();
+            return;
+        }
+        std::filesystem::create_directory(path_ + "/home");
+        setenv("VESPERON_SANDBOX", path_.c_str(), 1);
+    }
+    ~HookSandbox() {
+        if (!path_.empty()) {
+            std::filesystem::remove_all(path_);
+        }
+    }
+    HookSandbox(const HookSandbox&) = delete;
+    HookSandbox& operator=(const HookSandbox&) = delete;
+
+    [[nodiscard]] bool ready() const { return !path_.empty(); }
+
+    // Arms `run` for Claude Code: its run folder, or nothing after saying why.
+    static std::optional<std::string> arm(AgentTrackingRun& run) {
+        if (const auto armed = run.arm(std::string("claude")); !armed) {
+            std::fprintf(stderr, "could not arm a run: %s\n", armed.error().message.c_str());
+            return std::nullopt;
+        }
+        return run.rootFolder() + "/" + *run.runID();
+    }
+
+  private:
+    std::string path_;
+};
+
+} // namespace vesperon::bench

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+#include <tuple>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/ChildProcess.hpp"
+
+namespace vesperon {
+namespace {
+
+using namespace std::chrono_literals;
+using Output = ChildSpec::Output;
+
+ChildProcess shell(const std::string& script, Output output = Output::combined,
+                   ChildSpec::Input input = ChildSpec::Input::none) {
+    auto child = ChildProcess::start(ChildSpec{.path = "/bin/sh",
+                                               .arguments = {"-c", script},
+                                               .environment = std::nullopt,
+                                               .input = input,
+                                               .output = output,
+                                               .workingFolder = "/"});
+    EXPECT_TRUE(child) << child.error().message;
+    return std::move(child.value());
+}
+
+ChildProcess::Outcome collect(ChildProcess child, double seconds = 30,
+                              std::size_t limit = 1 << 16) {
+    return child.collect({.seconds = seconds,
+                          .now = &ChildProcess::steadySeconds,
+                          .maxOutputBytes = limit,
+                          .grace = 200ms});
+}
+
+// Waits up to 10 s for the process `pid` (no child of ours) to be gone.
+bool gone(pid_t pid) {
+    for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i) {
+        std::this_thread::sleep_for(20ms);
+    }
+    return ::kill(pid, 0) != 0;
+}
+
+TEST(ChildProcess, ReportsExitCodesAndSignalsAndStartsCleanInItsOwnGroup) {
+    // What this process ignores, and a descriptor it leaks, do not reach the child.
+    const auto oldTerm = ::signal(SIGTERM, SIG_IGN);
+    const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
+    const OwnedFd leaked(::open("/dev/null", O_RDONLY)); // no close-on-exec on purpose
+    ASSERT_EQ(::dup2(leaked.get(), 57), 57);
+    const std::vector<std::tuple<std::string, Output, int, bool, std::string>> rows = {
+        {"echo out; echo err >&2; exit 3", Output::combined, 3, false, "out\nerr\n"},
+        {"echo out; echo err >&2", Output::standardOutput, 0, false, "out\n"},
+        {"kill -TERM $$; exit 0", Output::combined, SIGTERM, true, ""},
+        {"kill -PIPE $$; exit 0", Output::combined, SIGPIPE, true, ""},
+        {"set -- $(cat /proc/$$/stat); [ $5 = $$ ] && pwd", Output::combined, 0, false, "/\n"},
+        {"readlink /proc/$$/fd/0; [ -e /proc/$$/fd/57 ] || echo closed", Output::combined, 0, false,
+         "/dev/null\nclosed\n"}};
+    for (const auto& [script, output, code, signalled, text] : rows) {
+        const ChildProcess::Outcome outcome = collect(shell(script, output));
+        ASSERT_TRUE(outcome.waitStatus) << script;
+        EXPECT_EQ(WIFSIGNALED(*outcome.waitStatus), signalled) << script;
+        EXPECT_EQ(outcome.exitCodeOrSignal(), code) << script;
+        EXPECT_EQ(outcome.output, text) << script;
+        EXPECT_FALSE(outcome.timedOut) << script;
+    }
+    ::close(57);
+    ::signal(SIGPIPE, oldPipe);
+    ::signal(SIGTERM, oldTerm);
+
+    ChildProcess cat = shell("exec cat", Output::standardOutput, ChildSpec::Input::pipe);
+    ASSERT_TRUE(cat.send("ping", ChildProcess::Clock::now() + 10s));
+    cat.closeInput();
+    EXPECT_EQ(collect(std::move(cat)).output, "ping");
+}
+
+TEST(ChildProcess, StopKillsAChildThatIgnoresTerminateAndWhatItStarted) {
+    ChildProcess child = shell("trap '' TERM; sleep 300 & echo $!; sleep 300");
+    std::string line;
+    char buffer[32];
+    while (!line.contains('\n')) {
+        const std::size_t got =
+            child.receive(buffer, sizeof buffer, ChildProcess::Clock::now() + 10s);
+        ASSERT_GT(got, 0u);
+        line.append(buffer, got);
+    }
+    const auto started = ChildProcess::Clock::now();
+    const std::optional<int> status = child.stop(300ms);
+    EXPECT_GE(ChildProcess::Clock::now() - started, 300ms);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    EXPECT_FALSE(child.running());
+    EXPECT_TRUE(gone(std::stoi(line))) << "the child's own child outlived it";
+}
+
+TEST(ChildProcess, CollectIsHeldNeitherByALingeringGrandchildNorByAChildPastItsDeadline) {
+    const double started = ChildProcess::steadySeconds();
+    const ChildProcess::Outcome lingering = collect(shell("sleep 30 & echo started"));
+    EXPECT_EQ(lingering.output, "started\n");
+    EXPECT_EQ(lingering.exitCodeOrSignal(), 0);
+    EXPECT_LT(ChildProcess::steadySeconds() - started, 10.0);
+
+    // It ignores TERM and writes without pause: stopped after the grace, its output
+    // kept up to the limit.
+    const ChildProcess::Outcome endless = collect(shell("trap '' TERM; exec yes"), 0.5, 1000);
+    EXPECT_TRUE(endless.timedOut);
+    EXPECT_EQ(endless.exitCodeOrSignal(), SIGKILL);
+    EXPECT_EQ(endless.output.size(), 1000u);
+    EXPECT_TRUE(endless.output.starts_with("y\ny\n"));
+    EXPECT_GE(ChildProcess::steadySeconds() - started, 0.7);
+    EXPECT_LT(ChildProcess::steadySeconds() - started, 20.0);
+}
+
+} // namespace
+} // namespace vesperon
