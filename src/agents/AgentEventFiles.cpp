@@ -20,9 +20,9 @@ namespace vesperon {
 namespace {
 
 #if defined(O_PATH)
-constexpr int kAnchorFlags = O_PATH;
+constexpr int anchorFlags = O_PATH;
 #else
-constexpr int kAnchorFlags = O_RDONLY;
+constexpr int anchorFlags = O_RDONLY;
 #endif
 
 bool isPrivateDirectoryStat(const struct stat& info) {
@@ -98,7 +98,7 @@ std::optional<AgentEventRecord> AgentEventFiles::parseEventRecord(std::string_vi
         }
         known = false;
     };
-    if (checkJsonSyntax(data, recordDepthLimit, member) != JsonShape::object || !known) {
+    if (checkJsonSyntax(data, recordDepthLimit, member) != JsonShape::Object || !known) {
         return std::nullopt;
     }
     for (const auto& value : values) {
@@ -170,7 +170,7 @@ OwnedFd AgentEventFiles::openPrivateDirectory(const std::string& path) {
     if (path.empty()) {
         return OwnedFd();
     }
-    return anchorIfPrivate(open(path.c_str(), kAnchorFlags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return anchorIfPrivate(open(path.c_str(), anchorFlags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 OwnedFd AgentEventFiles::openPrivateDirectoryAt(int folder, const std::string& name) {
@@ -178,7 +178,7 @@ OwnedFd AgentEventFiles::openPrivateDirectoryAt(int folder, const std::string& n
         return OwnedFd();
     }
     return anchorIfPrivate(
-        openat(folder, name.c_str(), kAnchorFlags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        openat(folder, name.c_str(), anchorFlags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 bool AgentEventFiles::privateDirectoryHandle(int folder) {

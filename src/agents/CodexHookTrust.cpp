@@ -206,8 +206,8 @@ CodexHookTrust CodexHookTrust::check(std::string_view executablePath,
     auto server = ChildProcess::start(ChildSpec{.path = *codex,
                                                 .arguments = {"app-server", "--listen", "stdio://"},
                                                 .environment = std::nullopt,
-                                                .input = ChildSpec::Input::pipe,
-                                                .output = ChildSpec::Output::standardOutput,
+                                                .input = ChildSpec::Input::Pipe,
+                                                .output = ChildSpec::Output::StandardOutput,
                                                 .workingFolder = {}});
     if (!server) {
         return unavailable(notLaunchedMessage);

@@ -13,7 +13,7 @@ namespace vesperon {
 // hooks file: Codex runs them only once the user has reviewed and trusted them.
 class CodexHookTrust {
   public:
-    enum class Kind { unavailable, trusted, needsReview };
+    enum class Kind { Unavailable, Trusted, NeedsReview };
 
     // Where to look for Codex. The fixed places come first, then every folder of
     // the search path (":"-separated, empty parts skipped) with "/codex" appended.
@@ -24,10 +24,10 @@ class CodexHookTrust {
     };
 
     static CodexHookTrust unavailable(std::string message) {
-        return CodexHookTrust(Kind::unavailable, std::move(message));
+        return CodexHookTrust(Kind::Unavailable, std::move(message));
     }
-    static CodexHookTrust trusted() { return CodexHookTrust(Kind::trusted, {}); }
-    static CodexHookTrust needsReview() { return CodexHookTrust(Kind::needsReview, {}); }
+    static CodexHookTrust trusted() { return CodexHookTrust(Kind::Trusted, {}); }
+    static CodexHookTrust needsReview() { return CodexHookTrust(Kind::NeedsReview, {}); }
 
     Kind kind() const { return kind_; }
     // The sentence shown to the user; empty unless unavailable.

@@ -11,27 +11,27 @@ namespace vesperon {
 
 ForeignJson ForeignJson::boolean(bool value) {
     ForeignJson json;
-    json.type = Type::boolean;
+    json.type = Type::Boolean;
     json.flag = value;
     return json;
 }
 
 ForeignJson ForeignJson::number(std::string text) {
     ForeignJson json;
-    json.type = Type::number;
+    json.type = Type::Number;
     json.scalar = std::move(text);
     return json;
 }
 
 ForeignJson ForeignJson::string(std::string text) {
     ForeignJson json;
-    json.type = Type::string;
+    json.type = Type::String;
     json.scalar = std::move(text);
     return json;
 }
 
 const ForeignJson* ForeignJson::member(const std::string& key) const {
-    if (type != Type::object) {
+    if (type != Type::Object) {
         return nullptr;
     }
     const auto found = fields.find(key);
@@ -169,20 +169,20 @@ void appendPretty(std::string& out, const ForeignJson& value, std::size_t indent
         out.append(spaces, ' ');
     };
     switch (value.type) {
-    case ForeignJson::Type::null:
+    case ForeignJson::Type::Null:
         out += "null";
         return;
-    case ForeignJson::Type::boolean:
+    case ForeignJson::Type::Boolean:
         out += value.flag ? "true" : "false";
         return;
-    case ForeignJson::Type::number:
+    case ForeignJson::Type::Number:
         out += value.scalar;
         return;
-    case ForeignJson::Type::string:
+    case ForeignJson::Type::String:
         appendLiteral(out, value.scalar);
         return;
-    case ForeignJson::Type::array:
-    case ForeignJson::Type::object:
+    case ForeignJson::Type::Array:
+    case ForeignJson::Type::Object:
         break;
     }
     if (const auto* items = value.array()) {

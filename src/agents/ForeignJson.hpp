@@ -16,31 +16,31 @@ namespace vesperon {
 // objects are sorted by key. Of duplicate keys the last one wins, as in the
 // agents' own JavaScript readers.
 struct ForeignJson {
-    enum class Type { null, boolean, number, string, array, object };
+    enum class Type { Null, Boolean, Number, String, Array, Object };
     using Array = std::vector<ForeignJson>;
     using Object = std::map<std::string, ForeignJson>;
 
-    Type type = Type::null;
+    Type type = Type::Null;
     bool flag = false;  // a boolean's value
     std::string scalar; // a number's text as written (always valid JSON), or a string's UTF-8
     Array items;
     Object fields;
 
     ForeignJson() = default;
-    explicit ForeignJson(Array values) : type(Type::array), items(std::move(values)) {}
-    explicit ForeignJson(Object members) : type(Type::object), fields(std::move(members)) {}
+    explicit ForeignJson(Array values) : type(Type::Array), items(std::move(values)) {}
+    explicit ForeignJson(Object members) : type(Type::Object), fields(std::move(members)) {}
 
     static ForeignJson boolean(bool value);
     static ForeignJson number(std::string text);
     static ForeignJson integer(long long value) { return number(std::to_string(value)); }
     static ForeignJson string(std::string text);
 
-    Object* object() { return type == Type::object ? &fields : nullptr; }
-    const Object* object() const { return type == Type::object ? &fields : nullptr; }
-    Array* array() { return type == Type::array ? &items : nullptr; }
-    const Array* array() const { return type == Type::array ? &items : nullptr; }
-    const std::string* text() const { return type == Type::string ? &scalar : nullptr; }
-    bool isTrue() const { return type == Type::boolean && flag; }
+    Object* object() { return type == Type::Object ? &fields : nullptr; }
+    const Object* object() const { return type == Type::Object ? &fields : nullptr; }
+    Array* array() { return type == Type::Array ? &items : nullptr; }
+    const Array* array() const { return type == Type::Array ? &items : nullptr; }
+    const std::string* text() const { return type == Type::String ? &scalar : nullptr; }
+    bool isTrue() const { return type == Type::Boolean && flag; }
 
     // The member `key` of an object; nothing for other values or a missing key.
     const ForeignJson* member(const std::string& key) const;

@@ -178,7 +178,7 @@ Result<bool> GuardedConfigFile::write(const std::string& data, const std::string
     if (auto valid = validate(path); !valid) {
         return std::unexpected(valid.error());
     }
-    reach(Checkpoint::beforeFirstRecheck);
+    reach(Checkpoint::BeforeFirstRecheck);
     if (auto same = unchangedSince(path, existing); !same) {
         return std::unexpected(same.error());
     }
@@ -207,7 +207,7 @@ Result<bool> GuardedConfigFile::write(const std::string& data, const std::string
     // program's edit in the meantime is never overwritten.
     bool refused = false;
     const auto stillUnchanged = [&]() -> Result<void> {
-        reach(Checkpoint::beforeFinalRecheck);
+        reach(Checkpoint::BeforeFinalRecheck);
         auto allowed = validate(path);
         if (allowed) {
             allowed = unchangedSince(path, existing);

@@ -25,8 +25,8 @@ class GuardedConfigFile {
     // Points in `write` where the file may change under us; tests use them to act
     // like an agent that rewrites its settings at the worst moment.
     enum class Checkpoint {
-        beforeFirstRecheck, // after the caller's read, before the first comparison
-        beforeFinalRecheck, // temporary file written, before the last comparison
+        BeforeFirstRecheck, // after the caller's read, before the first comparison
+        BeforeFinalRecheck, // temporary file written, before the last comparison
     };
     using CheckpointHook = std::function<void(Checkpoint)>;
 

@@ -16,7 +16,7 @@ namespace {
 
 // One byte more than a payload may have, so an oversized payload is recognised
 // without reading the rest of it.
-constexpr std::size_t kReadLimit = AgentEventFiles::payloadMaximum + 1;
+constexpr std::size_t readLimit = AgentEventFiles::payloadMaximum + 1;
 
 std::size_t readStandardInput(char* buffer, std::size_t capacity) {
     std::size_t filled = 0;
@@ -41,7 +41,7 @@ void answer() {
 int hookEndpoint(const std::string& provider) {
     // An agent that stops listening must not turn the answer into a fatal signal.
     std::signal(SIGPIPE, SIG_IGN);
-    static char buffer[kReadLimit];
+    static char buffer[readLimit];
     const std::size_t size = readStandardInput(buffer, sizeof buffer);
     if (size <= AgentEventFiles::payloadMaximum) {
         (void)AgentEventBridge::emit(provider, std::string_view(buffer, size));

@@ -119,13 +119,13 @@ void AgentWatchCommands::codexChecked(const CodexHookTrust& outcome, bool rechec
         return; // a session began meanwhile: the answer no longer applies
     }
     switch (outcome.kind()) {
-    case CodexHookTrust::Kind::trusted:
+    case CodexHookTrust::Kind::Trusted:
         beginAgentWatch("codex");
         break;
-    case CodexHookTrust::Kind::needsReview:
+    case CodexHookTrust::Kind::NeedsReview:
         promptCodexTrust();
         break;
-    case CodexHookTrust::Kind::unavailable:
+    case CodexHookTrust::Kind::Unavailable:
         session_.alert(AlertKind::AgentTrackingNotReady, outcome.message());
         break;
     }

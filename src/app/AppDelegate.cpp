@@ -588,7 +588,7 @@ void AppDelegate::openURLs(const std::vector<std::string>& urls) {
     if (!action) {
         return;
     }
-    if (action->kind() == AutomationAction::Kind::stop) {
+    if (action->kind() == AutomationAction::Kind::Stop) {
         if (busy()) {
             finish_ = FinishReason::EndedByAutomation;
         }

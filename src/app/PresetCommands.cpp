@@ -33,7 +33,7 @@ void PresetCommands::savePreset() {
     if (auto saved = preferences_.savePreset(answer.text, session_.selectedDuration()); !saved) {
         const std::string& reason = describe(saved.error());
         session_.alert(AlertKind::PresetCouldNotBeSaved,
-                       saved.error() == PreferencesError::corruptStorage
+                       saved.error() == PreferencesError::CorruptStorage
                            ? besideStoreProblem(reason)
                            : reason);
     }

@@ -14,8 +14,8 @@ void PromptProcess::run(std::vector<std::string> words, Reading reading,
     auto started = ChildProcess::start(ChildSpec{.path = words.front(),
                                                  .arguments = std::move(arguments),
                                                  .environment = std::nullopt,
-                                                 .input = ChildSpec::Input::none,
-                                                 .output = ChildSpec::Output::combined,
+                                                 .input = ChildSpec::Input::None,
+                                                 .output = ChildSpec::Output::Combined,
                                                  .workingFolder = {}});
     if (!started) {
         // Answered through the main queue too, so the caller never sees its callback

@@ -93,24 +93,24 @@ class SpawnSetup {
     [[nodiscard]] int status() const { return status_; }
 
     void connect(const ChildSpec& spec, int inputFd, int outputFd) {
-        if (spec.input == ChildSpec::Input::none) {
+        if (spec.input == ChildSpec::Input::None) {
             check(::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY,
                                                      0));
-        } else if (spec.input == ChildSpec::Input::pipe) {
+        } else if (spec.input == ChildSpec::Input::Pipe) {
             check(::posix_spawn_file_actions_adddup2(&actions_, inputFd, STDIN_FILENO));
         }
 #ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
-        if (spec.input == ChildSpec::Input::inherit) {
+        if (spec.input == ChildSpec::Input::Inherit) {
             check(::posix_spawn_file_actions_addinherit_np(&actions_, STDIN_FILENO));
         }
 #endif
-        if (spec.output == ChildSpec::Output::none) {
+        if (spec.output == ChildSpec::Output::None) {
             check(::posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null",
                                                      O_WRONLY, 0));
         } else {
             check(::posix_spawn_file_actions_adddup2(&actions_, outputFd, STDOUT_FILENO));
         }
-        if (spec.output == ChildSpec::Output::combined) {
+        if (spec.output == ChildSpec::Output::Combined) {
             check(::posix_spawn_file_actions_adddup2(&actions_, outputFd, STDERR_FILENO));
         } else {
             check(::posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null",
@@ -221,14 +221,14 @@ ChildProcess::~ChildProcess() {
 Result<ChildProcess> ChildProcess::start(const ChildSpec& spec) {
     Pipe input;
     Pipe output;
-    if (spec.input == ChildSpec::Input::pipe) {
+    if (spec.input == ChildSpec::Input::Pipe) {
         auto made = makePipe();
         if (!made) {
             return std::unexpected(made.error());
         }
         input = std::move(*made);
     }
-    if (spec.output != ChildSpec::Output::none) {
+    if (spec.output != ChildSpec::Output::None) {
         auto made = makePipe();
         if (!made) {
             return std::unexpected(made.error());

@@ -16,17 +16,17 @@ namespace vesperon {
 
 // What to start and how to connect it.
 struct ChildSpec {
-    enum class Input { inherit, none, pipe };
+    enum class Input { Inherit, None, Pipe };
     // combined: standard output and standard error on one pipe; standardOutput: only
     // standard output on the pipe, errors discarded; none: both discarded.
-    enum class Output { combined, standardOutput, none };
+    enum class Output { Combined, StandardOutput, None };
 
     std::string path;                   // absolute path of the program; also its argv[0]
     std::vector<std::string> arguments; // after argv[0]
     // "NAME=value" entries; nothing: this process's environment.
     std::optional<std::vector<std::string>> environment;
-    Input input = Input::none;
-    Output output = Output::combined;
+    Input input = Input::None;
+    Output output = Output::Combined;
     std::string workingFolder; // empty: this process's
 };
 

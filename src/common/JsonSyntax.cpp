@@ -217,14 +217,14 @@ checkJsonSyntax(std::string_view text, std::size_t maxDepth,
         bool valid = true;
         if (c == '{' || c == '[') {
             if (open.size() >= maxDepth) {
-                return JsonShape::invalid;
+                return JsonShape::Invalid;
             }
             open.push_back(c);
             scan.advance();
             scan.skipWhiteSpace();
             if (!scan.consume(c == '{' ? '}' : ']')) {
                 if (c == '{' && !memberKey()) {
-                    return JsonShape::invalid;
+                    return JsonShape::Invalid;
                 }
                 continue; // its first value
             }
@@ -244,7 +244,7 @@ checkJsonSyntax(std::string_view text, std::size_t maxDepth,
             valid = false;
         }
         if (!valid) {
-            return JsonShape::invalid;
+            return JsonShape::Invalid;
         }
         // A value ended: close what it ends, then expect a separator or the end.
         while (true) {
@@ -256,17 +256,17 @@ checkJsonSyntax(std::string_view text, std::size_t maxDepth,
             }
             scan.skipWhiteSpace();
             if (open.empty()) {
-                return scan.atEnd() ? (topObject ? JsonShape::object : JsonShape::other)
-                                    : JsonShape::invalid;
+                return scan.atEnd() ? (topObject ? JsonShape::Object : JsonShape::Other)
+                                    : JsonShape::Invalid;
             }
             if (scan.consume(',')) {
                 if (open.back() == '{' && !memberKey()) {
-                    return JsonShape::invalid;
+                    return JsonShape::Invalid;
                 }
                 break; // the next value
             }
             if (!scan.consume(open.back() == '{' ? '}' : ']')) {
-                return JsonShape::invalid;
+                return JsonShape::Invalid;
             }
             open.pop_back();
         }

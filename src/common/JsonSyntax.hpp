@@ -8,9 +8,9 @@ namespace vesperon {
 
 // What one pass over a JSON text found.
 enum class JsonShape {
-    invalid, // not exactly one well-formed JSON value, or nested too deeply
-    object,  // a well-formed object
-    other,   // a well-formed array, string, number or literal
+    Invalid, // not exactly one well-formed JSON value, or nested too deeply
+    Object,  // a well-formed object
+    Other,   // a well-formed array, string, number or literal
 };
 
 // Checks, without building anything, that `text` is exactly one JSON value

@@ -88,7 +88,7 @@ std::optional<nlohmann::json> parseUntrustedJsonMembers(std::string_view text, s
         }
         object[key] = std::move(value);
     };
-    if (checkJsonSyntax(text, maxDepth, keep) != JsonShape::object || !complete) {
+    if (checkJsonSyntax(text, maxDepth, keep) != JsonShape::Object || !complete) {
         return std::nullopt;
     }
     if (unnamed != nullptr) {

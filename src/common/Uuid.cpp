@@ -13,7 +13,7 @@ namespace vesperon {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char hexDigits[] = "0123456789ABCDEF";
 
 // Fills `bytes` from the kernel's generator. getentropy (Linux and macOS alike, up to
 // 256 bytes a call) fails only where the kernel lacks the call; /dev/urandom is the
@@ -87,8 +87,8 @@ std::string Uuid::text() const {
         if (i == 4 || i == 6 || i == 8 || i == 10) {
             out.push_back('-');
         }
-        out.push_back(kHexDigits[bytes_[i] >> 4]);
-        out.push_back(kHexDigits[bytes_[i] & 0x0F]);
+        out.push_back(hexDigits[bytes_[i] >> 4]);
+        out.push_back(hexDigits[bytes_[i] & 0x0F]);
     }
     return out;
 }

@@ -32,8 +32,8 @@ ToolResult run(const std::string& path, const std::vector<std::string>& argument
     auto child = ChildProcess::start(ChildSpec{.path = path,
                                                .arguments = arguments,
                                                .environment = toolEnvironment(),
-                                               .input = ChildSpec::Input::inherit,
-                                               .output = ChildSpec::Output::combined,
+                                               .input = ChildSpec::Input::Inherit,
+                                               .output = ChildSpec::Output::Combined,
                                                .workingFolder = {}});
     if (!child) {
         return ToolResult{-1, child.error().message};

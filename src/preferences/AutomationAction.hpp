@@ -12,12 +12,12 @@ namespace vesperon {
 // Anything else is refused rather than guessed at.
 class AutomationAction {
   public:
-    enum class Kind { start, stop };
+    enum class Kind { Start, Stop };
 
     static constexpr std::size_t maxUrlLength = 128;
 
-    static AutomationAction start(std::int32_t seconds) { return {Kind::start, seconds}; }
-    static AutomationAction stop() { return {Kind::stop, 0}; }
+    static AutomationAction start(std::int32_t seconds) { return {Kind::Start, seconds}; }
+    static AutomationAction stop() { return {Kind::Stop, 0}; }
 
     // The action `url` asks for, or nothing when it is not exactly of the accepted
     // form. Pure: no access to preferences or session state.

@@ -14,15 +14,15 @@ const std::string& describe(PreferencesError error) {
         "before editing presets.";
     static const std::string storage = "Your preset could not be saved.";
     switch (error) {
-    case PreferencesError::invalidDuration:
+    case PreferencesError::InvalidDuration:
         return invalidDuration;
-    case PreferencesError::invalidName:
+    case PreferencesError::InvalidName:
         return invalidName;
-    case PreferencesError::limitReached:
+    case PreferencesError::LimitReached:
         return limitReached;
-    case PreferencesError::corruptStorage:
+    case PreferencesError::CorruptStorage:
         return corruptStorage;
-    case PreferencesError::storage:
+    case PreferencesError::Storage:
         break;
     }
     return storage;

@@ -8,11 +8,11 @@ namespace vesperon {
 
 // Every refusal of a preset edit; the description is the sentence the user sees.
 enum class PreferencesError {
-    invalidDuration,
-    invalidName,
-    limitReached,
-    corruptStorage,
-    storage,
+    InvalidDuration,
+    InvalidName,
+    LimitReached,
+    CorruptStorage,
+    Storage,
 };
 
 const std::string& describe(PreferencesError error);

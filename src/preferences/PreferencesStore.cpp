@@ -120,7 +120,7 @@ void PreferencesStore::load() {
     }
     if (!list) {
         corrupt_ = true;
-        errorMessage_ = describe(PreferencesError::corruptStorage);
+        errorMessage_ = describe(PreferencesError::CorruptStorage);
         return;
     }
     saved_ = std::move(*list);
@@ -129,18 +129,18 @@ void PreferencesStore::load() {
 std::expected<void, PreferencesError> PreferencesStore::savePreset(std::string_view name,
                                                                    std::int64_t seconds) {
     if (corrupt_) {
-        return std::unexpected(PreferencesError::corruptStorage);
+        return std::unexpected(PreferencesError::CorruptStorage);
     }
     const auto trimmed = trimWhiteSpace(name);
     if (!trimmed || !validName(*trimmed)) {
-        return std::unexpected(PreferencesError::invalidName);
+        return std::unexpected(PreferencesError::InvalidName);
     }
     if (!validDuration(seconds)) {
-        return std::unexpected(PreferencesError::invalidDuration);
+        return std::unexpected(PreferencesError::InvalidDuration);
     }
     const auto key = caseFoldedKey(*trimmed);
     if (!key) {
-        return std::unexpected(PreferencesError::invalidName);
+        return std::unexpected(PreferencesError::InvalidName);
     }
     std::vector<SavedPreset> list = saved_;
     for (SavedPreset& preset : list) {
@@ -151,12 +151,12 @@ std::expected<void, PreferencesError> PreferencesStore::savePreset(std::string_v
         }
     }
     if (list.size() >= maxPresets) {
-        return std::unexpected(PreferencesError::limitReached);
+        return std::unexpected(PreferencesError::LimitReached);
     }
     const auto id = Uuid::random();
     if (!id) {
-        errorMessage_ = describe(PreferencesError::storage);
-        return std::unexpected(PreferencesError::storage);
+        errorMessage_ = describe(PreferencesError::Storage);
+        return std::unexpected(PreferencesError::Storage);
     }
     list.push_back(SavedPreset{*id, *trimmed, seconds});
     return persist(std::move(list));
@@ -164,7 +164,7 @@ std::expected<void, PreferencesError> PreferencesStore::savePreset(std::string_v
 
 std::expected<void, PreferencesError> PreferencesStore::deletePreset(const Uuid& id) {
     if (corrupt_) {
-        return std::unexpected(PreferencesError::corruptStorage);
+        return std::unexpected(PreferencesError::CorruptStorage);
     }
     std::vector<SavedPreset> list;
     for (const SavedPreset& preset : saved_) {
@@ -177,12 +177,12 @@ std::expected<void, PreferencesError> PreferencesStore::deletePreset(const Uuid&
 
 std::expected<void, PreferencesError> PreferencesStore::persist(std::vector<SavedPreset> list) {
     if (corrupt_) {
-        return std::unexpected(PreferencesError::corruptStorage);
+        return std::unexpected(PreferencesError::CorruptStorage);
     }
     const auto encoded = encodeList(list);
     if (!encoded || !defaults_->setValue(presetKey, PreferenceData{*encoded})) {
-        errorMessage_ = describe(PreferencesError::storage);
-        return std::unexpected(PreferencesError::storage);
+        errorMessage_ = describe(PreferencesError::Storage);
+        return std::unexpected(PreferencesError::Storage);
     }
     saved_ = std::move(list);
     errorMessage_.reset();

@@ -62,8 +62,8 @@ Result<void> LocalTaskRunner::launch(std::string_view command, Completion comple
     auto started = ChildProcess::start(ChildSpec{.path = shellPath_,
                                                  .arguments = {"-c", std::string(command)},
                                                  .environment = std::nullopt,
-                                                 .input = ChildSpec::Input::none,
-                                                 .output = ChildSpec::Output::none,
+                                                 .input = ChildSpec::Input::None,
+                                                 .output = ChildSpec::Output::None,
                                                  .workingFolder = homeFolder_});
     if (!started) {
         return std::unexpected(started.error());

@@ -110,8 +110,8 @@ TEST_F(AgentConnectionSetupTest, ForeignValuesSurviveOnceAndOurGroupComesLast) {
 }
 
 TEST_F(AgentConnectionSetupTest, AnAgentChangingItsFileMeanwhileWins) {
-    for (const auto point : {GuardedConfigFile::Checkpoint::beforeFirstRecheck,
-                             GuardedConfigFile::Checkpoint::beforeFinalRecheck}) {
+    for (const auto point : {GuardedConfigFile::Checkpoint::BeforeFirstRecheck,
+                             GuardedConfigFile::Checkpoint::BeforeFinalRecheck}) {
         writeFile(claudePath(), userSettings);
         setup.setCheckpointHook([&](GuardedConfigFile::Checkpoint reached) {
             if (reached == point) {

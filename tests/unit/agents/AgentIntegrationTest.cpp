@@ -108,9 +108,9 @@ TEST_F(AgentIntegrationTest, FreshlyInstalledCodexHooksNeedReview) {
     ::setenv("HOME", home.path().c_str(), 1);
     const std::string exe = "/opt/Vesperon/bin/vesperon";
     const auto kind = [&] { return CodexHookTrust::check(exe, home.path(), {{}, bin}).kind(); };
-    EXPECT_EQ(kind(), CodexHookTrust::Kind::unavailable) << "no hooks yet";
+    EXPECT_EQ(kind(), CodexHookTrust::Kind::Unavailable) << "no hooks yet";
     EXPECT_TRUE(AgentConnectionSetup(exe, home.path()).install("codex"));
-    EXPECT_EQ(kind(), CodexHookTrust::Kind::needsReview);
+    EXPECT_EQ(kind(), CodexHookTrust::Kind::NeedsReview);
     ::setenv("HOME", saved.c_str(), 1);
 }
 

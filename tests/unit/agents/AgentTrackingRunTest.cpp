@@ -16,12 +16,12 @@ using nlohmann::json;
 using namespace testing; // readFile, writeFile, permissions, entries
 using Names = std::vector<std::string>;
 
-constexpr double kStart = 1'700'000'000.0;
+constexpr double runStart = 1'700'000'000.0;
 
 class AgentTrackingRunTest : public ::testing::Test {
   protected:
     AgentTrackingRun& makeRun(double grace = 10.0) {
-        clock_ = kStart;
+        clock_ = runStart;
         return run_.emplace(
             root_, [this] { return clock_; }, grace);
     }
@@ -52,7 +52,7 @@ class AgentTrackingRunTest : public ::testing::Test {
 
     testing::TempFolder folder_;
     std::string root_ = folder_ / "Library/Application Support/Vesperon/AgentEvents";
-    double clock_ = kStart;
+    double clock_ = runStart;
     std::optional<AgentTrackingRun> run_;
 };
 
@@ -69,7 +69,7 @@ TEST_F(AgentTrackingRunTest, ArmAndDisarmKeepToPrivateFilesOfTheirOwn) {
     EXPECT_EQ(run.poll().summary, "Waiting for an agent task");
 
     // Disarming leaves another run's descriptor.
-    writeEvent("s1", "busy", kStart);
+    writeEvent("s1", "busy", runStart);
     const std::string foreign = json{{"runID", newUuidText()}}.dump();
     writeFile(root_ + "/current.json", foreign);
     run.disarm();
@@ -94,63 +94,63 @@ TEST_F(AgentTrackingRunTest, ArmAndDisarmKeepToPrivateFilesOfTheirOwn) {
 
 TEST_F(AgentTrackingRunTest, BusyThenQuietFinishesWhenTheGracePeriodHasPassed) {
     armedRun();
-    EXPECT_EQ(pollAt(kStart + 44).summary, "Waiting for an agent task");
-    EXPECT_EQ(pollAt(kStart + 45).summary, "No agent events \u00b7 check connection");
-    writeEvent("s1", "busy", kStart + 46);
-    EXPECT_EQ(pollAt(kStart + 47).summary, "Agent working");
+    EXPECT_EQ(pollAt(runStart + 44).summary, "Waiting for an agent task");
+    EXPECT_EQ(pollAt(runStart + 45).summary, "No agent events \u00b7 check connection");
+    writeEvent("s1", "busy", runStart + 46);
+    EXPECT_EQ(pollAt(runStart + 47).summary, "Agent working");
     EXPECT_TRUE(entries(runFolder()).empty()) << "consumed events are removed";
-    writeEvent("s1", "idle", kStart + 48);
-    AgentTrackingSnapshot snapshot = pollAt(kStart + 50); // the grace period starts here
+    writeEvent("s1", "idle", runStart + 48);
+    AgentTrackingSnapshot snapshot = pollAt(runStart + 50); // the grace period starts here
     EXPECT_EQ(snapshot.summary, "Agent turn finished \u00b7 checking for more work");
     EXPECT_FALSE(snapshot.shouldFinish);
-    writeEvent("s1", "busy", kStart + 55);
-    EXPECT_FALSE(pollAt(kStart + 56).shouldFinish);
-    writeEvent("s1", "failed", kStart + 57);
-    EXPECT_FALSE(pollAt(kStart + 60).shouldFinish) << "busy started the wait again at +60";
-    EXPECT_FALSE(pollAt(kStart + 69.9).shouldFinish);
-    snapshot = pollAt(kStart + 70);
+    writeEvent("s1", "busy", runStart + 55);
+    EXPECT_FALSE(pollAt(runStart + 56).shouldFinish);
+    writeEvent("s1", "failed", runStart + 57);
+    EXPECT_FALSE(pollAt(runStart + 60).shouldFinish) << "busy started the wait again at +60";
+    EXPECT_FALSE(pollAt(runStart + 69.9).shouldFinish);
+    snapshot = pollAt(runStart + 70);
     EXPECT_TRUE(snapshot.shouldFinish);
     EXPECT_TRUE(snapshot.ready);
 }
 
 TEST_F(AgentTrackingRunTest, OnlyASessionSeenWorkingCanEndTheRun) {
     armedRun(std::nullopt, 0);
-    writeEvent("s1", "idle", kStart + 1);
-    writeEvent("s2", "ended", kStart + 1);
-    writeEvent("s3", "waiting", kStart + 1);
-    writeEvent("s3", "idle", kStart + 2);
-    EXPECT_EQ(pollAt(kStart + 3).summary, "Waiting for approval");
-    EXPECT_FALSE(pollAt(kStart + 1000).shouldFinish);
-    writeEvent("s3", "busy", kStart + 1001);
-    writeEvent("s3", "waiting", kStart + 1002);
-    EXPECT_EQ(pollAt(kStart + 1003).waitingCount, 1);
-    writeEvent("s3", "idle", kStart + 1004);
-    EXPECT_TRUE(pollAt(kStart + 1005).shouldFinish);
+    writeEvent("s1", "idle", runStart + 1);
+    writeEvent("s2", "ended", runStart + 1);
+    writeEvent("s3", "waiting", runStart + 1);
+    writeEvent("s3", "idle", runStart + 2);
+    EXPECT_EQ(pollAt(runStart + 3).summary, "Waiting for approval");
+    EXPECT_FALSE(pollAt(runStart + 1000).shouldFinish);
+    writeEvent("s3", "busy", runStart + 1001);
+    writeEvent("s3", "waiting", runStart + 1002);
+    EXPECT_EQ(pollAt(runStart + 1003).waitingCount, 1);
+    writeEvent("s3", "idle", runStart + 1004);
+    EXPECT_TRUE(pollAt(runStart + 1005).shouldFinish);
 }
 
 TEST_F(AgentTrackingRunTest, EventsAreAppliedInTimestampOrderAndNeverRollBack) {
     armedRun(std::nullopt, 0);
-    writeEvent("s1", "idle", kStart + 3);
-    writeEvent("s1", "busy", kStart + 2);
-    EXPECT_TRUE(pollAt(kStart + 4).shouldFinish) << "sorted, busy comes before idle";
-    writeEvent("s1", "busy", kStart + 2.5);
-    EXPECT_EQ(pollAt(kStart + 5).busyCount, 0) << "an older event arriving late is dropped";
+    writeEvent("s1", "idle", runStart + 3);
+    writeEvent("s1", "busy", runStart + 2);
+    EXPECT_TRUE(pollAt(runStart + 4).shouldFinish) << "sorted, busy comes before idle";
+    writeEvent("s1", "busy", runStart + 2.5);
+    EXPECT_EQ(pollAt(runStart + 5).busyCount, 0) << "an older event arriving late is dropped";
     EXPECT_TRUE(entries(runFolder()).empty());
-    writeEvent("s1", "busy", kStart + 3);
-    EXPECT_EQ(pollAt(kStart + 6).busyCount, 1) << "an equal timestamp is applied";
+    writeEvent("s1", "busy", runStart + 3);
+    EXPECT_EQ(pollAt(runStart + 6).busyCount, 1) << "an equal timestamp is applied";
 }
 
 TEST_F(AgentTrackingRunTest, EventsOfOtherRunsProvidersAndTimesAreDroppedWithoutHarm) {
     armedRun(std::string("codex"));
-    json other = event("old", "busy", kStart + 1, "codex");
+    json other = event("old", "busy", runStart + 1, "codex");
     other["runID"] = newUuidText();
     writeRaw(newUuidText() + ".json", other.dump());
-    writeEvent("early", "busy", kStart - 0.5, "codex");
-    writeEvent("late", "busy", kStart + 15.01, "codex");
-    writeEvent("other", "busy", kStart + 1, "claude");
-    writeEvent("edge", "busy", kStart + 15, "codex"); // exactly 5 s ahead
+    writeEvent("early", "busy", runStart - 0.5, "codex");
+    writeEvent("late", "busy", runStart + 15.01, "codex");
+    writeEvent("other", "busy", runStart + 1, "claude");
+    writeEvent("edge", "busy", runStart + 15, "codex"); // exactly 5 s ahead
     const std::string writing = writeRaw(newUuidText() + ".tmp", R"({"half":)");
-    const AgentTrackingSnapshot snapshot = pollAt(kStart + 10);
+    const AgentTrackingSnapshot snapshot = pollAt(runStart + 10);
     EXPECT_TRUE(snapshot.ready);
     EXPECT_EQ(snapshot.trackedCount, 1);
     EXPECT_EQ(entries(runFolder()), Names{writing}) << "a hook's draft is left alone";
@@ -182,32 +182,32 @@ TEST_F(AgentTrackingRunTest, UnexpectedEntriesInterruptTrackingForGood) {
     };
     for (const auto& [name, text] : rows) {
         armedRun(std::nullopt, 0);
-        writeEvent("s1", "busy", kStart + 1);
-        writeEvent("s1", "idle", kStart + 2);
+        writeEvent("s1", "busy", runStart + 1);
+        writeEvent("s1", "idle", runStart + 2);
         writeRaw(name, text);
         SCOPED_TRACE(name + " " + text);
-        EXPECT_EQ(pollAt(kStart + 3).summary, AgentTrackingSnapshot::interruptedSummary);
+        EXPECT_EQ(pollAt(runStart + 3).summary, AgentTrackingSnapshot::interruptedSummary);
         EXPECT_TRUE(entries(runFolder()).empty()) << "removed";
-        EXPECT_FALSE(pollAt(kStart + 100).shouldFinish);
+        EXPECT_FALSE(pollAt(runStart + 100).shouldFinish);
     }
 
     // 2,048 bytes is the largest event; private regular files only.
     armedRun();
-    std::string padded = event("s1", "busy", kStart + 1).dump();
+    std::string padded = event("s1", "busy", runStart + 1).dump();
     writeRaw(newUuidText() + ".json", padded.insert(1, 2048 - padded.size(), ' '));
-    EXPECT_EQ(pollAt(kStart + 2).busyCount, 1);
+    EXPECT_EQ(pollAt(runStart + 2).busyCount, 1);
     // Escapes are decoded and of a repeated member the last counts, as in any JSON reader.
     writeRaw(newUuidText() + ".json",
              R"({"st\u0061te":"idle","runID":")" + *run_->runID() +
                  R"(","provider":"claude","sessionID":"s\u0032","timestamp":1.7000000015e9,)"
                  R"("state":"b\u0075sy"})");
-    EXPECT_EQ(pollAt(kStart + 2).busyCount, 2);
-    writeRaw(newUuidText() + ".json", event("s1", "idle", kStart + 2).dump(), 0644);
-    EXPECT_FALSE(pollAt(kStart + 3).ready) << "readable by others";
+    EXPECT_EQ(pollAt(runStart + 2).busyCount, 2);
+    writeRaw(newUuidText() + ".json", event("s1", "idle", runStart + 2).dump(), 0644);
+    EXPECT_FALSE(pollAt(runStart + 3).ready) << "readable by others";
     armedRun();
-    writeFile(folder_ / "event.json", event("s", "busy", kStart + 1).dump());
+    writeFile(folder_ / "event.json", event("s", "busy", runStart + 1).dump());
     std::filesystem::create_symlink(folder_ / "event.json", runFolder() + "/" + uuid + ".json");
-    EXPECT_FALSE(pollAt(kStart + 2).ready) << "symbolic link";
+    EXPECT_FALSE(pollAt(runStart + 2).ready) << "symbolic link";
     EXPECT_TRUE(std::filesystem::exists(folder_ / "event.json")) << "the link goes, not its target";
 }
 
@@ -220,26 +220,26 @@ TEST_F(AgentTrackingRunTest, ABacklogIsConsumedOldestFirstAndPostponesFinishing)
         ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     };
     for (int i = 0; i < 128; ++i) {
-        dated("done-" + std::to_string(i), "busy", kStart + 1 + i);
-        dated("done-" + std::to_string(i), "idle", kStart + 300 + i);
+        dated("done-" + std::to_string(i), "busy", runStart + 1 + i);
+        dated("done-" + std::to_string(i), "idle", runStart + 300 + i);
     }
     for (int i = 0; i < 100; ++i) {
-        dated("busy-" + std::to_string(i), "busy", kStart + 150 + i);
+        dated("busy-" + std::to_string(i), "busy", runStart + 150 + i);
     }
-    (void)pollAt(kStart + 500);
-    const AgentTrackingSnapshot snapshot = pollAt(kStart + 500);
+    (void)pollAt(runStart + 500);
+    const AgentTrackingSnapshot snapshot = pollAt(runStart + 500);
     EXPECT_TRUE(entries(runFolder()).empty());
     EXPECT_EQ(snapshot.trackedCount, 228);
     EXPECT_EQ(snapshot.busyCount, 100) << "a finished session was left looking busy";
 
     armedRun(std::nullopt, 0); // a quiet run does not finish while events wait to be read
-    writeEvent("s1", "busy", kStart + 1);
-    ASSERT_EQ(pollAt(kStart + 1).busyCount, 1);
+    writeEvent("s1", "busy", runStart + 1);
+    ASSERT_EQ(pollAt(runStart + 1).busyCount, 1);
     for (int i = 0; i < 257; ++i) {
-        writeEvent("s1", "idle", kStart + 2 + i * 0.001);
+        writeEvent("s1", "idle", runStart + 2 + i * 0.001);
     }
-    EXPECT_FALSE(pollAt(kStart + 3).shouldFinish);
-    EXPECT_TRUE(pollAt(kStart + 3).shouldFinish);
+    EXPECT_FALSE(pollAt(runStart + 3).shouldFinish);
+    EXPECT_TRUE(pollAt(runStart + 3).shouldFinish);
 }
 
 } // namespace

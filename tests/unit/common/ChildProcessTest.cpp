@@ -16,8 +16,8 @@ namespace {
 using namespace std::chrono_literals;
 using Output = ChildSpec::Output;
 
-ChildProcess shell(const std::string& script, Output output = Output::combined,
-                   ChildSpec::Input input = ChildSpec::Input::none) {
+ChildProcess shell(const std::string& script, Output output = Output::Combined,
+                   ChildSpec::Input input = ChildSpec::Input::None) {
     auto child = ChildProcess::start(ChildSpec{.path = "/bin/sh",
                                                .arguments = {"-c", script},
                                                .environment = std::nullopt,
@@ -51,12 +51,12 @@ TEST(ChildProcess, ReportsExitCodesAndSignalsAndStartsCleanInItsOwnGroup) {
     const OwnedFd leaked(::open("/dev/null", O_RDONLY)); // no close-on-exec on purpose
     ASSERT_EQ(::dup2(leaked.get(), 57), 57);
     const std::vector<std::tuple<std::string, Output, int, bool, std::string>> rows = {
-        {"echo out; echo err >&2; exit 3", Output::combined, 3, false, "out\nerr\n"},
-        {"echo out; echo err >&2", Output::standardOutput, 0, false, "out\n"},
-        {"kill -TERM $$; exit 0", Output::combined, SIGTERM, true, ""},
-        {"kill -PIPE $$; exit 0", Output::combined, SIGPIPE, true, ""},
-        {"set -- $(cat /proc/$$/stat); [ $5 = $$ ] && pwd", Output::combined, 0, false, "/\n"},
-        {"readlink /proc/$$/fd/0; [ -e /proc/$$/fd/57 ] || echo closed", Output::combined, 0, false,
+        {"echo out; echo err >&2; exit 3", Output::Combined, 3, false, "out\nerr\n"},
+        {"echo out; echo err >&2", Output::StandardOutput, 0, false, "out\n"},
+        {"kill -TERM $$; exit 0", Output::Combined, SIGTERM, true, ""},
+        {"kill -PIPE $$; exit 0", Output::Combined, SIGPIPE, true, ""},
+        {"set -- $(cat /proc/$$/stat); [ $5 = $$ ] && pwd", Output::Combined, 0, false, "/\n"},
+        {"readlink /proc/$$/fd/0; [ -e /proc/$$/fd/57 ] || echo closed", Output::Combined, 0, false,
          "/dev/null\nclosed\n"}};
     for (const auto& [script, output, code, signalled, text] : rows) {
         const ChildProcess::Outcome outcome = collect(shell(script, output));
@@ -70,7 +70,7 @@ TEST(ChildProcess, ReportsExitCodesAndSignalsAndStartsCleanInItsOwnGroup) {
     ::signal(SIGPIPE, oldPipe);
     ::signal(SIGTERM, oldTerm);
 
-    ChildProcess cat = shell("exec cat", Output::standardOutput, ChildSpec::Input::pipe);
+    ChildProcess cat = shell("exec cat", Output::StandardOutput, ChildSpec::Input::Pipe);
     ASSERT_TRUE(cat.send("ping", ChildProcess::Clock::now() + 10s));
     cat.closeInput();
     EXPECT_EQ(collect(std::move(cat)).output, "ping");

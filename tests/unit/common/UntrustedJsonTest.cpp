@@ -64,7 +64,7 @@ TEST(JsonSyntax, AcceptsExactlyWhatTheFullParserAccepts) {
         std::string(400, '9') + ".5"};
     const auto agrees = [](std::string_view text) {
         const bool full = !nlohmann::json::parse(text, nullptr, false).is_discarded();
-        return full == (checkJsonSyntax(text, 1000) != JsonShape::invalid);
+        return full == (checkJsonSyntax(text, 1000) != JsonShape::Invalid);
     };
     for (const std::string& seed : seeds) {
         EXPECT_TRUE(agrees(seed)) << seed;
@@ -96,10 +96,10 @@ TEST(JsonSyntax, AcceptsExactlyWhatTheFullParserAccepts) {
         }
         ASSERT_TRUE(agrees(text)) << text;
     }
-    EXPECT_EQ(checkJsonSyntax("{}", 1), JsonShape::object);
-    EXPECT_EQ(checkJsonSyntax("[[1]]", 1), JsonShape::invalid);
-    EXPECT_EQ(checkJsonSyntax("[[1]]", 2), JsonShape::other);
-    EXPECT_EQ(checkJsonSyntax(std::string_view("{}\0", 3), 2), JsonShape::invalid);
+    EXPECT_EQ(checkJsonSyntax("{}", 1), JsonShape::Object);
+    EXPECT_EQ(checkJsonSyntax("[[1]]", 1), JsonShape::Invalid);
+    EXPECT_EQ(checkJsonSyntax("[[1]]", 2), JsonShape::Other);
+    EXPECT_EQ(checkJsonSyntax(std::string_view("{}\0", 3), 2), JsonShape::Invalid);
 }
 
 TEST(UntrustedJson, KeepsOnlyTheNamedMembersOfAnObject) {

@@ -83,7 +83,7 @@ TEST_F(PreferencesStoreTest, SavesUpdatesByNameAndDeletesPresetsInOrder) {
         ASSERT_TRUE(prefs->savePreset("Preset " + std::to_string(i), 600));
     }
     const std::string eight = readFile(path);
-    EXPECT_EQ(prefs->savePreset("Ninth", 600).error(), PreferencesError::limitReached);
+    EXPECT_EQ(prefs->savePreset("Ninth", 600).error(), PreferencesError::LimitReached);
     EXPECT_EQ(readFile(path), eight);
     ASSERT_TRUE(prefs->savePreset(" PRESET 7 ", 7200)); // a full list still updates
 
@@ -98,15 +98,15 @@ TEST_F(PreferencesStoreTest, SavesUpdatesByNameAndDeletesPresetsInOrder) {
 TEST_F(PreferencesStoreTest, RefusesBadNamesBeforeBadDurations) {
     auto prefs = open();
     for (const std::string name : {"", " \t\n\u00a0\u2003\u3000\u0085", "bad \xff utf-8"}) {
-        EXPECT_EQ(prefs->savePreset(name, 10).error(), PreferencesError::invalidName) << name;
+        EXPECT_EQ(prefs->savePreset(name, 10).error(), PreferencesError::InvalidName) << name;
     }
-    EXPECT_EQ(prefs->savePreset("Short", 59).error(), PreferencesError::invalidDuration);
-    EXPECT_EQ(prefs->savePreset("Long", 86'401).error(), PreferencesError::invalidDuration);
+    EXPECT_EQ(prefs->savePreset("Short", 59).error(), PreferencesError::InvalidDuration);
+    EXPECT_EQ(prefs->savePreset("Long", 86'401).error(), PreferencesError::InvalidDuration);
     EXPECT_FALSE(stored(PreferencesStore::presetKey));
     // Names are counted in user-perceived characters, and read back as saved.
     for (const std::string unit : {"a", "e\u0301\u0323", "\U0001F44D\U0001F3FD",
                                    "\U0001F468\u200D\U0001F469\u200D\U0001F467", "\u1100\u1161"}) {
-        EXPECT_EQ(prefs->savePreset(repeat(unit, 31), 600).error(), PreferencesError::invalidName);
+        EXPECT_EQ(prefs->savePreset(repeat(unit, 31), 600).error(), PreferencesError::InvalidName);
         EXPECT_TRUE(prefs->savePreset(repeat(unit, 30), 600)) << unit;
     }
     EXPECT_EQ(open()->presets().size(), 5u);
@@ -144,9 +144,9 @@ TEST_F(PreferencesStoreTest, AcceptsAValidListWrittenElsewhereAndNeverWritesOver
         auto prefs = open();
         EXPECT_TRUE(prefs->isCorrupt());
         EXPECT_TRUE(prefs->presets().empty());
-        EXPECT_EQ(prefs->errorMessage(), describe(PreferencesError::corruptStorage));
-        EXPECT_EQ(prefs->savePreset("Fresh", 600).error(), PreferencesError::corruptStorage);
-        EXPECT_EQ(prefs->deletePreset(*Uuid::random()).error(), PreferencesError::corruptStorage);
+        EXPECT_EQ(prefs->errorMessage(), describe(PreferencesError::CorruptStorage));
+        EXPECT_EQ(prefs->savePreset("Fresh", 600).error(), PreferencesError::CorruptStorage);
+        EXPECT_EQ(prefs->deletePreset(*Uuid::random()).error(), PreferencesError::CorruptStorage);
         EXPECT_EQ(readFile(path), before);
     }
 }
@@ -157,7 +157,7 @@ TEST_F(PreferencesStoreTest, DamagedFileMeansNothingWrittenAndFailedWritesReport
     auto prefs = open();
     EXPECT_TRUE(prefs->isCorrupt());
     EXPECT_NE(prefs->storeProblem().value().message.find(path), std::string::npos);
-    EXPECT_EQ(prefs->savePreset("Focus", 600).error(), PreferencesError::corruptStorage);
+    EXPECT_EQ(prefs->savePreset("Focus", 600).error(), PreferencesError::CorruptStorage);
     EXPECT_FALSE(prefs->automationEnabled());
     EXPECT_FALSE(prefs->setAutomationEnabled(true) || prefs->setSessionAlertsEnabled(true) ||
                  prefs->setLastDuration(600));
@@ -169,8 +169,8 @@ TEST_F(PreferencesStoreTest, DamagedFileMeansNothingWrittenAndFailedWritesReport
     ASSERT_TRUE(prefs->savePreset("Focus", 600));
     const std::string before = readFile(path);
     EXPECT_EQ(prefs->savePreset("e" + repeat("\u0301", 600'000), 600).error(),
-              PreferencesError::storage);
-    EXPECT_EQ(prefs->errorMessage(), describe(PreferencesError::storage));
+              PreferencesError::Storage);
+    EXPECT_EQ(prefs->errorMessage(), describe(PreferencesError::Storage));
     EXPECT_EQ(readFile(path), before);
     EXPECT_EQ(prefs->presets().size(), 1u);
     ASSERT_TRUE(prefs->savePreset("Build", 600));
