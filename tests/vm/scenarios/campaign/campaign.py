@@ -27,8 +27,8 @@ WATCHER = STATE + "/watcher"
 APPDIR = "/tmp/vm-campaign-app"
 EXE = "/usr/bin/vesperon"
 KINDS = {
-    "app-kill": ("kill -9 of the app", "fault → lock gone"),
-    "watcher-kill": ("kill -9 of the watcher", "fault → lock gone"),
+    "app-kill": ("kill -9 of the app", "fault → all clear"),
+    "watcher-kill": ("kill -9 of the watcher", "fault → a new watcher holds the lock"),
     "unit-stop": ("systemctl stop of the watcher's unit", "fault → lock gone"),
     "logind-restart": ("systemctl restart systemd-logind", "stop file → all clear"),
     "reset": ("hard reset of the machine (QMP system_reset)", "reset → all clear after boot"),
