@@ -256,6 +256,36 @@ TEST_F(TrayApp, WithAStatusNotifierHostTheCountdownIsTheLabelBesideTheIcon) {
     EXPECT_TRUE(waitUntil([&] { return !window("Vesperon").has_value(); }, 30));
 }
 
+// Debian's Ayatana indicator service, the watcher and host behind the indicator plugins
+// of Xfce and MATE, shows the item by its icon file and the countdown as its label.
+TEST_F(TrayApp, TheAyatanaIndicatorServiceShowsTheItemWithItsCountdownLabel) {
+    const std::string service =
+        "/usr/libexec/ayatana-indicator-application/ayatana-indicator-application-service";
+    BackgroundProcess indicators({service}, desktop.environment());
+    const auto applications = [&] {
+        return runProcess({"/usr/bin/dbus-send", "--session", "--print-reply",
+                           "--dest=org.ayatana.indicator.application",
+                           "/org/ayatana/indicator/application/service",
+                           "org.ayatana.indicator.application.service.GetApplications"},
+                          desktop.environment(), 30)
+            .out;
+    };
+    ASSERT_TRUE(waitUntil([&] { return applications().find("array") != std::string::npos; }, 30))
+        << "the indicator service did not start";
+    startApp();
+    const std::string item = "org.kde.StatusNotifierItem-" + std::to_string(app->pid()) + "-1";
+    ASSERT_TRUE(waitUntil([&] { return applications().find(item) != std::string::npos; }, 30))
+        << applications();
+    EXPECT_NE(applications().find("string \"vesperon-status\""), std::string::npos);
+    ASSERT_EQ(activate(item), 0);
+    std::optional<Frame> panel;
+    ASSERT_TRUE(waitUntil([&] { return (panel = window("Vesperon panel")).has_value(); }, 30));
+    startSession(*panel, fiveMinutesX);
+    EXPECT_TRUE(
+        waitUntil([&] { return applications().find("string \" 5m\"") != std::string::npos; }, 30))
+        << applications();
+}
+
 // On a Wayland session the shortcut is the desktop portal's: bound with its preferred
 // trigger, and each Activated signal for it starts or ends a session.
 TEST_F(TrayApp, OnAWaylandSessionThePortalsShortcutStartsAndEndsASession) {
