@@ -1,9 +1,9 @@
 #include "app/LoginItem.hpp"
 #include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
+#include "common/SystemError.hpp"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
@@ -15,10 +15,6 @@ namespace vesperon {
 namespace {
 
 constexpr const char* label = "local.vesperon.app";
-
-std::unexpected<Error> fileError(const std::string& what, int error) {
-    return fail(errorDomain::system, what + ": " + std::strerror(error), error);
-}
 
 std::string launchAgentPlist(const std::string& executable) {
     std::unique_ptr<void, decltype(&plist_free)> dict(plist_new_dict(), &plist_free);
@@ -89,7 +85,7 @@ Result<void> writeEntry(const std::string& path, const std::string& contents) {
     }
     if (auto written = writeFileAtomically(path, contents, FileAttributes{0644, {}, {}});
         !written) {
-        return fileError("The login setting could not be written", written.error().code);
+        return systemError("The login setting could not be written", "", written.error().code);
     }
     return {};
 }
@@ -120,14 +116,14 @@ Result<void> LoginItem::toggle() {
     const std::string file = path();
     if (enabled()) {
         if (::unlink(file.c_str()) != 0) {
-            return fileError("The login setting could not be removed", errno);
+            return systemError("The login setting could not be removed", "", errno);
         }
         return {};
     }
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
     if (error) {
-        return fileError("The login setting's folder could not be created", error.value());
+        return systemError("The login setting's folder could not be created", "", error.value());
     }
     return writeEntry(file, contents());
 }

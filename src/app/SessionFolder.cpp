@@ -1,27 +1,23 @@
 #include "app/SessionFolder.hpp"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/ErrorDomains.hpp"
+#include "common/SystemError.hpp"
 #include "common/Uuid.hpp"
 
 namespace vesperon {
 namespace {
 
-std::unexpected<Error> posixError(const std::string& what, int error) {
-    return fail(errorDomain::system, what + ": " + std::strerror(error), error);
-}
-
 Result<void> writeEmptyFile(const std::string& path, const char* what) {
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return posixError(what, errno);
+        return systemError(what, "", errno);
     }
     ::close(fd);
     return {};
@@ -41,13 +37,13 @@ Result<SessionFolder> SessionFolder::create(const std::string& temporaryDirector
     }
     SessionFolder folder(base + "/Vesperon-" + uuid);
     if (::mkdir(folder.path_.c_str(), 0700) != 0) {
-        return posixError("The session folder could not be created", errno);
+        return systemError("The session folder could not be created", "", errno);
     }
     // mkdir honours the umask; the folder must be private whatever it is.
     if (::chmod(folder.path_.c_str(), 0700) != 0) {
         const int error = errno;
         folder.remove();
-        return posixError("The session folder could not be made private", error);
+        return systemError("The session folder could not be made private", "", error);
     }
     if (auto written =
             writeEmptyFile(folder.heartbeatPath(), "The heartbeat file could not be written");
@@ -61,7 +57,7 @@ Result<SessionFolder> SessionFolder::create(const std::string& temporaryDirector
 Result<void> SessionFolder::renewHeartbeat() const {
     const timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
     if (::utimensat(AT_FDCWD, heartbeatPath().c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-        return posixError("The heartbeat could not be renewed", errno);
+        return systemError("The heartbeat could not be renewed", "", errno);
     }
     return {};
 }
