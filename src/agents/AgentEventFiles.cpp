@@ -25,8 +25,15 @@ constexpr int anchorFlags = O_PATH;
 constexpr int anchorFlags = O_RDONLY;
 #endif
 
+// The user's id, asked once: a poll checks every file it reads against it, and each
+// getuid() is a system call.
+uid_t ourUid() {
+    static const uid_t uid = getuid();
+    return uid;
+}
+
 bool isPrivateDirectoryStat(const struct stat& info) {
-    return S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & 077) == 0;
+    return S_ISDIR(info.st_mode) && info.st_uid == ourUid() && (info.st_mode & 077) == 0;
 }
 
 OwnedFd anchorIfPrivate(int fd) {
@@ -148,11 +155,18 @@ bool AgentEventFiles::validSessionID(std::string_view sessionID) {
 }
 
 std::string AgentEventFiles::defaultFolder() {
-    const std::string home = userHomeFolder();
-    if (home.empty()) {
-        return {};
+#if defined(VESPERON_PLATFORM_LINUX)
+    // Event files live for a moment: in the runtime folder, which is kept in memory,
+    // a hook's write and the poll's removal never reach a disk.
+    if (const std::string runtime = userRuntimeFolder(); !runtime.empty()) {
+        return runtime + "/vesperon/AgentEvents";
     }
-    return home + "/Library/Application Support/Vesperon/AgentEvents";
+    const char* const underHome = "/.local/state/vesperon/AgentEvents";
+#else
+    const char* const underHome = "/Library/Application Support/Vesperon/AgentEvents";
+#endif
+    const std::string home = userHomeFolder();
+    return home.empty() ? std::string() : home + underHome;
 }
 
 double AgentEventFiles::wallClockNow() {
@@ -202,7 +216,7 @@ std::optional<std::string> AgentEventFiles::readPrivateAt(int folder, const std:
         return std::nullopt;
     }
     struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != getuid() ||
+    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ourUid() ||
         (info.st_mode & 077) != 0 || info.st_size <= 0 ||
         static_cast<std::size_t>(info.st_size) > maximum) {
         return std::nullopt;

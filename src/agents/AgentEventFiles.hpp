@@ -49,7 +49,10 @@ class AgentEventFiles {
     // otherwise.
     static std::optional<AgentEventRecord> parseEventRecord(std::string_view data);
 
-    // "Library/Application Support/Vesperon/AgentEvents" under the user's home folder.
+    // "Library/Application Support/Vesperon/AgentEvents" under the user's home folder;
+    // on Linux "vesperon/AgentEvents" in the session's runtime folder (see
+    // userRuntimeFolder), else ".local/state/vesperon/AgentEvents" under the home.
+    // Empty when there is neither.
     static std::string defaultFolder();
     // Seconds since 1970-01-01 UTC, fractional.
     static double wallClockNow();

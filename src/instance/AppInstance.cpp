@@ -150,28 +150,14 @@ Result<Attempt> attemptHandOver(const sockaddr_un& address, const std::string& m
     return receipt == handOverReceipt ? Attempt::Delivered : Attempt::Refused;
 }
 
-// A folder under which "vesperon" may live: a real folder of this user, no link, that
-// only this user may enter.
-bool privateFolderOfOurs(const std::string& path) {
-    struct stat info {};
-    return !path.empty() && path.front() == '/' && ::lstat(path.c_str(), &info) == 0 &&
-           S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
-}
-
 } // namespace
 
 std::string instanceFolderPath() {
-    const std::string uid = std::to_string(::geteuid());
     const SystemLayout& layout = systemLayout();
     if (layout.isSandbox()) {
-        return layout.sandboxRoot + "/vesperon-" + uid;
+        return layout.sandboxRoot + "/vesperon-" + std::to_string(::geteuid());
     }
-    std::vector<std::string> runtimeFolders;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr) {
-        runtimeFolders.emplace_back(runtime);
-    }
-    runtimeFolders.push_back("/run/user/" + uid);
-    return instanceFolderIn(runtimeFolders, userHomeFolder());
+    return instanceFolderIn({userRuntimeFolder()}, userHomeFolder());
 }
 
 std::string instanceFolderIn(const std::vector<std::string>& runtimeFolders,

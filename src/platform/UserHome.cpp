@@ -6,8 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/DescriptorIO.hpp"
@@ -118,6 +121,21 @@ std::string userHomeFolder() {
         return std::move(*home);
     }
     return homeFolderFromNameService(uid);
+}
+
+bool privateFolderOfOurs(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && path.front() == '/' && ::lstat(path.c_str(), &info) == 0 &&
+           S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+}
+
+std::string userRuntimeFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && privateFolderOfOurs(runtime)) {
+        return runtime;
+    }
+    std::string session = "/run/user/" + std::to_string(::geteuid());
+    return privateFolderOfOurs(session) ? session : std::string();
 }
 
 } // namespace vesperon

@@ -26,4 +26,13 @@ std::string userHomeFolder();
 // are skipped.
 [[nodiscard]] std::optional<std::string> homeFolderInPasswordFile(std::string_view text, uid_t uid);
 
+// Whether `path` is absolute and names a real folder of this user, no link, that
+// nobody else may enter.
+[[nodiscard]] bool privateFolderOfOurs(const std::string& path);
+
+// The login session's runtime folder, which the system keeps in memory and empties
+// when the user's last session ends: $XDG_RUNTIME_DIR, else /run/user/UID, the first
+// that is a private folder of ours. Empty when neither is.
+[[nodiscard]] std::string userRuntimeFolder();
+
 } // namespace vesperon
