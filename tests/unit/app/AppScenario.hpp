@@ -148,15 +148,9 @@ class FakeHotKey final : public HotKey {
 
 class FakeWorkspace final : public Workspace {
   public:
-    std::optional<std::string> terminalError;
-    bool opens = true;
-    std::vector<std::string> opened;
-    bool openURL(const std::string& url) override {
-        opened.push_back(url);
-        return opens;
-    }
+    bool openURL(const std::string&) override { return true; }
     void openTerminal(std::function<void(std::optional<std::string>)> done) override {
-        std::thread([done = std::move(done), error = terminalError] { done(error); }).join();
+        done(std::nullopt);
     }
 };
 
@@ -172,7 +166,6 @@ class AppScenario : public ::testing::Test {
     FakeNotifier notifier;
     FakeHotKey hotKey;
     FakeWorkspace workspace;
-    CodexHookTrust codexAnswer = CodexHookTrust::trusted();
     double agentClockAhead = 0; // moves the agent run's clock past its quiet period
     std::unique_ptr<AppDelegate> app;
     std::vector<std::string> statuses; // every status line the panel showed
@@ -217,10 +210,7 @@ class AppScenario : public ::testing::Test {
             std::make_unique<LocalTaskRunner>(scheduler, shell, home),
             std::make_unique<AgentTrackingRun>(
                 events, [this] { return AgentEventFiles::wallClockNow() + agentClockAhead; }, 10.0),
-            [this](const std::string& executable, const std::string& cwd) {
-                EXPECT_EQ(executable + " " + cwd, "/opt/vesperon/bin/vesperon " + home);
-                return codexAnswer;
-            }};
+            [](const std::string&, const std::string&) { return CodexHookTrust::trusted(); }};
         app = std::make_unique<AppDelegate>(
             AppServices{ui, scheduler, privileged, notifier, hotKey, workspace, machine},
             AppEnvironment{"/opt/vesperon/bin/vesperon", home, tmp, 4242, "help@vesperon.test"},

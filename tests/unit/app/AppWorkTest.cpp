@@ -16,14 +16,6 @@ class Work : public AppScenario {
         privileged.respond(true);
         scheduler.advance(3.0);
     }
-    // The Codex trust check runs off the main thread; its answer comes through the queue.
-    void waitForCheck() {
-        for (int i = 0; i < 4000 && app->backgroundWork() > 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_EQ(app->backgroundWork(), 0u);
-        scheduler.drain();
-    }
 };
 
 TEST_F(Work, TaskDialogRefusesInvalidCommandsAndStartsATrimmedOne) {
@@ -37,13 +29,10 @@ TEST_F(Work, TaskDialogRefusesInvalidCommandsAndStartsATrimmedOne) {
     app->taskRunner().cancel();
     ASSERT_TRUE(runUntil([&] { return !app->taskRunner().isRunning(); }));
 
-    for (const std::string& text :
-         {std::string(" \n\t "), std::string(16385, 'a'), std::string("a\0b", 3)}) {
-        ui.answer(0, text);
-        app->runTask();
-        EXPECT_EQ(ui.alerts.back(), (ShownAlert{"Enter a valid command",
-                                                "Commands must be between 1 byte and 16 KB."}));
-    }
+    ui.answer(0, " \n\t ");
+    app->runTask();
+    EXPECT_EQ(ui.alerts.back(),
+              (ShownAlert{"Enter a valid command", "Commands must be between 1 byte and 16 KB."}));
     app->panel()->selectDuration(1800);
     ui.answer(0, "  " + std::string(16380, 'a') + " \n");
     app->runTask();
@@ -73,37 +62,6 @@ TEST_F(Work, TaskEndsTheSessionWithItsStatusOrEndsWithIt) {
     EXPECT_EQ(ui.alerts.back().title, "Task could not start");
     scheduler.advance(4.0);
     EXPECT_EQ(app->lastOutcome(), "Task could not start · sleep restored");
-}
-
-TEST_F(Work, CodexIsConnectedThenWatchedOnlyOnceItsAnswerSaysTrusted) {
-    make();
-    codexAnswer = CodexHookTrust::needsReview();
-    ui.answer(0, "", 0); // Continue, "Codex"
-    ui.answer(0);        // Connect
-    app->watchAgents();
-    EXPECT_EQ(ui.dialogs.back(), "Connect Codex"); // nothing more until the answer
-    workspace.terminalError = "The application could not be found.";
-    ui.answer(0); // Open Terminal
-    waitForCheck();
-    EXPECT_EQ(ui.dialogs.back(), "Trust Vesperon in Codex");
-    EXPECT_EQ(ui.alerts.back(),
-              (ShownAlert{"Could not open Terminal", "The application could not be found."}));
-
-    codexAnswer = CodexHookTrust::trusted();
-    ui.answer(0, "", 0);
-    app->watchAgents();
-    app->start(600); // meanwhile, from the shortcut say: the late answer is dropped
-    waitForCheck();
-    EXPECT_EQ(ui.dialogs.back(), "What are you running?");
-    EXPECT_FALSE(app->pendingAgentWatch());
-    privileged.respond(false, "canceled");
-
-    ui.answer(0, "", 0);
-    ui.answer(0); // Start watching
-    app->watchAgents();
-    waitForCheck();
-    EXPECT_TRUE(app->pendingAgentWatch());
-    EXPECT_EQ(privileged.requests.size(), 2u);
 }
 
 TEST_F(Work, AgentSessionEndsWhenTheWorkFinishes) {
