@@ -35,7 +35,6 @@ TEST(AgentEventNormalize, EachAgentsEventsMapToSessionStates) {
     const std::string sub = R"("hook_event_name":"SubagentStart","agent_id":"agent6")";
     const std::vector<std::tuple<const char*, std::string, std::string>> rows = {
         {"claude", claude("UserPromptSubmit"), "s busy"},
-        {"claude", claude("PreToolUse", R"(,"tool_name":"Bash")"), "s busy"},
         {"claude", claude("PreToolUse", R"(,"tool_name":"AskUserQuestion")"), "s waiting"},
         {"claude", claude("Notification", R"(,"notification_type":"permission_prompt")"),
          "s waiting"},
@@ -45,7 +44,6 @@ TEST(AgentEventNormalize, EachAgentsEventsMapToSessionStates) {
         {"claude", claude("SessionEnd"), "s ended"},
         {"claude", claude("Stop"), "s idle"},
         {"claude", claude("Stop", R"(,"background_tasks":["x"])"), "s busy"},
-        {"claude", claude("Stop", R"(,"session_crons":null)"), "s busy"},
         {"claude", claude("SubagentStart", R"(,"agent_id":"a7")"), "s:sub:a7 busy"},
         {"claude", claude("SubagentStart", R"(,"agent_id":"a b")"), ""},
         {"claude", R"({"type":"agent-turn-complete","thread-id":"t"})", ""},
@@ -55,10 +53,8 @@ TEST(AgentEventNormalize, EachAgentsEventsMapToSessionStates) {
         {"opencode", open("session.idle"), "p idle"},
         {"opencode", open("session.error"), "p failed"},
         {"opencode", open("permission.v2.asked"), "p waiting"},
-        {"opencode", open("question.rejected"), "p busy"},
         {"opencode", R"({"type":"session.idle","session_id":"top","properties":{"sessionID":"p"}})",
          "top idle"},
-        {"opencode", open("busy"), ""},
         // Session identifiers are short and plain; a subagent's combined one too.
         {"terminal", session("A-z.0:9_"), "A-z.0:9_ busy"},
         {"terminal", session(std::string(160, 'a')), std::string(160, 'a') + " busy"},
