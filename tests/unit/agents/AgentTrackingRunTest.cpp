@@ -175,7 +175,6 @@ TEST_F(AgentTrackingRunTest, UnexpectedEntriesInterruptTrackingForGood) {
         {uuid + ".json", with("sessionID", "a b")},
         {uuid + ".json", with("timestamp", "1700000001")},
         {uuid + ".json", with("provider", "gemini")},
-        {uuid + ".json", with("runID", 7)},
         {uuid + ".json", valid.dump().substr(0, 40)},
         {uuid + ".json", "{\"x\":\"\xff\"}"},
         {uuid + ".json", oversized},

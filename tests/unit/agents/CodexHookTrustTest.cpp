@@ -67,8 +67,6 @@ TEST(CodexHookTrustAssess, TrustIsClassifiedAsCodexReportsIt) {
         {{}, trusted},
         {set(4, "trustStatus", "untrusted"), needsReview},
         {set(2, "enabled", false), unknownTrust},
-        {[&](Json& e) { set(0, "enabled", false)(e), set(4, "trustStatus", "untrusted")(e); },
-         needsReview},
         {[](Json& e) { e["hooks"].erase(5); }, missing},
         {set(8, "command", oldPath), missing},
         {push("hooks", {{"eventName", "stop"}, {"command", oldPath}}), trusted},
@@ -78,7 +76,6 @@ TEST(CodexHookTrustAssess, TrustIsClassifiedAsCodexReportsIt) {
         {push("errors", {{"message", "parse error"}}), badAnswer},
         {drop("errors"), badAnswer},
         {push("hooks", "x"), badAnswer},
-        {drop("hooks"), badAnswer},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(CodexHookTrust::assess(answer(rows[i].first), command), rows[i].second)
@@ -96,7 +93,6 @@ class CodexHookTrustTest : public ::testing::Test {
     void installStandin(const std::string& body) {
         testing::writeFile(dir / "bin/codex", "#!/bin/sh\n" + body, 0755);
     }
-    // The check and the seconds it took.
     std::pair<CodexHookTrust, double> check(const std::string& cwd = "/home/user") {
         const auto start = std::chrono::steady_clock::now();
         auto result = CodexHookTrust::check(exe, cwd, {{}, dir / "bin"});
@@ -140,9 +136,6 @@ TEST_F(CodexHookTrustTest, ACodexThatFloodsStopsReadingOrCannotStartIsReported) 
     // A long request overfills the pipe of a reader that is gone (SIGPIPE must not end us).
     installStandin("exec 0<&-; exec sleep 1000\n");
     EXPECT_EQ(check("/" + std::string(300000, 'a')).first, notRequested);
-    testing::writeFile(dir / "bin/codex", "#!/no/such/interpreter\n", 0755);
-    EXPECT_EQ(CodexHookTrust::check(exe, "/home/user", {{}, dir / "bin"}),
-              CodexHookTrust::unavailable("Codex hook status could not be checked."));
 }
 
 // Waits for the five-second time-out; the stand-in's group is killed with it.

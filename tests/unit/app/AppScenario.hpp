@@ -156,6 +156,7 @@ class AppScenario : public ::testing::Test {
     TempFolder temp;
     std::string home = temp.path() + "/home", tmp = temp.path() + "/tmp";
     std::string events = temp.path() + "/events", shell = "/bin/sh";
+    std::string preferences = temp.path() + "/preferences.plist"; // session alerts on
     VirtualScheduler scheduler;
     FakeUi ui;
     FakeMachineView machine{scheduler};
@@ -173,6 +174,7 @@ class AppScenario : public ::testing::Test {
     void SetUp() override {
         fs::create_directories(home);
         fs::create_directories(tmp);
+        ASSERT_TRUE(PropertyListFile(preferences).setValue(PreferencesStore::alertsKey, true));
         ui.onRefresh = [this] {
             if (app && (statuses.empty() || statuses.back() != app->statusLine())) {
                 statuses.push_back(app->statusLine());
@@ -202,8 +204,7 @@ class AppScenario : public ::testing::Test {
     void make() {
         app.reset();
         AppParts parts{
-            std::make_unique<PreferencesStore>(
-                std::make_unique<PropertyListFile>(temp.path() + "/preferences.plist")),
+            std::make_unique<PreferencesStore>(std::make_unique<PropertyListFile>(preferences)),
             std::make_unique<LocalTaskRunner>(scheduler, shell, home),
             std::make_unique<AgentTrackingRun>(
                 events, [this] { return AgentEventFiles::wallClockNow() + agentClockAhead; }, 10.0),

@@ -38,7 +38,6 @@ TEST_F(Session, StartIsRefusedOutsideOneMinuteToADayOnBatteryHeatOrPendingRecove
 
 TEST_F(Session, TimedSessionRunsFromPromptToSleepRestoredAtTheExactEnd) {
     make();
-    ASSERT_TRUE(app->preferences().setSessionAlertsEnabled(true));
     app->start(60);
     const std::string folder = *app->sessionFolder(), heartbeat = folder + "/heartbeat";
     EXPECT_EQ(privileged.requests.at(0),
@@ -108,7 +107,6 @@ TEST_F(Session, EveryEndNamesItsReasonOnceWithTheMostUrgentFirst) {
         machine.battery = true, machine.thermal = 0;
         notifier.posted.clear();
         make();
-        ASSERT_TRUE(app->preferences().setSessionAlertsEnabled(true));
         startVerified(60);
         scheduler.advance(at - 3.0);
         cause();
@@ -122,7 +120,6 @@ TEST_F(Session, EveryEndNamesItsReasonOnceWithTheMostUrgentFirst) {
 // a stalled one needs attention.
 TEST_F(Session, TheEndShowsAsSoonAsSleepIsBackOrAsksForARestoreWhenLate) {
     make();
-    ASSERT_TRUE(app->preferences().setSessionAlertsEnabled(true));
     startVerified(3600);
     scheduler.advance(0.5); // the next tick is 1.5 s away
     watcherResponds = false;

@@ -1,4 +1,3 @@
-// The custom time typed into the panel.
 #include <gtest/gtest.h>
 
 #include "app/PanelModel.hpp"
