@@ -1,4 +1,4 @@
-// The shortcut, switches and URL automation.
+// The shortcut, URL automation and a switch that cannot be saved.
 #include "AppScenario.hpp"
 
 #include <fstream>
@@ -58,7 +58,7 @@ TEST_F(Commands, UrlsActOnlyWhileAutomationIsOnAndWellFormed) {
 
 TEST_F(Commands, ASwitchThatCannotBeSavedShowsWhy) {
     make();
-    std::ofstream(temp.path() + "/preferences.plist") << "not a property list";
+    std::ofstream(preferences) << "not a property list";
     app->toggleAutomation();
     ASSERT_EQ(ui.alerts.size(), 1u);
     EXPECT_EQ(ui.alerts[0].title, "Could not save setting");
