@@ -1,4 +1,4 @@
-// The shortcut, switches, URL automation and presets.
+// The shortcut, URL automation and a switch that cannot be saved.
 #include "AppScenario.hpp"
 
 #include <fstream>
@@ -48,82 +48,21 @@ TEST_F(Commands, UrlsActOnlyWhileAutomationIsOnAndWellFormed) {
     make();
     app->openURLs({"vesperon://start?minutes=5"});
     app->toggleAutomation();
-    for (const auto& urls :
-         std::vector<std::vector<std::string>>{{"vesperon://start?minutes=5", "vesperon://stop"},
-                                               {"vesperon://start?minutes=0"},
-                                               {"vesperon://start?minutes=5&x=1"}}) {
-        app->openURLs(urls);
-    }
+    app->openURLs({"vesperon://start?minutes=5", "vesperon://stop"}); // one at a time
+    app->openURLs({"vesperon://start?minutes=0"});
     EXPECT_TRUE(privileged.requests.empty());
     app->openURLs({"vesperon://start?minutes=5"});
     ASSERT_EQ(privileged.requests.size(), 1u);
     EXPECT_EQ(privileged.requests[0][2], "300");
 }
 
-TEST_F(Commands, SwitchesAskPermissionAndWhatFailsShowsWhy) {
+TEST_F(Commands, ASwitchThatCannotBeSavedShowsWhy) {
     make();
-    notifier.grant = false;
-    app->toggleSessionAlerts();
-    scheduler.drain();
-    EXPECT_FALSE(app->preferences().sessionAlertsEnabled());
-    notifier.grant = true;
-    app->toggleSessionAlerts();
-    EXPECT_FALSE(app->preferences().sessionAlertsEnabled()); // the answer is on its way
-    scheduler.drain();
-    EXPECT_TRUE(app->preferences().sessionAlertsEnabled());
-    app->toggleSessionAlerts(); // switching off asks nothing
-    EXPECT_FALSE(app->preferences().sessionAlertsEnabled());
-    EXPECT_EQ(notifier.authorizationRequests, 2);
-
-    std::ofstream(temp.path() + "/preferences.plist") << "not a property list";
+    std::ofstream(preferences) << "not a property list";
     app->toggleAutomation();
     ASSERT_EQ(ui.alerts.size(), 1u);
     EXPECT_EQ(ui.alerts[0].title, "Could not save setting");
     EXPECT_NE(ui.alerts[0].message.find("/preferences.plist could not be read"), std::string::npos);
-
-    // A link no application can open is shown with its address.
-    app->support();
-    workspace.opens = false;
-    app->openLink("https://example.org/vesperon");
-    app->support();
-    EXPECT_EQ(workspace.opened.front(), "mailto:help@vesperon.test");
-    ASSERT_EQ(ui.alerts.size(), 3u);
-    EXPECT_EQ(ui.alerts[1].title, "Could not open the link");
-    EXPECT_NE(ui.alerts[1].message.find("Open https://example.org/vesperon "), std::string::npos);
-    EXPECT_NE(ui.alerts[2].message.find("Write to help@vesperon.test."), std::string::npos);
-}
-
-TEST_F(Commands, PresetsAreSavedSelectedWhileIdleAndDeleted) {
-    make();
-    ui.answer(0, "  Long build  ");
-    ui.answer(1, "Cancelled");
-    ui.answer(0, "");
-    ui.answer(0, "Short");
-    for (const int seconds : {5400, 5400, 5400, 600}) {
-        app->panel()->selectDuration(seconds);
-        app->savePreset();
-    }
-    EXPECT_EQ(ui.alerts.back(), (ShownAlert{"Preset could not be saved",
-                                            "Give the preset a name of 1\u201330 characters."}));
-    const auto presets = app->preferences().presets();
-    ASSERT_EQ(presets.size(), 2u);
-
-    app->panel()->customTextChanged("x", "1");
-    app->selectPreset(presets[0].id.text());
-    EXPECT_TRUE(app->panel()->customValid());
-    app->selectPreset("00000000-0000-4000-8000-000000000000"); // deleted meanwhile
-    startVerified(600);
-    app->selectPreset(presets[1].id.text()); // not while running
-    EXPECT_EQ(app->panel()->selectedSeconds(), 5400);
-
-    ui.answer(1, "", 0); // Cancel
-    ui.answer(0, "", 9); // out of range
-    ui.answer(0, "", 0);
-    for (int i = 0; i < 3; ++i) {
-        app->deletePreset();
-    }
-    ASSERT_EQ(app->preferences().presets().size(), 1u);
-    EXPECT_EQ(app->preferences().presets()[0].name, "Short");
 }
 
 } // namespace

@@ -120,12 +120,9 @@ class FakePrivileged final : public PrivilegedRequest {
 class FakeNotifier final : public Notifier {
   public:
     std::vector<std::string> posted; // titles
-    bool grant = true;
-    int authorizationRequests = 0;
 
     void requestAuthorization(std::function<void(bool)> answer) override {
-        ++authorizationRequests;
-        std::thread([answer = std::move(answer), granted = grant] { answer(granted); }).join();
+        std::thread([answer = std::move(answer)] { answer(true); }).join();
     }
     void post(const std::string&, const std::string& title, const std::string& body) override {
         posted.push_back(body == "Vesperon restored normal sleep." ? title : "wrong body");
@@ -148,15 +145,9 @@ class FakeHotKey final : public HotKey {
 
 class FakeWorkspace final : public Workspace {
   public:
-    std::optional<std::string> terminalError;
-    bool opens = true;
-    std::vector<std::string> opened;
-    bool openURL(const std::string& url) override {
-        opened.push_back(url);
-        return opens;
-    }
+    bool openURL(const std::string&) override { return true; }
     void openTerminal(std::function<void(std::optional<std::string>)> done) override {
-        std::thread([done = std::move(done), error = terminalError] { done(error); }).join();
+        done(std::nullopt);
     }
 };
 
@@ -165,6 +156,7 @@ class AppScenario : public ::testing::Test {
     TempFolder temp;
     std::string home = temp.path() + "/home", tmp = temp.path() + "/tmp";
     std::string events = temp.path() + "/events", shell = "/bin/sh";
+    std::string preferences = temp.path() + "/preferences.plist"; // session alerts on
     VirtualScheduler scheduler;
     FakeUi ui;
     FakeMachineView machine{scheduler};
@@ -172,7 +164,6 @@ class AppScenario : public ::testing::Test {
     FakeNotifier notifier;
     FakeHotKey hotKey;
     FakeWorkspace workspace;
-    CodexHookTrust codexAnswer = CodexHookTrust::trusted();
     double agentClockAhead = 0; // moves the agent run's clock past its quiet period
     std::unique_ptr<AppDelegate> app;
     std::vector<std::string> statuses; // every status line the panel showed
@@ -183,6 +174,7 @@ class AppScenario : public ::testing::Test {
     void SetUp() override {
         fs::create_directories(home);
         fs::create_directories(tmp);
+        ASSERT_TRUE(PropertyListFile(preferences).setValue(PreferencesStore::alertsKey, true));
         ui.onRefresh = [this] {
             if (app && (statuses.empty() || statuses.back() != app->statusLine())) {
                 statuses.push_back(app->statusLine());
@@ -212,15 +204,11 @@ class AppScenario : public ::testing::Test {
     void make() {
         app.reset();
         AppParts parts{
-            std::make_unique<PreferencesStore>(
-                std::make_unique<PropertyListFile>(temp.path() + "/preferences.plist")),
+            std::make_unique<PreferencesStore>(std::make_unique<PropertyListFile>(preferences)),
             std::make_unique<LocalTaskRunner>(scheduler, shell, home),
             std::make_unique<AgentTrackingRun>(
                 events, [this] { return AgentEventFiles::wallClockNow() + agentClockAhead; }, 10.0),
-            [this](const std::string& executable, const std::string& cwd) {
-                EXPECT_EQ(executable + " " + cwd, "/opt/vesperon/bin/vesperon " + home);
-                return codexAnswer;
-            }};
+            [](const std::string&, const std::string&) { return CodexHookTrust::trusted(); }};
         app = std::make_unique<AppDelegate>(
             AppServices{ui, scheduler, privileged, notifier, hotKey, workspace, machine},
             AppEnvironment{"/opt/vesperon/bin/vesperon", home, tmp, 4242, "help@vesperon.test"},

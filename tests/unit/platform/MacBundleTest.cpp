@@ -13,38 +13,35 @@
 namespace vesperon {
 namespace {
 
-std::string stringAt(plist_t dictionary, const char* key) {
+// The value at `key` of a dictionary: a string as it is, a boolean as "true" or "false".
+std::string valueAt(plist_t dictionary, const char* key) {
     plist_t node = plist_dict_get_item(dictionary, key);
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
+    uint8_t flag = 0;
+    switch (node == nullptr ? PLIST_NONE : plist_get_node_type(node)) {
+    case PLIST_STRING:
+        return plist_get_string_ptr(node, nullptr);
+    case PLIST_BOOLEAN:
+        plist_get_bool_val(node, &flag);
+        return flag ? "true" : "false";
+    default:
         return "(missing)";
     }
-    return plist_get_string_ptr(node, nullptr);
 }
 
 TEST(MacBundle, InfoPlistMakesAnAccessoryThatOwnsTheUrlScheme) {
     const std::string xml = testing::readFile(VESPERON_INFO_PLIST);
     plist_t root = nullptr;
     plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
-    ASSERT_NE(root, nullptr) << "not a property list: " << VESPERON_INFO_PLIST;
-    ASSERT_EQ(plist_get_node_type(root), PLIST_DICT);
-
-    uint8_t accessory = 0;
-    plist_t uiElement = plist_dict_get_item(root, "LSUIElement");
-    ASSERT_NE(uiElement, nullptr);
-    ASSERT_EQ(plist_get_node_type(uiElement), PLIST_BOOLEAN);
-    plist_get_bool_val(uiElement, &accessory);
-    EXPECT_EQ(accessory, 1);
-    EXPECT_EQ(stringAt(root, "CFBundleIdentifier"), product::bundleIdentifier);
-    EXPECT_EQ(stringAt(root, "CFBundleShortVersionString"), product::version);
-    EXPECT_EQ(stringAt(root, "CFBundleExecutable"), "Vesperon");
-    EXPECT_EQ(stringAt(root, "CFBundlePackageType"), "APPL");
-
+    ASSERT_TRUE(root != nullptr && plist_get_node_type(root) == PLIST_DICT) << VESPERON_INFO_PLIST;
+    EXPECT_EQ(valueAt(root, "LSUIElement"), "true");
+    EXPECT_EQ(valueAt(root, "CFBundleIdentifier"), product::bundleIdentifier);
+    EXPECT_EQ(valueAt(root, "CFBundleShortVersionString"), product::version);
+    EXPECT_EQ(valueAt(root, "CFBundleExecutable"), "Vesperon");
+    EXPECT_EQ(valueAt(root, "CFBundlePackageType"), "APPL");
     plist_t types = plist_dict_get_item(root, "CFBundleURLTypes");
-    ASSERT_NE(types, nullptr);
-    ASSERT_EQ(plist_array_get_size(types), 1u);
+    ASSERT_TRUE(types != nullptr && plist_array_get_size(types) == 1);
     plist_t schemes = plist_dict_get_item(plist_array_get_item(types, 0), "CFBundleURLSchemes");
-    ASSERT_NE(schemes, nullptr);
-    ASSERT_EQ(plist_array_get_size(schemes), 1u);
+    ASSERT_TRUE(schemes != nullptr && plist_array_get_size(schemes) == 1);
     EXPECT_STREQ(plist_get_string_ptr(plist_array_get_item(schemes, 0), nullptr), "vesperon");
     plist_free(root);
 }
