@@ -13,6 +13,7 @@
 #include "ChildProcess.hpp"
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
+#include "agents/AgentConnectionSetup.hpp"
 #include "agents/AgentEventFiles.hpp"
 #include "agents/AgentTrackingRun.hpp"
 
@@ -119,6 +120,44 @@ TEST_F(HookEndpointProcess, ClosedStreamsNeverTurnIntoAFailure) {
         EXPECT_EQ(runProcess({"/bin/bash", "-c", script}).status, 0) << name;
     }
     EXPECT_EQ(run_.poll().busyCount, 1);
+}
+
+// OpenCode calls its plugins without waiting for the previous call, and the endpoint
+// stamps an event when it runs: with a slow first call a finished session's "busy" could
+// come after its "idle", unless the adapter hands one session's events over in turn.
+TEST_F(HookEndpointProcess, OpenCodeAdapterKeepsEachSessionsEventsInOrder) {
+    if (access("/usr/bin/node", X_OK) != 0) {
+        GTEST_SKIP() << "node is not installed";
+    }
+    const std::string slowEndpoint = folder_ / "slow-endpoint";
+    writeFile(slowEndpoint,
+              "#!/bin/sh\ninput=$(cat)\n"
+              "case \"$input\" in *'\"type\":\"busy\"'*) sleep 0.5 ;; esac\n"
+              "printf '%s' \"$input\" | exec '" VESPERON_EXECUTABLE "' \"$@\"\n",
+              0755);
+    ASSERT_TRUE(AgentConnectionSetup(slowEndpoint, folder_.path()).install("opencode"));
+    std::filesystem::copy_file(folder_ / ".config/opencode/plugins/vesperon.js",
+                               folder_ / "plugin.mjs");
+    // A prompt that fails, dispatched as OpenCode does, in two sessions side by side.
+    writeFile(folder_ / "drive.mjs", R"js(import { Vesperon } from "./plugin.mjs";
+const plugin = await Vesperon({});
+const status = (id, type) => ({ type: "session.status", properties: { sessionID: id, status: { type } } });
+const calls = [];
+for (const id of ["ses_a", "ses_b"]) {
+  calls.push(plugin.event({ event: status(id, "busy") }));
+  calls.push(plugin.event({ event: { type: "session.error", properties: { sessionID: id } } }));
+  calls.push(plugin.event({ event: status(id, "idle") }));
+  calls.push(plugin.event({ event: { type: "session.idle", properties: { sessionID: id } } }));
+}
+await Promise.all(calls);
+)js");
+    ASSERT_TRUE(run_.arm(std::string("opencode")));
+    const std::string command = "cd '" + folder_.path() + "' && /usr/bin/node drive.mjs";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const AgentTrackingSnapshot snapshot = run_.poll();
+    EXPECT_TRUE(snapshot.ready);
+    EXPECT_EQ(snapshot.trackedCount, 2);
+    EXPECT_EQ(snapshot.busyCount, 0) << "a finished session was left looking busy";
 }
 
 } // namespace
