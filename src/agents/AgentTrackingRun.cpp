@@ -374,7 +374,8 @@ void AgentTrackingRun::apply(const Event& event) {
 }
 
 bool AgentTrackingRun::quiet() const {
-    if (sessions_.empty() || integrityFailure_) {
+    // A run whose folder was tampered with never finishes: snapshot() decides that.
+    if (sessions_.empty()) {
         return false;
     }
     return std::none_of(sessions_.begin(), sessions_.end(),
