@@ -1,6 +1,7 @@
 #include "app/LoginItem.hpp"
 #include "common/AtomicFile.hpp"
 #include "common/ErrorDomains.hpp"
+#include "common/PlistXml.hpp"
 #include "common/SystemError.hpp"
 
 #include <cerrno>
@@ -23,12 +24,7 @@ std::string launchAgentPlist(const std::string& executable) {
     plist_array_append_item(arguments, plist_new_string(executable.c_str()));
     plist_dict_set_item(dict.get(), "ProgramArguments", arguments);
     plist_dict_set_item(dict.get(), "RunAtLoad", plist_new_bool(1));
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(dict.get(), &xml, &length);
-    std::string text = xml != nullptr ? std::string(xml, length) : std::string();
-    plist_to_xml_free(xml);
-    return text;
+    return plistXml(dict.get()).value_or(std::string());
 }
 
 // The Exec key's quoting: one double-quoted argument with ", `, $ and \ escaped and

@@ -16,6 +16,7 @@
 
 #include "common/AtomicFile.hpp"
 #include "common/DescriptorIO.hpp"
+#include "common/PlistXml.hpp"
 #include "preferences/UnicodeText.hpp"
 
 namespace vesperon {
@@ -248,14 +249,11 @@ Result<void> PropertyListFile::setValue(std::string_view key, const PreferenceVa
     const std::string keyText(key);
     plist_dict_set_item(root.get(), keyText.c_str(), node->release());
 
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(root.get(), &xml, &length);
-    std::unique_ptr<char, void (*)(char*)> text(xml, plist_to_xml_free);
+    const std::optional<std::string> text = plistXml(root.get());
     if (!text) {
         return std::unexpected(unwritable(path_, "the property list could not be encoded"));
     }
-    const std::string_view bytes(text.get(), length);
+    const std::string_view bytes(*text);
     if (bytes.size() > maxFileBytes) {
         return std::unexpected(unwritable(path_, "it would be larger than 1 MB"));
     }

@@ -1,5 +1,7 @@
 #include "privileged/JobFile.hpp"
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "common/AtomicFile.hpp"

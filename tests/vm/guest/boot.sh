@@ -31,6 +31,8 @@ if ! dpkg -s vesperon > /dev/null 2>&1; then
     fi
 fi
 systemd-analyze 2>/dev/null | head -n 1
+# What the boot waited for longest, for a slow one.
+[ "$boot" = 1 ] && systemd-analyze blame 2>/dev/null | head -n 5
 echo "installed at uptime $(cut -d' ' -f1 /proc/uptime)"
 source "$HOST/guest/battery.sh"
 battery_fixture
