@@ -15,7 +15,7 @@ DesktopSession::DesktopSession(Parts parts) {
     for (int attempt = 0; attempt < 3 && display_.empty(); ++attempt) {
         std::string number;
         server_ = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0",
+            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0",
                                      "1280x800x24", "-nolisten", "tcp"},
             number, 30);
         if (number.empty()) {
@@ -45,7 +45,7 @@ DesktopSession::DesktopSession(Parts parts) {
     if (parts.sessionBus || parts.notificationService) {
         bus_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"/usr/bin/dbus-daemon",
                                                                             "--session", "--nofork",
-                                                                            "--print-address=3"},
+                                                                            "--print-address=1"},
                                                    busAddress_, 30);
         if (busAddress_.empty()) {
             failure_ = "the session bus did not start";

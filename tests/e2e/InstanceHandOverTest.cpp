@@ -77,13 +77,9 @@ TEST(InstanceClaim, FolderMustBePrivateAndOurs) {
         EXPECT_EQ(::chmod(path.c_str(), mode), 0);
         return path;
     };
-    const auto mode = [](const std::string& path) {
-        struct stat info {};
-        return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-    };
     const std::string open = folder("open", 0777), foreign = folder("foreign", 0700);
     (void)claimed(open);
-    EXPECT_EQ(mode(open), 0700u);
+    EXPECT_EQ(testing::permissions(open), 0700u);
     const std::string link = base / "link";
     ASSERT_EQ(::symlink(open.c_str(), link.c_str()), 0);
     ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
@@ -99,7 +95,7 @@ TEST(InstanceClaim, FolderMustBePrivateAndOurs) {
     const std::string fallback = instanceFolderIn({foreign, link}, home);
     EXPECT_EQ(fallback, home + "/.cache/vesperon");
     (void)claimed(fallback);
-    EXPECT_EQ(mode(home + "/.cache"), 0700u);
+    EXPECT_EQ(testing::permissions(home + "/.cache"), 0700u);
 }
 
 // A peer that takes the connection and drops it unanswered is an instance being

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <map>
 #include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "DesktopSession.hpp"
@@ -240,50 +239,6 @@ TEST_F(TrayApp, WithAStatusNotifierHostTheCountdownIsTheLabelBesideTheIcon) {
     click(200, 600);
     ASSERT_TRUE(iconShown(30)) << "no fallback";
     openPanel();
-
-    // A watcher that comes back gets the item again, and the XEmbed icon goes.
-    click(200, 600);
-    const std::string again = machine.root() + "/host-again.log";
-    host = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{"/usr/bin/python3", STATUS_NOTIFIER_HOST, again},
-        desktop.environment());
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            return readFile(again).find("registered org.kde.StatusNotifierItem-") !=
-                   std::string::npos;
-        },
-        30));
-    EXPECT_TRUE(waitUntil([&] { return !window("Vesperon").has_value(); }, 30));
-}
-
-// Debian's Ayatana indicator service, the watcher and host behind the indicator plugins
-// of Xfce and MATE, shows the item by its icon file and the countdown as its label.
-TEST_F(TrayApp, TheAyatanaIndicatorServiceShowsTheItemWithItsCountdownLabel) {
-    const std::string service =
-        "/usr/libexec/ayatana-indicator-application/ayatana-indicator-application-service";
-    BackgroundProcess indicators({service}, desktop.environment());
-    const auto applications = [&] {
-        return runProcess({"/usr/bin/dbus-send", "--session", "--print-reply",
-                           "--dest=org.ayatana.indicator.application",
-                           "/org/ayatana/indicator/application/service",
-                           "org.ayatana.indicator.application.service.GetApplications"},
-                          desktop.environment(), 30)
-            .out;
-    };
-    ASSERT_TRUE(waitUntil([&] { return applications().find("array") != std::string::npos; }, 30))
-        << "the indicator service did not start";
-    startApp();
-    const std::string item = "org.kde.StatusNotifierItem-" + std::to_string(app->pid()) + "-1";
-    ASSERT_TRUE(waitUntil([&] { return applications().find(item) != std::string::npos; }, 30))
-        << applications();
-    EXPECT_NE(applications().find("string \"vesperon-status\""), std::string::npos);
-    ASSERT_EQ(activate(item), 0);
-    std::optional<Frame> panel;
-    ASSERT_TRUE(waitUntil([&] { return (panel = window("Vesperon panel")).has_value(); }, 30));
-    startSession(*panel, fiveMinutesX);
-    EXPECT_TRUE(
-        waitUntil([&] { return applications().find("string \" 5m\"") != std::string::npos; }, 30))
-        << applications();
 }
 
 // On a Wayland session the shortcut is the desktop portal's: bound with its preferred
@@ -310,67 +265,6 @@ TEST_F(TrayApp, OnAWaylandSessionThePortalsShortcutStartsAndEndsASession) {
     ASSERT_EQ(::kill(portal.pid(), SIGUSR1), 0);
     EXPECT_TRUE(overrideIs("off", 60));
     EXPECT_TRUE(waitUntil([&] { return machine.restored(); }, 30));
-}
-
-// The process holding the flock() on `path`, from /proc/locks; 0 when none.
-pid_t lockHolder(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return 0;
-    }
-    // "1: FLOCK  ADVISORY  WRITE 1234 00:2a:5678 0 EOF": the pid, then device:inode.
-    const std::string inode = ":" + std::to_string(info.st_ino);
-    std::istringstream locks(readFile("/proc/locks"));
-    for (std::string line; std::getline(locks, line);) {
-        std::istringstream fields(line);
-        std::string number, kind, advisory, mode, file;
-        pid_t pid = 0;
-        if (fields >> number >> kind >> advisory >> mode >> pid >> file && kind == "FLOCK" &&
-            file.ends_with(inode)) {
-            return pid;
-        }
-    }
-    return 0;
-}
-
-// A second start never waits for ever on a stopped instance, and a start right after
-// the instance was killed becomes the new instance.
-TEST_F(TrayApp, AStoppedInstanceIsReportedInTimeAndAKilledOneIsTakenOverAtOnce) {
-    const auto start = [&] {
-        return std::make_unique<BackgroundProcess>(std::vector<std::string>{VESPERON_EXECUTABLE},
-                                                   desktop.environment());
-    };
-    const auto secondStart = [&] {
-        return runProcess({VESPERON_EXECUTABLE, "vesperon://stop"}, desktop.environment(), 120);
-    };
-    app = start();
-    ASSERT_TRUE(iconShown()) << "no tray icon";
-
-    // Stopped, it takes no connection: once its queue is full a connect would block.
-    ASSERT_EQ(::kill(app->pid(), SIGSTOP), 0);
-    const std::string folder = machine.root() + "/vesperon-" + std::to_string(::geteuid());
-    std::vector<OwnedFd> queued = fillConnectionQueue(folder + "/socket");
-    const ProcessOutcome stalled = secondStart();
-    EXPECT_EQ(stalled.status, 1) << stalled.err;
-    EXPECT_NE(stalled.err.find("did not answer within 10 seconds"), std::string::npos)
-        << stalled.err;
-    EXPECT_LT(stalled.seconds, 60); // the 10-second deadline, with a loaded machine's margin
-    queued.clear();
-    ASSERT_EQ(::kill(app->pid(), SIGCONT), 0);
-
-    // Relaunched at once, while the killed one may still hold its lock and socket: the
-    // new start becomes the instance, and a start after it hands over to it.
-    const std::string lockPath = folder + "/instance.lock";
-    for (int round = 0; round < 5; ++round) {
-        ASSERT_TRUE(waitUntil([&] { return lockHolder(lockPath) == app->pid(); }, 60));
-        ASSERT_EQ(::kill(app->pid(), SIGKILL), 0);
-        app = start();
-        EXPECT_TRUE(waitUntil([&] { return lockHolder(lockPath) == app->pid(); }, 60))
-            << "round " << round;
-        EXPECT_EQ(::waitpid(app->pid(), nullptr, WNOHANG), 0) << "round " << round;
-        const ProcessOutcome handedOver = secondStart();
-        EXPECT_EQ(handedOver.status, 0) << "round " << round << ": " << handedOver.err;
-    }
 }
 
 } // namespace
