@@ -20,7 +20,8 @@ TEST_F(SessionEnds, AWatcherKilledBeforeUnloadingItselfIsReportedAndDoesNotBlock
     FakeApp app(machine);
     ASSERT_NO_FATAL_FAILURE(startSession(app));
     ASSERT_NO_FATAL_FAILURE(changeUnderEndedWatcher([&] {
-        ASSERT_EQ(machine.tool("/usr/bin/pmset", {"-a", "disablesleep", "0"}).status, 0);
+        ASSERT_EQ(runProcess({machine.root() + "/usr/bin/pmset", "-a", "disablesleep", "0"}).status,
+                  0);
         std::filesystem::remove_all(machine.rootDir());
         std::filesystem::remove(machine.jobPath());
     }));
@@ -54,35 +55,22 @@ TEST_F(WatcherWakes, WhenTheAppDiesBetweenTwoPolls) {
 // A filesystem that never answers, mounted over a folder: the kernel's FUSE device,
 // opened and never read, so that every look below the mount point waits until the
 // device is closed.
-class SilentFilesystem {
-  public:
-    explicit SilentFilesystem(const std::string& mountPoint) : mountPoint_(mountPoint) {
-        device_ = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-        if (device_ < 0) {
-            return;
-        }
+struct SilentFilesystem {
+    explicit SilentFilesystem(const std::string& point) : mountPoint(point) {
         const std::string options =
-            "fd=" + std::to_string(device_) + ",rootmode=40000,user_id=0,group_id=0";
-        mounted_ = ::mount("vesperon-silent", mountPoint.c_str(), "fuse", MS_NOSUID | MS_NODEV,
-                           options.c_str()) == 0;
+            "fd=" + std::to_string(device.get()) + ",rootmode=40000,user_id=0,group_id=0";
+        mounted = device && ::mount("vesperon-silent", point.c_str(), "fuse", MS_NOSUID | MS_NODEV,
+                                    options.c_str()) == 0;
     }
+    // Unmounted, then the device closes: every waiting look fails.
     ~SilentFilesystem() {
-        if (mounted_) {
-            ::umount2(mountPoint_.c_str(), MNT_DETACH);
-        }
-        if (device_ >= 0) {
-            ::close(device_); // every waiting look fails now
+        if (mounted) {
+            ::umount2(mountPoint.c_str(), MNT_DETACH);
         }
     }
-    SilentFilesystem(const SilentFilesystem&) = delete;
-    SilentFilesystem& operator=(const SilentFilesystem&) = delete;
-
-    bool mounted() const { return mounted_; }
-
-  private:
-    std::string mountPoint_;
-    int device_ = -1;
-    bool mounted_ = false;
+    std::string mountPoint;
+    OwnedFd device{::open("/dev/fuse", O_RDWR | O_CLOEXEC)};
+    bool mounted = false;
 };
 
 TEST_F(WatcherWakes, AndAUserFolderThatNeverAnswersEndsTheSessionInsteadOfHoldingIt) {
@@ -90,7 +78,7 @@ TEST_F(WatcherWakes, AndAUserFolderThatNeverAnswersEndsTheSessionInsteadOfHoldin
     ASSERT_NO_FATAL_FAILURE(startSession(app));
     const std::string folder = std::filesystem::path(app.stop()).parent_path();
     SilentFilesystem silent(folder);
-    if (!silent.mounted()) {
+    if (!silent.mounted) {
         GTEST_SKIP() << "this kernel gives no FUSE mount here: " << std::strerror(errno);
     }
     // The look into the folder is given up after its 2-second bound: the heartbeat is
@@ -109,15 +97,12 @@ TEST_F(Recovery, WatcherRetriesAFailedRestoreUntilItSucceeds) {
     ASSERT_EQ(machine.sandbox({"fail-power", "1000000"}).status, 0);
     app.createStopFile();
     // The watcher gives up, exits 1 and is started again.
-    ASSERT_TRUE(waitUntil([&] { return machine.jobStartTimes().size() >= 3; }, 25 + slack))
+    ASSERT_TRUE(waitUntil([&] { return machine.jobStarts() >= 3; }, 25 + slack))
         << machine.jobsLog();
     EXPECT_NE(machine.jobsLog().find("Could not restore normal sleep; recovery will retry.\n"),
               std::string::npos)
         << machine.jobsLog();
-    const std::string state = machine.sandbox({"state"}).out;
-    EXPECT_TRUE(
-        state.starts_with("override: on\njob: loaded\njob-file: present\nroot-state: present\n"))
-        << state;
+    EXPECT_TRUE(overrideOn());
     ASSERT_EQ(machine.sandbox({"fail-power", "0"}).status, 0);
     expectRestoredWithin(14);
 }

@@ -17,10 +17,10 @@ TEST_F(SessionSetup, TheWatcherSwitchesTheOverrideOnAndPollsQuietly) {
     EXPECT_NE(watcherPid(), 0);
     // Five polls: a healthy poll runs no tool and the watcher is not restarted.
     const long long calls = machine.powerCalls();
-    const auto starts = machine.jobStartTimes().size();
+    const auto starts = machine.jobStarts();
     std::this_thread::sleep_for(std::chrono::seconds(10));
     EXPECT_EQ(machine.powerCalls(), calls);
-    EXPECT_EQ(machine.jobStartTimes().size(), starts);
+    EXPECT_EQ(machine.jobStarts(), starts);
     EXPECT_TRUE(overrideOn());
     EXPECT_EQ(machine.jobsLog(), "");
     // Qt stays in the display module: the executable does not link it, and the watcher
@@ -65,7 +65,7 @@ TEST_F(SessionSetup, IsRefusedWhileAnOverrideOrRemainsOfASessionExistOrThePowerT
         "A sleep override or recovery job already exists. Use Restore normal sleep first.\n";
     const std::vector<std::pair<std::function<void()>, std::string>> rows = {
         {[&] {
-             (void)machine.tool("/usr/bin/pmset", {"-a", "disablesleep", "1"});
+             (void)runProcess({machine.root() + "/usr/bin/pmset", "-a", "disablesleep", "1"});
          },
          refusal},
         {[&] { writeFile(machine.jobPath(), ""); }, refusal},
