@@ -112,9 +112,13 @@ class SpawnSetup {
         }
         if (spec.output == ChildSpec::Output::Combined) {
             check(::posix_spawn_file_actions_adddup2(&actions_, outputFd, STDERR_FILENO));
-        } else {
+        } else if (spec.errorPath.empty()) {
             check(::posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null",
                                                      O_WRONLY, 0));
+        } else {
+            check(::posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO,
+                                                     spec.errorPath.c_str(),
+                                                     O_WRONLY | O_CREAT | O_APPEND, 0600));
         }
         // Nothing else of ours (sockets, locks) leaks into the child: where the system
         // has it, the spawn closes every descriptor not named (isolate()); elsewhere it

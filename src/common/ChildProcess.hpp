@@ -18,7 +18,8 @@ namespace vesperon {
 struct ChildSpec {
     enum class Input { Inherit, None, Pipe };
     // combined: standard output and standard error on one pipe; standardOutput: only
-    // standard output on the pipe, errors discarded; none: both discarded.
+    // standard output on the pipe; none: standard output discarded. Standard error
+    // apart from the pipe goes to `errorPath`.
     enum class Output { Combined, StandardOutput, None };
 
     std::string path;                   // absolute path of the program; also its argv[0]
@@ -27,6 +28,9 @@ struct ChildSpec {
     std::optional<std::vector<std::string>> environment;
     Input input = Input::None;
     Output output = Output::Combined;
+    // The file standard error is appended to (made 0600 when missing) when it is not on
+    // the pipe; empty: discarded.
+    std::string errorPath{};
     std::string workingFolder; // empty: this process's
 };
 

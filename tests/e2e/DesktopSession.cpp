@@ -1,10 +1,5 @@
 #include "DesktopSession.hpp"
 
-#include <cstdio>
-#include <unistd.h>
-
-#include "FileContents.hpp"
-
 namespace vesperon::e2e {
 
 DesktopSession::DesktopSession(Parts parts) {
@@ -15,7 +10,7 @@ DesktopSession::DesktopSession(Parts parts) {
     for (int attempt = 0; attempt < 3 && display_.empty(); ++attempt) {
         std::string number;
         server_ = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0",
+            std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0",
                                      "1280x800x24", "-nolisten", "tcp"},
             number, 30);
         if (number.empty()) {
@@ -42,47 +37,15 @@ DesktopSession::DesktopSession(Parts parts) {
             return;
         }
     }
-    if (parts.sessionBus || parts.notificationService) {
+    if (parts.sessionBus) {
         bus_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"/usr/bin/dbus-daemon",
                                                                             "--session", "--nofork",
-                                                                            "--print-address=3"},
+                                                                            "--print-address=1"},
                                                    busAddress_, 30);
         if (busAddress_.empty()) {
             failure_ = "the session bus did not start";
             return;
         }
-    }
-    if (parts.notificationService) {
-        char path[] = "/tmp/vesperon-notifications-XXXXXX";
-        const int fd = ::mkstemp(path);
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        logPath_ = path;
-        // Debian's python, which has the dbusmock module.
-        notifications_ = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--template",
-                                     "notification_daemon", "-l", logPath_},
-            environment());
-        const std::vector<std::string> ask{"/usr/bin/dbus-send",
-                                           "--session",
-                                           "--print-reply",
-                                           "--dest=org.freedesktop.Notifications",
-                                           "/org/freedesktop/Notifications",
-                                           "org.freedesktop.Notifications.GetServerInformation"};
-        if (!waitUntil([&] { return runProcess(ask, environment(), 10).status == 0; }, 30)) {
-            failure_ = "the notification service stand-in did not start";
-        }
-    }
-}
-
-DesktopSession::~DesktopSession() {
-    notifications_.reset(); // the clients before their servers
-    bus_.reset();
-    tray_.reset();
-    server_.reset();
-    if (!logPath_.empty()) {
-        ::unlink(logPath_.c_str());
     }
 }
 
@@ -98,10 +61,6 @@ ProcessOutcome DesktopSession::xdotool(const std::vector<std::string>& args) con
     std::vector<std::string> argv{"/usr/bin/xdotool"};
     argv.insert(argv.end(), args.begin(), args.end());
     return runProcess(argv, environment(), 30);
-}
-
-std::string DesktopSession::notificationLog() const {
-    return logPath_.empty() ? std::string() : testing::readFile(logPath_);
 }
 
 } // namespace vesperon::e2e

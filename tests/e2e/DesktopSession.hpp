@@ -14,18 +14,16 @@ using testing::runProcess;
 using testing::waitUntil;
 
 // A throw-away desktop for one test: a virtual X server (Xvfb), optionally a real
-// system-tray host (trayer, an XEmbed tray) and a private session bus with the
-// notification service stand-in of python3-dbusmock. Everything ends with the object.
+// system-tray host (trayer, an XEmbed tray) and a private session bus. Everything ends
+// with the object.
 class DesktopSession {
   public:
     struct Parts {
         bool trayHost = false;
         bool sessionBus = false;
-        bool notificationService = false; // implies the session bus
     };
 
     explicit DesktopSession(Parts parts);
-    ~DesktopSession();
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
 
@@ -37,18 +35,15 @@ class DesktopSession {
 
     // xdotool on this display.
     ProcessOutcome xdotool(const std::vector<std::string>& args) const;
-    // Every call the notification stand-in received, one line each.
-    std::string notificationLog() const;
 
   private:
     std::string failure_;
     std::string display_;
     std::string busAddress_;
-    std::string logPath_;
+    // Ended in reverse: the clients before their servers.
     std::unique_ptr<BackgroundProcess> server_;
     std::unique_ptr<BackgroundProcess> tray_;
     std::unique_ptr<BackgroundProcess> bus_;
-    std::unique_ptr<BackgroundProcess> notifications_;
 };
 
 } // namespace vesperon::e2e

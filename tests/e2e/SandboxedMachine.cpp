@@ -78,22 +78,6 @@ ProcessOutcome SandboxedMachine::vesperon(const std::vector<std::string>& args) 
     return runProcess(argv, {"VESPERON_SANDBOX=" + root_});
 }
 
-ProcessOutcome SandboxedMachine::tool(const std::string& installedPath,
-                                      const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{root_ + installedPath};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv);
-}
-
-std::vector<double> SandboxedMachine::jobStartTimes() const {
-    std::vector<double> starts;
-    std::istringstream lines(readFile(machineFile("job-starts.log")));
-    for (std::string line; std::getline(lines, line);) {
-        starts.push_back(std::atof(line.c_str()));
-    }
-    return starts;
-}
-
 FakeApp::FakeApp(const SandboxedMachine& machine) {
     const std::string folder = machine.root() + "/tmp/Vesperon-session";
     ::mkdir((machine.root() + "/tmp").c_str(), 0755);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,9 +44,6 @@ class SandboxedMachine {
 
     // The real executable, run as root on this machine.
     ProcessOutcome vesperon(const std::vector<std::string>& args) const;
-    // One of the machine's tools (e.g. "/usr/bin/pmset"), run directly.
-    ProcessOutcome tool(const std::string& installedPath,
-                        const std::vector<std::string>& args) const;
 
     std::string rootDir() const { return root_ + "/Library/Application Support/LocalVesperon"; }
     std::string recordPath() const { return rootDir() + "/session.json"; }
@@ -54,7 +52,9 @@ class SandboxedMachine {
     }
     std::string machineFile(const std::string& name) const { return root_ + "/machine/" + name; }
     std::string jobsLog() const { return readFile(machineFile("jobs.log")); }
-    std::vector<double> jobStartTimes() const; // wall-clock seconds of each start of the job
+    std::size_t jobStarts() const {
+        return std::ranges::count(readFile(machineFile("job-starts.log")), '\n');
+    }
 
   private:
     std::optional<testing::TempFolder> folder_;

@@ -101,31 +101,24 @@ TEST_F(RenderCommand, WritesOnlyOverItsOwnRegularFile) {
     }
 }
 
-// A copy of the executable in a folder without the module (or with a broken one):
-// the renderers say so in one line and exit 1, the other roles never notice.
-TEST_F(RenderCommand, MissingOrBrokenModuleIsOneLineForTheRenderersOnly) {
+// A copy of the executable beside a broken module: the renderers say so in one line
+// and exit 1, the other roles never notice.
+TEST_F(RenderCommand, ABrokenModuleIsOneLineForTheRenderersOnly) {
     const std::string lone = path("vesperon");
     fs::copy_file(VESPERON_EXECUTABLE, lone);
-    const std::string expected = "vesperon: the display module could not be loaded: ";
-    for (const bool broken : {false, true}) {
-        if (broken) {
-            std::ofstream(path("libvesperon-gui.so")) << "not a shared object\n";
-        }
-        for (const auto& args : std::vector<std::vector<std::string>>{
-                 {"--render-panel", path("p.png")}, {"--render-about", path("a.png")}}) {
-            const ProcessOutcome outcome = vesperon(args, lone);
-            EXPECT_EQ(outcome.status, 1);
-            EXPECT_TRUE(outcome.err.starts_with(expected) &&
-                        std::ranges::count(outcome.err, '\n') == 1)
-                << outcome.err;
-            if (broken) {
-                EXPECT_NE(outcome.err.find("libvesperon-gui.so"), std::string::npos);
-            }
-        }
-        const ProcessOutcome hook = vesperon({"--agent-event", "claude"}, lone);
-        EXPECT_EQ(hook.status, 0);
-        EXPECT_EQ(hook.out, "{}\n");
+    std::ofstream(path("libvesperon-gui.so")) << "not a shared object\n";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--render-panel", path("p.png")}, {"--render-about", path("a.png")}}) {
+        const ProcessOutcome outcome = vesperon(args, lone);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.starts_with("vesperon: the display module could not be loaded: ") &&
+                    outcome.err.find("libvesperon-gui.so") != std::string::npos &&
+                    std::ranges::count(outcome.err, '\n') == 1)
+            << outcome.err;
     }
+    const ProcessOutcome hook = vesperon({"--agent-event", "claude"}, lone);
+    EXPECT_EQ(hook.status, 0);
+    EXPECT_EQ(hook.out, "{}\n");
     EXPECT_FALSE(fs::exists(path("p.png")));
 }
 

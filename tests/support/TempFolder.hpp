@@ -41,10 +41,9 @@ class TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string file(std::string_view relative) const {
+    std::string operator/(std::string_view relative) const {
         return std::string(path_).append("/").append(relative);
     }
-    std::string operator/(std::string_view relative) const { return file(relative); }
 
   private:
     std::string path_;

@@ -11,7 +11,6 @@
 
 #include "StandInRootTools.hpp"
 #include "platform/ToolRunner.hpp"
-#include "privileged/JobFile.hpp"
 #include "privileged/RootLock.hpp"
 #include "privileged/RootRestore.hpp"
 #include "privileged/SetupRequest.hpp"
@@ -120,7 +119,6 @@ TEST(SetupMode, InstallsACopyOfTheRunningExecutableAndLeavesTheOverrideToTheWatc
     EXPECT_EQ(permissions(layout.rootDir), 0700u);
     EXPECT_EQ(permissions(layout.watcherPath()), 0700u);
     EXPECT_TRUE(readFile(layout.watcherPath()) == readFile(VESPERON_EXECUTABLE_PATH));
-    EXPECT_EQ(readFile(layout.jobPath), *jobFileXml(layout));
     EXPECT_EQ(permissions(layout.jobPath), 0644u);
     const auto record = loadSession(layout.sessionRecordPath());
     ASSERT_TRUE(record && record->session.timing);
@@ -132,31 +130,18 @@ TEST(SetupMode, InstallsACopyOfTheRunningExecutableAndLeavesTheOverrideToTheWatc
     EXPECT_LE(record->session.timing->started, machine.clock());
 }
 
-TEST(SetupMode, AFailedBootstrapRollsBackUnlessTheJobMayBeRunning) {
+TEST(SetupMode, AFailedBootstrapRollsBack) {
     StandInRootTools machine;
     TemporaryFolder folder;
-    const auto setup = [&] {
-        return machine.vesperon(
-            {"--setup", std::to_string(::getpid()), "600", folder / "heartbeat", folder / "stop"});
-    };
     machine.failBootstrap();
-    ProcessOutcome outcome = setup();
+    const ProcessOutcome outcome = machine.vesperon(
+        {"--setup", std::to_string(::getpid()), "600", folder / "heartbeat", folder / "stop"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "Setup failed: launchctl bootstrap failed with status 5: Bootstrap "
                            "failed: 5: I/O error\n");
     EXPECT_FALSE(machine.rootStatePresent());
     EXPECT_FALSE(machine.jobFilePresent());
     EXPECT_EQ(machine.pmsetCalls(), (std::vector<std::string>{"-g", "-a disablesleep 0", "-g"}));
-
-    // Loaded despite the failure and will not unload: the files stay for the watcher.
-    machine.reset();
-    machine.failBootstrap();
-    machine.makeJobSticky();
-    outcome = setup();
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_TRUE(loadSession(machine.layout().sessionRecordPath()));
-    EXPECT_TRUE(machine.jobFilePresent());
-    EXPECT_EQ(machine.pmsetCalls(), std::vector<std::string>{"-g"});
 }
 
 class RestoreMode : public ::testing::Test {

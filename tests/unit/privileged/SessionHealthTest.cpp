@@ -1,10 +1,9 @@
 #include <atomic>
 #include <chrono>
-#include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -37,14 +36,11 @@ class SessionHealthTest : public ::testing::Test {
         machine.addSleep(seconds);
     }
     void setHeartbeatAge(double seconds) const {
-        const double stamp =
-            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-                .count() -
-            seconds;
-        const auto whole = static_cast<time_t>(stamp);
-        const timespec time{whole, static_cast<long>((stamp - static_cast<double>(whole)) * 1e9)};
-        const timespec times[2] = {time, time};
-        ASSERT_EQ(::utimensat(AT_FDCWD, session.heartbeat.c_str(), times, 0), 0);
+        std::filesystem::last_write_time(
+            session.heartbeat,
+            std::filesystem::file_time_type::clock::now() -
+                std::chrono::duration_cast<std::filesystem::file_time_type::duration>(
+                    std::chrono::duration<double>(seconds)));
     }
 
     StandInRootTools& machine = processMachine();

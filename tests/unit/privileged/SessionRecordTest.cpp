@@ -21,12 +21,6 @@ json goodRecord() {
 }
 
 TEST(SessionRecord, EveryKeyMustBePresentWithItsJsonType) {
-    const auto session = decodeSession(goodRecord().dump());
-    ASSERT_TRUE(session && session->timing);
-    EXPECT_EQ(session->pid, 4242);
-    EXPECT_EQ(session->deadline, 1796575532.8770313);
-    EXPECT_EQ(session->stop, "/tmp/Vesperon-1/stop");
-    EXPECT_EQ(session->timing->started, 704.0391);
     // Each row sets one key ("" the record, "timing" the timing; a discarded value
     // erases it) and says whether the record still decodes.
     const json erase = json::value_t::discarded;
@@ -79,10 +73,6 @@ TEST(SessionRecord, TimeLeftCountsDownAndRefusesTimingThatCannotBeTrusted) {
         const SessionTiming timing{row.version, "B", row.started, row.duration};
         EXPECT_EQ(timing.remaining(row.now, row.boot), row.remaining)
             << row.version << " " << row.started << " + " << row.duration << " at " << row.now;
-    }
-    EXPECT_TRUE(SessionTiming::heartbeatFresh(19.999));
-    for (const double age : {20.0, -0.001, nan}) {
-        EXPECT_FALSE(SessionTiming::heartbeatFresh(age)) << age;
     }
 }
 

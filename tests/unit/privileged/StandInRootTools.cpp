@@ -109,10 +109,7 @@ double StandInRootTools::clock() const {
 }
 
 void StandInRootTools::addSleep(double seconds) const {
-    std::ostringstream text;
-    text.precision(17);
-    text << std::atof(read("clock-offset").c_str()) + seconds;
-    put("clock-offset", text.str());
+    put("clock-offset", std::to_string(std::atof(read("clock-offset").c_str()) + seconds));
 }
 
 std::vector<std::string> StandInRootTools::lines(const std::string& name) const {
