@@ -1,6 +1,6 @@
 // The real application in a tray: Xvfb with trayer (an XEmbed tray), a private
-// session bus and a sandboxed machine. Driven
-// from outside with xdotool, as a person would; a StatusNotifierWatcher with its host
+// session bus with python3-dbusmock's notification service, and a sandboxed machine.
+// Driven from outside with xdotool, as a person would; a StatusNotifierWatcher with its host
 // (status_notifier_host.py) joins the bus where the item is shown beside its label, and
 // the desktop portal's global shortcuts (shortcuts_portal.py) on a Wayland session.
 #include <gtest/gtest.h>
@@ -14,6 +14,9 @@
 
 #include "DesktopSession.hpp"
 #include "SandboxedMachine.hpp"
+#include "platform/UserHome.hpp"
+#include "preferences/PreferencesStore.hpp"
+#include "preferences/PropertyListFile.hpp"
 
 namespace vesperon::e2e {
 namespace {
@@ -99,7 +102,22 @@ class TrayApp : public ::testing::Test {
     }
 };
 
-TEST_F(TrayApp, PanelSessionShortcutStartsAndTerminationEndsTheSessionFirst) {
+TEST_F(TrayApp, PanelSessionIsNotifiedShortcutStartsAndTerminationEndsTheSessionFirst) {
+    PreferencesStore store(std::make_unique<PropertyListFile>(
+        userHomeFolder() + "/.config/vesperon/preferences.plist"));
+    ASSERT_TRUE(store.setSessionAlertsEnabled(true));
+    const std::string log = machine.root() + "/notifications.log";
+    BackgroundProcess notifications(
+        {"/usr/bin/python3", "-m", "dbusmock", "--template", "notification_daemon", "-l", log},
+        desktop.environment());
+    const std::vector<std::string> ask{"/usr/bin/dbus-send",
+                                       "--session",
+                                       "--print-reply",
+                                       "--dest=org.freedesktop.Notifications",
+                                       "/org/freedesktop/Notifications",
+                                       "org.freedesktop.Notifications.GetServerInformation"};
+    ASSERT_TRUE(
+        waitUntil([&] { return runProcess(ask, desktop.environment(), 10).status == 0; }, 30));
     startApp();
     ASSERT_TRUE(iconShown()) << "no tray icon";
     // The sandbox's administrator prompt grants; the watcher switches the override on.
@@ -108,6 +126,14 @@ TEST_F(TrayApp, PanelSessionShortcutStartsAndTerminationEndsTheSessionFirst) {
     click(panel["X"] + mainButtonX, panel["Y"] + mainButtonY); // End session
     ASSERT_TRUE(overrideIs("off", 60));
     EXPECT_TRUE(waitUntil([&] { return machine.restored(); }, 30));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const std::string text = readFile(log);
+            return text.contains("Ended manually") &&
+                   text.contains("Vesperon restored normal sleep.");
+        },
+        30))
+        << readFile(log);
     click(200, 600); // outside: the popup closes
     EXPECT_TRUE(waitUntil([&] { return !window("Vesperon panel").has_value(); }, 10));
 
