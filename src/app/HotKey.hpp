@@ -16,7 +16,7 @@ class HotKey {
     // Called (on any thread) when a registration that `registerShortcut` accepted is
     // refused later, as a desktop portal may answer only after asking the user. Set
     // before registering.
-    virtual void whenRefused(std::function<void()> refused) { (void)refused; }
+    virtual void whenRefused(std::function<void()> /*refused*/) {}
 };
 
 } // namespace vesperon

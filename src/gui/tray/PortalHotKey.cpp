@@ -33,6 +33,7 @@ QDBusArgument& operator<<(QDBusArgument& out, const PortalShortcut& shortcut) {
     return out;
 }
 
+// NOLINTNEXTLINE(bugprone-return-const-ref-from-parameter): Qt's streaming signature
 const QDBusArgument& operator>>(const QDBusArgument& in, PortalShortcut& shortcut) {
     in.beginStructure();
     in >> shortcut.id >> shortcut.properties;
@@ -123,7 +124,7 @@ void PortalHotKey::request(const QString& method, QVariantList arguments, QVaria
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
     const QString expected =
         portalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
-    const auto subscribe = [this, answered](const QString& path) {
+    const auto subscribe = [this, answered = std::move(answered)](const QString& path) {
         waiting_[path] = answered;
         QDBusConnection::sessionBus().connect(portalService, path, requestInterface,
                                               QStringLiteral("Response"), &responses_,

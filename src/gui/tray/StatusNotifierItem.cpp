@@ -53,6 +53,7 @@ QDBusArgument& operator<<(QDBusArgument& out, const ItemPixmap& pixmap) {
     return out;
 }
 
+// NOLINTNEXTLINE(bugprone-return-const-ref-from-parameter): Qt's streaming signature
 const QDBusArgument& operator>>(const QDBusArgument& in, ItemPixmap& pixmap) {
     in.beginStructure();
     in >> pixmap.width >> pixmap.height >> pixmap.pixels;
@@ -67,6 +68,7 @@ QDBusArgument& operator<<(QDBusArgument& out, const ItemToolTip& tip) {
     return out;
 }
 
+// NOLINTNEXTLINE(bugprone-return-const-ref-from-parameter): Qt's streaming signature
 const QDBusArgument& operator>>(const QDBusArgument& in, ItemToolTip& tip) {
     in.beginStructure();
     in >> tip.iconName >> tip.images >> tip.title >> tip.text;
