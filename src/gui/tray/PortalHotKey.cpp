@@ -33,12 +33,12 @@ QDBusArgument& operator<<(QDBusArgument& out, const PortalShortcut& shortcut) {
     return out;
 }
 
-// NOLINTNEXTLINE(bugprone-return-const-ref-from-parameter): Qt's streaming signature
+// Qt's streaming signature: the argument read from is handed back.
 const QDBusArgument& operator>>(const QDBusArgument& in, PortalShortcut& shortcut) {
     in.beginStructure();
     in >> shortcut.id >> shortcut.properties;
     in.endStructure();
-    return in;
+    return in; // NOLINT(bugprone-return-const-ref-from-parameter)
 }
 
 const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");

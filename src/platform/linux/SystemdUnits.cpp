@@ -141,7 +141,8 @@ Result<std::optional<std::string>> unitActiveState(SystemBus& bus, const std::st
         return std::optional<std::string>();
     }
     const char* state = nullptr;
-    if (!readProperty(bus, *object, "org.freedesktop.systemd1.Unit", "ActiveState", "s", &state)) {
+    if (!readProperty(bus, *object, "org.freedesktop.systemd1.Unit", "ActiveState", "s",
+                      static_cast<void*>(&state))) {
         return unknownState(unit);
     }
     return std::optional<std::string>(state);
