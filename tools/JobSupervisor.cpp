@@ -303,7 +303,9 @@ void JobSupervisor::loadBootJobs() {
     ::closedir(directory);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        const SupervisorReply reply = bootstrap(folder + "/" + name);
+        std::string path = folder + "/";
+        path += name;
+        const SupervisorReply reply = bootstrap(path);
         if (reply.status != 0) {
             std::string line = "boot: " + name;
             line += " not loaded";

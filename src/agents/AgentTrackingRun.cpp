@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <tuple>
 #include <vector>
@@ -253,6 +254,7 @@ void AgentTrackingRun::disarm() noexcept {
     } catch (...) {
         // Only running out of memory throws there. The files then stay until the next
         // run removes them as abandoned; tracking stops all the same.
+        std::fputs("vesperon: the agent run's files are left for the next run to remove\n", stderr);
     }
     runID_.reset();
     selectedProvider_.reset();
