@@ -13,7 +13,7 @@
 namespace {
 
 bool startsWithDashes(const std::string& text) {
-    return text.rfind("--", 0) == 0;
+    return text.starts_with("--");
 }
 
 } // namespace

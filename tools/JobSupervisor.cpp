@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +16,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "common/CloseOnExec.hpp"
@@ -63,7 +63,7 @@ std::string describeExit(int waitStatus) {
 } // namespace
 
 JobSupervisor::JobSupervisor(std::string sandboxRoot) : files_(std::move(sandboxRoot)) {
-    jobEnvironment_.push_back("PATH=/usr/bin:/bin:/usr/sbin:/sbin");
+    jobEnvironment_.emplace_back("PATH=/usr/bin:/bin:/usr/sbin:/sbin");
     jobEnvironment_.push_back("VESPERON_SANDBOX=" + files_.root());
     // Sanitizer builds keep their settings in the jobs they run.
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
@@ -303,9 +303,13 @@ void JobSupervisor::loadBootJobs() {
     ::closedir(directory);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        const SupervisorReply reply = bootstrap(folder + "/" + name);
+        std::string path = folder + "/";
+        path += name;
+        const SupervisorReply reply = bootstrap(path);
         if (reply.status != 0) {
-            log("boot: " + name + " not loaded");
+            std::string line = "boot: " + name;
+            line += " not loaded";
+            log(line);
         }
     }
 }
@@ -316,11 +320,13 @@ void JobSupervisor::startJob(Job& job) {
     ++job.runs;
     const std::string jobsLog = files_.path("jobs.log");
     std::vector<char*> argv;
+    argv.reserve(job.definition.programArguments.size() + 1);
     for (std::string& argument : job.definition.programArguments) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(jobEnvironment_.size() + 1);
     for (std::string& entry : jobEnvironment_) {
         envp.push_back(entry.data());
     }

@@ -10,16 +10,16 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace vesperon::tools {
 namespace {
 
-constexpr std::size_t maxStateFileBytes = 64 * 1024;
+constexpr std::size_t maxStateFileBytes = std::size_t{64} * 1024;
 
 } // namespace
 

@@ -14,8 +14,8 @@
 namespace vesperon::tools {
 namespace {
 
-constexpr std::size_t maxRequestBytes = 64 * 1024;
-constexpr std::size_t maxReplyBytes = 1024 * 1024;
+constexpr std::size_t maxRequestBytes = std::size_t{64} * 1024;
+constexpr std::size_t maxReplyBytes = std::size_t{1024} * 1024;
 
 // A socket of the supervisor's family and the address of its path.
 struct Endpoint {
@@ -111,7 +111,10 @@ std::expected<SupervisorReply, std::string> askSupervisor(const std::string& san
         return std::unexpected("could not send the request to the service manager");
     }
     const auto data = receiveAll(fd, maxReplyBytes);
-    const std::size_t newline = data ? data->find('\n') : std::string::npos;
+    if (!data) {
+        return std::unexpected("no answer from the service manager");
+    }
+    const std::size_t newline = data->find('\n');
     if (newline == std::string::npos) {
         return std::unexpected("no answer from the service manager");
     }

@@ -132,20 +132,21 @@ Result<bool> AgentConnectionSetup::isInstalled(std::string_view provider) const 
     if (!bytes) {
         return std::unexpected(bytes.error());
     }
-    if (!*bytes) {
+    const std::optional<std::string>& contents = *bytes;
+    if (!contents) {
         return false;
     }
     if (provider == "opencode") {
-        return (*bytes)->starts_with(openCodeHeader);
+        return contents->starts_with(openCodeHeader);
     }
-    return agentHooksInstalled(**bytes, agentHookCommand(executablePath_, provider), path);
+    return agentHooksInstalled(*contents, agentHookCommand(executablePath_, provider), path);
 }
 
 Result<std::string> AgentConnectionSetup::install(std::string_view provider) const {
     if (!usableExecutablePath(executablePath_)) {
         return problem("The Vesperon executable path is invalid.");
     }
-    const std::string path = configurationPath(provider);
+    std::string path = configurationPath(provider);
     if (path.empty()) {
         return unknownProvider();
     }
@@ -156,11 +157,12 @@ Result<std::string> AgentConnectionSetup::install(std::string_view provider) con
     if (!existing) {
         return std::unexpected(existing.error());
     }
-    if (*existing && !(*existing)->starts_with(openCodeHeader)) {
+    const std::optional<std::string>& previous = *existing;
+    if (previous && !previous->starts_with(openCodeHeader)) {
         return problem(
             "An existing vesperon.js is not a Vesperon adapter. Rename it before connecting.");
     }
-    if (auto written = files_.write(openCodePlugin(), path, *existing); !written) {
+    if (auto written = files_.write(openCodePlugin(), path, previous); !written) {
         return std::unexpected(written.error());
     }
     return path;
@@ -172,10 +174,11 @@ Result<bool> AgentConnectionSetup::hooksDisabledInClaudeSettings() const {
     if (!bytes) {
         return std::unexpected(bytes.error());
     }
-    if (!*bytes) {
+    const std::optional<std::string>& contents = *bytes;
+    if (!contents) {
         return false;
     }
-    return claudeHooksDisabled(**bytes, path);
+    return claudeHooksDisabled(*contents, path);
 }
 
 Result<std::string> AgentConnectionSetup::installJSON(const std::string& path,
@@ -184,16 +187,17 @@ Result<std::string> AgentConnectionSetup::installJSON(const std::string& path,
     if (!existing) {
         return std::unexpected(existing.error());
     }
+    const std::optional<std::string>& previous = *existing;
     std::optional<std::string_view> text;
-    if (*existing) {
-        text = **existing;
+    if (previous) {
+        text = *previous;
     }
     auto merged = mergeAgentHooks(text, agentHookEvents(provider),
                                   agentHookCommand(executablePath_, provider), path);
     if (!merged) {
         return std::unexpected(merged.error());
     }
-    if (auto written = files_.write(*merged, path, *existing); !written) {
+    if (auto written = files_.write(*merged, path, previous); !written) {
         return std::unexpected(written.error());
     }
     return path;

@@ -3,9 +3,8 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <initializer_list>
-
-#include <signal.h>
 
 #include "agents/AgentEventFiles.hpp"
 #include "common/AtomicFile.hpp"

@@ -40,7 +40,7 @@ OwnedFd anchorIfPrivate(int fd) {
     OwnedFd folder(fd);
     struct stat info {};
     if (!folder || fstat(folder.get(), &info) != 0 || !isPrivateDirectoryStat(info)) {
-        return OwnedFd();
+        return {};
     }
     return folder;
 }
@@ -108,22 +108,26 @@ std::optional<AgentEventRecord> AgentEventFiles::parseEventRecord(std::string_vi
     if (checkJsonSyntax(data, recordDepthLimit, member) != JsonShape::Object || !known) {
         return std::nullopt;
     }
-    for (const auto& value : values) {
-        if (!value) {
-            return std::nullopt;
-        }
-    }
+    // Every member must be present: a missing one, like a malformed one, rejects the record.
     AgentEventRecord record;
     std::string* const texts[] = {&record.runID, &record.provider, &record.sessionID,
                                   &record.state};
     for (std::size_t i = 0; i < 4; ++i) {
-        std::optional<std::string> text = stringValue(*values[i]);
+        const std::optional<std::string_view>& raw = values[i];
+        if (!raw) {
+            return std::nullopt;
+        }
+        std::optional<std::string> text = stringValue(*raw);
         if (!text) {
             return std::nullopt;
         }
         *texts[i] = std::move(*text);
     }
-    const std::optional<double> timestamp = numberValue(*values[4]);
+    const std::optional<std::string_view>& rawTimestamp = values[4];
+    if (!rawTimestamp) {
+        return std::nullopt;
+    }
+    const std::optional<double> timestamp = numberValue(*rawTimestamp);
     if (!timestamp || !supportedProvider(record.provider) || !validSessionID(record.sessionID) ||
         !knownState(record.state)) {
         return std::nullopt;
@@ -182,14 +186,14 @@ bool AgentEventFiles::privateDirectory(const std::string& path) {
 
 OwnedFd AgentEventFiles::openPrivateDirectory(const std::string& path) {
     if (path.empty()) {
-        return OwnedFd();
+        return {};
     }
     return anchorIfPrivate(open(path.c_str(), anchorFlags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 OwnedFd AgentEventFiles::openPrivateDirectoryAt(int folder, const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos) {
-        return OwnedFd();
+        return {};
     }
     return anchorIfPrivate(
         openat(folder, name.c_str(), anchorFlags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

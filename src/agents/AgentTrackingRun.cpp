@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <tuple>
 #include <vector>
@@ -76,9 +77,10 @@ void oldestFirst(int folder, std::vector<std::string>& names) {
         struct stat info {};
         const bool known = fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
         const timespec& modified = modificationTime(info);
-        dated.push_back({{known ? static_cast<long long>(modified.tv_sec) : LLONG_MAX,
-                          known ? static_cast<long>(modified.tv_nsec) : 0L, dated.size()},
-                         std::move(name)});
+        dated.emplace_back(
+            std::make_tuple(known ? static_cast<long long>(modified.tv_sec) : LLONG_MAX,
+                            known ? static_cast<long>(modified.tv_nsec) : 0L, dated.size()),
+            std::move(name));
     }
     std::sort(dated.begin(), dated.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -136,7 +138,9 @@ void removeAbandonedRuns(const std::string& rootPath, const std::string& current
             continue;
         }
         if (S_ISDIR(info.st_mode) && name != currentRunID && Uuid::isValidText(name)) {
-            removeTree(rootPath + "/" + name);
+            std::string path = rootPath + "/";
+            path += name;
+            removeTree(path);
         } else if (S_ISREG(info.st_mode) && name.starts_with(".current.json.") &&
                    name.ends_with(".tmp")) {
             unlinkat(root.get(), name.c_str(), 0);
@@ -184,7 +188,7 @@ Result<std::string> AgentTrackingRun::arm(const std::optional<std::string>& prov
         return trackingError("Agent event folder must be private and owned by you.");
     }
 
-    const std::string runID = newUuidText();
+    std::string runID = newUuidText();
     if (runID.empty()) {
         return fail(vesperon::errorDomain::system,
                     "The system gave no random numbers for a run ID.");
@@ -241,7 +245,24 @@ Result<std::string> AgentTrackingRun::arm(const std::optional<std::string>& prov
     return runID;
 }
 
-void AgentTrackingRun::disarm() {
+void AgentTrackingRun::disarm() noexcept {
+    if (!runID_) {
+        return;
+    }
+    try {
+        removeRunFiles();
+    } catch (...) {
+        // Only running out of memory throws there. The files then stay until the next
+        // run removes them as abandoned; tracking stops all the same.
+        std::fputs("vesperon: the agent run's files are left for the next run to remove\n", stderr);
+    }
+    runID_.reset();
+    selectedProvider_.reset();
+    sessions_.clear();
+    graceStarted_.reset();
+}
+
+void AgentTrackingRun::removeRunFiles() const {
     if (!runID_) {
         return;
     }
@@ -262,10 +283,6 @@ void AgentTrackingRun::disarm() {
             removeTree(runFolder());
         }
     }
-    runID_.reset();
-    selectedProvider_.reset();
-    sessions_.clear();
-    graceStarted_.reset();
 }
 
 AgentTrackingSnapshot AgentTrackingRun::poll() {

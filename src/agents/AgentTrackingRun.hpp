@@ -41,8 +41,8 @@ class AgentTrackingRun {
     // supported provider); an earlier run is disarmed first. Returns the run ID.
     [[nodiscard]] Result<std::string>
     arm(const std::optional<std::string>& provider = std::nullopt);
-    // Removes this run's descriptor and folder; never fails.
-    void disarm();
+    // Removes this run's descriptor and folder and stops tracking; never fails.
+    void disarm() noexcept;
     // Consumes the run folder's events; never fails.
     AgentTrackingSnapshot poll();
 
@@ -71,6 +71,7 @@ class AgentTrackingRun {
 
     AgentTrackingSnapshot snapshot(bool armed, bool drained = true) const;
     std::string runFolder() const;
+    void removeRunFiles() const;
     void apply(const Event& event);
     bool quiet() const;
 

@@ -122,7 +122,7 @@ std::optional<std::string> CodexHookTrust::findCodex(const Search& search) {
             colon = path.size();
         }
         if (colon > start) {
-            const std::string candidate = path.substr(start, colon - start) + "/codex";
+            std::string candidate = path.substr(start, colon - start) + "/codex";
             if (isExecutableFile(candidate)) {
                 return candidate;
             }

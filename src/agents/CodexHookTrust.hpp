@@ -24,10 +24,10 @@ class CodexHookTrust {
     };
 
     static CodexHookTrust unavailable(std::string message) {
-        return CodexHookTrust(Kind::Unavailable, std::move(message));
+        return {Kind::Unavailable, std::move(message)};
     }
-    static CodexHookTrust trusted() { return CodexHookTrust(Kind::Trusted, {}); }
-    static CodexHookTrust needsReview() { return CodexHookTrust(Kind::NeedsReview, {}); }
+    static CodexHookTrust trusted() { return {Kind::Trusted, {}}; }
+    static CodexHookTrust needsReview() { return {Kind::NeedsReview, {}}; }
 
     Kind kind() const { return kind_; }
     // The sentence shown to the user; empty unless unavailable.

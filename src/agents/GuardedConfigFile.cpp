@@ -51,7 +51,7 @@ GuardedConfigFile::GuardedConfigFile(std::string homeFolder, std::size_t maximum
 Result<void> GuardedConfigFile::validate(const std::string& path) const {
     const std::string prefix = home_ == "/" ? home_ : home_ + "/";
     if (home_.empty() || home_.front() != '/' || path.size() <= prefix.size() ||
-        path.compare(0, prefix.size(), prefix) != 0) {
+        !path.starts_with(prefix)) {
         return problem(outsideMessage);
     }
     std::vector<std::string> parts;
@@ -122,7 +122,7 @@ Result<std::optional<std::string>> GuardedConfigFile::read(const std::string& pa
         return errno == EFBIG ? problem(tooLargeMessage)
                               : systemError("Could not read", path, errno);
     }
-    return std::optional<std::string>(std::move(*bytes));
+    return bytes;
 }
 
 Result<void> GuardedConfigFile::createParentFolders(const std::string& path) const {

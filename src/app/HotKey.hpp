@@ -16,7 +16,9 @@ class HotKey {
     // Called (on any thread) when a registration that `registerShortcut` accepted is
     // refused later, as a desktop portal may answer only after asking the user. Set
     // before registering.
-    virtual void whenRefused(std::function<void()> refused) { (void)refused; }
+    // By value: the implementations that can be refused keep the callback.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
+    virtual void whenRefused(std::function<void()> /*refused*/) {}
 };
 
 } // namespace vesperon

@@ -123,10 +123,8 @@ PanelModel derivePanelModel(const std::optional<PanelOwnerState>& owner, const P
         model.mainEnabled = false;
     } else if (model.attention) {
         model.mainEnabled = true;
-    } else if (model.busy) {
-        model.mainEnabled = false;
     } else {
-        model.mainEnabled = model.active || !owner || !recoveryPending;
+        model.mainEnabled = !model.busy && (model.active || !owner || !recoveryPending);
     }
     if (!model.active && !model.busy && !fields.customValid) {
         model.mainEnabled = false;

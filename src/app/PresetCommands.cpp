@@ -66,6 +66,7 @@ void PresetCommands::deletePreset() {
         return;
     }
     std::vector<std::string> names;
+    names.reserve(presets.size());
     for (const SavedPreset& preset : presets) {
         names.push_back(preset.name);
     }

@@ -29,8 +29,9 @@ void PromptProcess::run(std::vector<std::string> words, Reading reading,
     waiters_.start([this, child, reading, done = std::move(done)]() mutable {
         // The prompt waits for the user as long as the user takes. Its helper prints a
         // few short lines; output that is not UTF-8 counts as no text.
-        ChildProcess::Outcome outcome = child->collect(ChildProcess::Limits{
-            .seconds = std::numeric_limits<double>::infinity(), .maxOutputBytes = 1024 * 1024});
+        ChildProcess::Outcome outcome =
+            child->collect(ChildProcess::Limits{.seconds = std::numeric_limits<double>::infinity(),
+                                                .maxOutputBytes = std::size_t{1024} * 1024});
         if (!isValidUtf8(outcome.output)) {
             outcome.output.clear();
         }

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <thread>
 #include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +24,7 @@ namespace {
 // Reading stops after this much once the child has ended: everything it wrote is
 // in the pipe by then, which holds far less; a descendant that keeps the pipe open
 // and writing cannot hold us up.
-constexpr std::size_t runningDrainBudget = 64 * 1024;
+constexpr std::size_t runningDrainBudget = std::size_t{64} * 1024;
 constexpr int pollIntervalMs = 50;
 
 int millisecondsUntil(ChildProcess::Clock::time_point deadline) {

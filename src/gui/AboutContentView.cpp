@@ -21,7 +21,8 @@ QLabel* textLine(const QString& text, const QFont& font, const QColor& colour) {
 
 } // namespace
 
-AboutContentView::AboutContentView(const Appearance& look, LinkOpener openLink, QWidget* parent)
+AboutContentView::AboutContentView(const Appearance& look, const LinkOpener& openLink,
+                                   QWidget* parent)
     : QWidget(parent) {
     setFixedSize(width, height);
     setStyleSheet(

@@ -21,7 +21,7 @@ class AboutContentView final : public QWidget {
     // `openLink` opens the repository's web address or the support "mailto:" link.
     using LinkOpener = std::function<void(const std::string& url)>;
 
-    explicit AboutContentView(const Appearance& appearance, LinkOpener openLink = {},
+    explicit AboutContentView(const Appearance& appearance, const LinkOpener& openLink = {},
                               QWidget* parent = nullptr);
 
   protected:

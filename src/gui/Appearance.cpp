@@ -22,22 +22,22 @@ static void registerSymbols() {
 namespace vesperon::gui {
 namespace dark {
 QColor windowBackground() {
-    return QColor(50, 50, 50);
+    return {50, 50, 50};
 }
 QColor label() {
-    return QColor(255, 255, 255, 217); // white at 85 %
+    return {255, 255, 255, 217}; // white at 85 %
 }
 QColor secondaryLabel() {
-    return QColor(255, 255, 255, 140); // white at 55 %
+    return {255, 255, 255, 140}; // white at 55 %
 }
 QColor separator() {
-    return QColor(255, 255, 255, 26); // white at 10 %
+    return {255, 255, 255, 26}; // white at 10 %
 }
 QColor mint() {
-    return QColor(99, 230, 226);
+    return {99, 230, 226};
 }
 QColor red() {
-    return QColor(255, 69, 58);
+    return {255, 69, 58};
 }
 QPalette palette() {
     QPalette colours;
@@ -97,7 +97,7 @@ QString viewFontFamily() {
     static const QString family = [] {
         // Matching the one family is quick; listing every family would load the whole
         // font database at start-up.
-        const QString inter = QStringLiteral("Inter");
+        QString inter = QStringLiteral("Inter");
         if (QFontInfo(QFont(inter)).family() == inter) {
             return inter;
         }
@@ -186,7 +186,7 @@ QPixmap Appearance::symbol(const QString& file, QSizeF points, std::optional<QCo
 }
 
 QRect fromBottomLeft(int x, int y, int width, int height, int viewHeight) {
-    return QRect(x, viewHeight - y - height, width, height);
+    return {x, viewHeight - y - height, width, height};
 }
 
 } // namespace vesperon::gui

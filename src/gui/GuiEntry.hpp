@@ -27,7 +27,7 @@ struct VesperonGuiRequest {
 };
 
 // Runs the role and returns the process exit status. Never throws.
-typedef int (*VesperonGuiMain)(const struct VesperonGuiRequest* request);
+using VesperonGuiMain = int (*)(const struct VesperonGuiRequest* request);
 int vesperon_gui_main(const struct VesperonGuiRequest* request);
 
 #define VESPERON_GUI_MAIN_SYMBOL "vesperon_gui_main"

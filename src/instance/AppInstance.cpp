@@ -263,10 +263,11 @@ claimOrHandOver(const std::string& folder, const std::vector<std::string>& urls,
         }
         const std::string waited = std::to_string(static_cast<int>(seconds)) + " seconds";
         if (last == Attempt::NobodyListening) {
-            return fail(errorDomain::instance,
-                        "Another Vesperon holds the instance lock in " + folder +
-                            " but does not listen on its socket; it did not end within " + waited +
-                            ".");
+            std::string text = "Another Vesperon holds the instance lock in " + folder;
+            text += " but does not listen on its socket; it did not end within ";
+            text += waited;
+            text += ".";
+            return fail(errorDomain::instance, std::move(text));
         }
         return fail(errorDomain::instance, "The running Vesperon did not answer within " + waited +
                                                " (it may be stopped or hanging).");

@@ -62,7 +62,7 @@ claimOrHandOver(const std::string& folder, const std::vector<std::string>& urls,
 
 // The hand-over message: the payload's length in decimal and a line feed, then each
 // URL followed by a NUL byte. The length tells the running instance when it has all.
-inline constexpr std::size_t handOverLimit = 64 * 1024;
+inline constexpr std::size_t handOverLimit = std::size_t{64} * 1024;
 inline constexpr std::string_view handOverReceipt = "OK\n";
 [[nodiscard]] std::string encodeHandOver(const std::vector<std::string>& urls);
 // The URLs once `received` holds a whole message; nothing while more is to come; an

@@ -22,12 +22,13 @@ int applicationRole(int argc, char** argv) {
         std::fprintf(stderr, "vesperon: %s\n", outcome.error().message.c_str());
         return 1;
     }
-    if (!*outcome) {
+    std::optional<InstanceClaim>& held = *outcome;
+    if (!held) {
         return 0; // the running instance has the URLs
     }
     // This process is the instance: the lock stays held until it ends, and the module
     // takes over the listening socket.
-    InstanceClaim& claim = **outcome;
+    InstanceClaim& claim = *held;
     (void)claim.lock.release();
     return runGuiModule(VESPERON_GUI_APPLICATION, argc, argv, claim.listener.release());
 }

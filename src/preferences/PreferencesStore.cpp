@@ -109,12 +109,13 @@ PreferencesStore::PreferencesStore(std::unique_ptr<KeyValueStore> defaults)
 
 void PreferencesStore::load() {
     const auto stored = defaults_->value(presetKey);
-    if (stored && !*stored) {
-        return; // nothing saved yet
-    }
     std::optional<std::vector<SavedPreset>> list;
     if (stored) {
-        list = decodeList(**stored);
+        const auto& value = *stored;
+        if (!value) {
+            return; // nothing saved yet
+        }
+        list = decodeList(*value);
     } else {
         storeProblem_ = stored.error();
     }
@@ -191,13 +192,17 @@ std::expected<void, PreferencesError> PreferencesStore::persist(std::vector<Save
 
 std::int64_t PreferencesStore::lastDuration() const {
     const auto stored = defaults_->value(durationKey);
-    if (!stored || !*stored) {
+    if (!stored) {
         return fallbackSeconds;
     }
-    if (const auto* integer = std::get_if<std::int64_t>(&**stored)) {
+    const auto& value = *stored;
+    if (!value) {
+        return fallbackSeconds;
+    }
+    if (const auto* integer = std::get_if<std::int64_t>(&*value)) {
         return validDuration(*integer) ? *integer : fallbackSeconds;
     }
-    if (const auto* real = std::get_if<double>(&**stored)) {
+    if (const auto* real = std::get_if<double>(&*value)) {
         // A real number counts when it is a whole number of seconds in range.
         if (std::isfinite(*real) && std::trunc(*real) == *real &&
             *real >= static_cast<double>(minSeconds) && *real <= static_cast<double>(maxSeconds)) {
@@ -213,10 +218,14 @@ Result<void> PreferencesStore::setLastDuration(std::int64_t seconds) {
 
 bool PreferencesStore::readSwitch(const char* key) const {
     const auto stored = defaults_->value(key);
-    if (!stored || !*stored) {
+    if (!stored) {
         return false;
     }
-    const auto* flag = std::get_if<bool>(&**stored);
+    const auto& value = *stored;
+    if (!value) {
+        return false;
+    }
+    const auto* flag = std::get_if<bool>(&*value);
     return flag != nullptr && *flag;
 }
 

@@ -19,7 +19,7 @@ class PropertyListFile final : public KeyValueStore {
   public:
     static constexpr const char* errorDomain = vesperon::errorDomain::preferences;
     // Larger files are refused when read, and never written.
-    static constexpr std::size_t maxFileBytes = 1024 * 1024;
+    static constexpr std::size_t maxFileBytes = std::size_t{1024} * 1024;
 
     // `path` is absolute; missing parent folders are created (mode 0700) at the first write.
     explicit PropertyListFile(std::string path);

@@ -69,7 +69,7 @@ bool BoundedCalls::run(std::function<void()> work) {
 
 BoundedCalls& userFolderCalls() {
     // Never destroyed: a helper thread stuck in a filesystem may outlive main().
-    static BoundedCalls* const calls = new BoundedCalls(userFolderBound);
+    static auto* const calls = new BoundedCalls(userFolderBound);
     return *calls;
 }
 

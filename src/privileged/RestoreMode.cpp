@@ -33,14 +33,14 @@ int restoreMode() {
     if (!rootRestore(false)) {
         // A job file that is not loaded gets its watcher back, so that it keeps trying.
         if (entryExists(layout.jobPath) && recoveryServiceState() == ServiceState::NotLoaded) {
-            (void)startRecoveryService();
+            (void)startRecoveryService(); // the failure below is reported either way
         }
         std::fputs("Could not restore normal sleep. Recovery files were retained.\n", stderr);
         return 1;
     }
 
     // Only with sleep back is the watcher unloaded, and only then do its files go.
-    (void)stopRecoveryService();
+    (void)stopRecoveryService(); // the state read next says whether it worked
     if (recoveryServiceState() != ServiceState::NotLoaded) {
         std::fputs("Could not confirm the recovery watcher stopped. Recovery files were "
                    "retained.\n",

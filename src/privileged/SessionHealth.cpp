@@ -1,8 +1,9 @@
 #include "privileged/SessionHealth.hpp"
 
+#include <csignal>
 #include <memory>
 #include <optional>
-#include <signal.h>
+
 #include <sys/stat.h>
 
 #include "platform/ContinuousClock.hpp"

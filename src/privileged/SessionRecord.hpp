@@ -54,7 +54,7 @@ std::optional<Session> decodeSession(std::string_view bytes);
 // The record file's raw bytes; nothing when it is absent, not a regular file, or
 // larger than any real record can be.
 std::optional<std::string> readSessionBytes(const std::string& path);
-constexpr std::size_t maxSessionRecordBytes = 64 * 1024;
+constexpr std::size_t maxSessionRecordBytes = std::size_t{64} * 1024;
 
 // A record as the watcher holds it: decoded, with the exact bytes it came from.
 struct LoadedSession {

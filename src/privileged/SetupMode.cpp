@@ -87,7 +87,7 @@ int setupMode(const SetupRequest& request) {
     // fail and be restarted. Unload it, or refuse if it will not go. (A service tool
     // that cannot answer at all is left to the bootstrap below to report.)
     if (recoveryServiceState() == ServiceState::Loaded) {
-        (void)stopRecoveryService();
+        (void)stopRecoveryService(); // the state read next says whether it worked
         if (recoveryServiceState() != ServiceState::NotLoaded) {
             return refuse("A sleep override or recovery job already exists. Use Restore "
                           "normal sleep first.\n");
@@ -98,7 +98,7 @@ int setupMode(const SetupRequest& request) {
         // Take down whatever got started, and clean up only once the job is known to
         // be gone and sleep is known to be normal; otherwise a started watcher keeps
         // the files to restore from, and "--restore" can clear them later.
-        (void)stopRecoveryService();
+        (void)stopRecoveryService(); // the state read next says whether it worked
         if (recoveryServiceState() == ServiceState::NotLoaded && rootRestore(false)) {
             (void)cleanupJob();
         }

@@ -33,11 +33,12 @@ QDBusArgument& operator<<(QDBusArgument& out, const PortalShortcut& shortcut) {
     return out;
 }
 
+// Qt's streaming signature: the argument read from is handed back.
 const QDBusArgument& operator>>(const QDBusArgument& in, PortalShortcut& shortcut) {
     in.beginStructure();
     in >> shortcut.id >> shortcut.properties;
     in.endStructure();
-    return in;
+    return in; // NOLINT(bugprone-return-const-ref-from-parameter)
 }
 
 const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
@@ -123,7 +124,7 @@ void PortalHotKey::request(const QString& method, QVariantList arguments, QVaria
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
     const QString expected =
         portalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
-    const auto subscribe = [this, answered](const QString& path) {
+    const auto subscribe = [this, answered = std::move(answered)](const QString& path) {
         waiting_[path] = answered;
         QDBusConnection::sessionBus().connect(portalService, path, requestInterface,
                                               QStringLiteral("Response"), &responses_,

@@ -37,16 +37,17 @@ Scheduler::TimerId QtScheduler::start(double seconds, bool repeating, Task task)
     // Precise timers: a 2-second tick stays a 2-second tick.
     timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(static_cast<int>(std::lround(std::max(0.0, seconds) * 1000)));
-    QObject::connect(timer, &QTimer::timeout, &context_, [this, id, repeating, task] {
-        if (!repeating) {
-            // Forgotten before it runs, so the task may schedule or cancel freely.
-            if (auto found = timers_.find(id); found != timers_.end()) {
-                found->second->deleteLater();
-                timers_.erase(found);
-            }
-        }
-        task();
-    });
+    QObject::connect(timer, &QTimer::timeout, &context_,
+                     [this, id, repeating, task = std::move(task)] {
+                         if (!repeating) {
+                             // Forgotten before it runs, so the task may schedule or cancel freely.
+                             if (auto found = timers_.find(id); found != timers_.end()) {
+                                 found->second->deleteLater();
+                                 timers_.erase(found);
+                             }
+                         }
+                         task();
+                     });
     timers_.emplace(id, timer);
     timer->start();
     return id;

@@ -53,11 +53,12 @@ QDBusArgument& operator<<(QDBusArgument& out, const ItemPixmap& pixmap) {
     return out;
 }
 
+// Qt's streaming signature: the argument read from is handed back.
 const QDBusArgument& operator>>(const QDBusArgument& in, ItemPixmap& pixmap) {
     in.beginStructure();
     in >> pixmap.width >> pixmap.height >> pixmap.pixels;
     in.endStructure();
-    return in;
+    return in; // NOLINT(bugprone-return-const-ref-from-parameter)
 }
 
 QDBusArgument& operator<<(QDBusArgument& out, const ItemToolTip& tip) {
@@ -67,11 +68,12 @@ QDBusArgument& operator<<(QDBusArgument& out, const ItemToolTip& tip) {
     return out;
 }
 
+// Qt's streaming signature: the argument read from is handed back.
 const QDBusArgument& operator>>(const QDBusArgument& in, ItemToolTip& tip) {
     in.beginStructure();
     in >> tip.iconName >> tip.images >> tip.title >> tip.text;
     in.endStructure();
-    return in;
+    return in; // NOLINT(bugprone-return-const-ref-from-parameter)
 }
 
 const QString itemInterface = QStringLiteral("org.kde.StatusNotifierItem");

@@ -98,7 +98,11 @@ bool X11HotKey::registerShortcut(std::function<void()> pressed) {
         return false; // not an X11 display
     }
     const KeyboardMap keyboard(connection);
-    if (!keyboard.valid() || (keycode_ = keyboard.keycode(keysymSpace)) == 0) {
+    if (!keyboard.valid()) {
+        return false;
+    }
+    keycode_ = keyboard.keycode(keysymSpace);
+    if (keycode_ == 0) {
         return false;
     }
     const std::uint16_t alt = keyboard.modifier(keysymAltL, keysymAltR, XCB_MOD_MASK_1);
@@ -126,6 +130,7 @@ bool X11HotKey::registerShortcut(std::function<void()> pressed) {
     }
     const xcb_window_t root = rootWindow(connection);
     std::vector<xcb_void_cookie_t> cookies;
+    cookies.reserve(variants.size());
     for (std::uint16_t variant : variants) {
         cookies.push_back(xcb_grab_key_checked(connection, 0, root,
                                                static_cast<std::uint16_t>(modifiers_ | variant),

@@ -146,6 +146,7 @@ bool fileMissing(const char* path) {
 
 [[noreturn]] void supervise(const std::vector<std::string>& arguments, const std::string& pidFile) {
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
@@ -250,6 +251,7 @@ Result<void> stopDetachedService(const std::string& pidFile) {
     if (!waitForGroupEnd(group, termGrace)) {
         ::kill(-group, SIGKILL);
         if (!waitForGroupEnd(group, killGrace)) {
+            // Best effort: the group that would not end is the failure to report.
             (void)writeFileAtomically(pidFile, record->text(), {0644, {}, {}});
             return fail(errorDomain::system, "The recovery watcher would not end", EBUSY);
         }

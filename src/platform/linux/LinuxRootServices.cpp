@@ -42,7 +42,11 @@ std::unexpected<Error> noBus() {
 // Whether systemd says the watcher's unit is gone or stopped; false when it does not say.
 bool unitStopped(SystemBus& bus) {
     const auto state = platform::unitActiveState(bus, platform::watcherUnitName());
-    return state && (!*state || **state == "inactive" || **state == "failed");
+    if (!state) {
+        return false;
+    }
+    const std::optional<std::string>& active = *state;
+    return !active || *active == "inactive" || *active == "failed";
 }
 
 // logind drops a closed inhibitor when it next runs its event loop; wait for that
@@ -125,10 +129,12 @@ Result<void> switchSleepOverride(bool on) {
             // Only the watcher holds the inhibitor, and only its end closes the
             // descriptor: a restore run by anyone else gives sleep back by ending it.
             // The session record is gone by then, so a watcher that comes back restores.
+            // A failed stop shows in the inhibitor readings the caller checks next.
             (void)stopRecoveryService();
         }
-        if (watcher && *watcher) {
-            awaitInhibitorGone(**watcher);
+        const std::optional<pid_t> pid = watcher ? *watcher : std::nullopt;
+        if (pid) {
+            awaitInhibitorGone(*pid);
         }
         return {};
     }

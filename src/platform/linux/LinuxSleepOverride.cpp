@@ -22,7 +22,8 @@ std::optional<bool> readSleepOverride() {
     if (!watcher) {
         return std::nullopt;
     }
-    return *watcher && platform::holdsOverride(*inhibitors, **watcher);
+    const std::optional<pid_t>& pid = *watcher;
+    return pid && platform::holdsOverride(*inhibitors, *pid);
 }
 
 } // namespace vesperon

@@ -49,32 +49,39 @@ bool isCharger(const std::string& type) {
     return type == "Mains" || type.starts_with("USB");
 }
 
-Amount sumOf(const std::vector<Battery>& batteries, std::optional<Amount> Battery::*reading) {
+// The sum of one reading over the batteries; nothing when one of them lacks it.
+std::optional<Amount> sumOf(const std::vector<Battery>& batteries,
+                            std::optional<Amount> Battery::*reading) {
     Amount total;
     for (const Battery& battery : batteries) {
-        total.now += (battery.*reading)->now;
-        total.full += (battery.*reading)->full;
+        const std::optional<Amount>& amount = battery.*reading;
+        if (!amount) {
+            return std::nullopt;
+        }
+        total.now += amount->now;
+        total.full += amount->full;
     }
     return total;
-}
-
-template <class Predicate> bool all(const std::vector<Battery>& batteries, Predicate predicate) {
-    return std::all_of(batteries.begin(), batteries.end(), predicate);
 }
 
 std::optional<Amount> combined(const std::vector<Battery>& batteries) {
     if (batteries.empty()) {
         return std::nullopt;
     }
-    if (all(batteries, [](const Battery& b) { return b.energy.has_value(); })) {
-        return sumOf(batteries, &Battery::energy);
+    if (auto energy = sumOf(batteries, &Battery::energy)) {
+        return energy;
     }
-    if (all(batteries, [](const Battery& b) { return b.charge.has_value(); })) {
-        return sumOf(batteries, &Battery::charge);
+    if (auto charge = sumOf(batteries, &Battery::charge)) {
+        return charge;
     }
+    // Only batteries with a charge fraction are read, so each has one here.
     Amount total;
     for (const Battery& battery : batteries) {
-        total.now += *battery.thousandths();
+        const std::optional<std::int64_t> share = battery.thousandths();
+        if (!share) {
+            return std::nullopt;
+        }
+        total.now += *share;
         total.full += 1000;
     }
     return total;

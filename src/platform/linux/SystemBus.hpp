@@ -48,7 +48,8 @@ struct BusMessage {
 
 // The error of a failed call, released when the owner goes.
 struct BusError {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    // All empty, as SD_BUS_ERROR_NULL makes it (that macro is a C compound literal).
+    sd_bus_error error{};
     BusError() = default;
     BusError(const BusError&) = delete;
     BusError& operator=(const BusError&) = delete;

@@ -133,11 +133,16 @@ bool readProperty(SystemBus& bus, const std::string& path, const char* interface
 
 Result<std::optional<std::string>> unitActiveState(SystemBus& bus, const std::string& unit) {
     const auto path = unitPath(bus, unit);
-    if (!path || !*path) {
-        return path;
+    if (!path) {
+        return std::unexpected(path.error());
+    }
+    const std::optional<std::string>& object = *path;
+    if (!object) {
+        return std::optional<std::string>();
     }
     const char* state = nullptr;
-    if (!readProperty(bus, **path, "org.freedesktop.systemd1.Unit", "ActiveState", "s", &state)) {
+    if (!readProperty(bus, *object, "org.freedesktop.systemd1.Unit", "ActiveState", "s",
+                      static_cast<void*>(&state))) {
         return unknownState(unit);
     }
     return std::optional<std::string>(state);
@@ -148,11 +153,12 @@ Result<std::optional<pid_t>> unitMainProcess(SystemBus& bus, const std::string& 
     if (!path) {
         return std::unexpected(path.error());
     }
-    if (!*path) {
+    const std::optional<std::string>& object = *path;
+    if (!object) {
         return std::optional<pid_t>();
     }
     std::uint32_t pid = 0;
-    if (!readProperty(bus, **path, "org.freedesktop.systemd1.Service", "MainPID", "u", &pid)) {
+    if (!readProperty(bus, *object, "org.freedesktop.systemd1.Service", "MainPID", "u", &pid)) {
         return unknownState(unit);
     }
     return pid > 0 ? std::optional<pid_t>(static_cast<pid_t>(pid)) : std::optional<pid_t>();

@@ -8,8 +8,8 @@
 
 #include <cerrno>
 #include <charconv>
+#include <ctime>
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "common/DescriptorIO.hpp"
@@ -18,7 +18,7 @@
 namespace vesperon::platform {
 namespace {
 
-constexpr std::size_t maxReadingBytes = 64 * 1024;
+constexpr std::size_t maxReadingBytes = std::size_t{64} * 1024;
 
 std::optional<std::string> readReading(const char* name) {
     const SystemLayout& layout = systemLayout();
