@@ -32,14 +32,10 @@ uid_t ourUid() {
     return uid;
 }
 
-bool isPrivateDirectoryStat(const struct stat& info) {
-    return S_ISDIR(info.st_mode) && info.st_uid == ourUid() && (info.st_mode & 077) == 0;
-}
-
 OwnedFd anchorIfPrivate(int fd) {
     OwnedFd folder(fd);
     struct stat info {};
-    if (!folder || fstat(folder.get(), &info) != 0 || !isPrivateDirectoryStat(info)) {
+    if (!folder || fstat(folder.get(), &info) != 0 || !isPrivateFolderOfOurs(info)) {
         return {};
     }
     return folder;
@@ -181,7 +177,7 @@ double AgentEventFiles::wallClockNow() {
 
 bool AgentEventFiles::privateDirectory(const std::string& path) {
     struct stat info {};
-    return !path.empty() && lstat(path.c_str(), &info) == 0 && isPrivateDirectoryStat(info);
+    return !path.empty() && lstat(path.c_str(), &info) == 0 && isPrivateFolderOfOurs(info);
 }
 
 OwnedFd AgentEventFiles::openPrivateDirectory(const std::string& path) {
@@ -201,7 +197,7 @@ OwnedFd AgentEventFiles::openPrivateDirectoryAt(int folder, const std::string& n
 
 bool AgentEventFiles::privateDirectoryHandle(int folder) {
     struct stat info {};
-    return fstat(folder, &info) == 0 && isPrivateDirectoryStat(info);
+    return fstat(folder, &info) == 0 && isPrivateFolderOfOurs(info);
 }
 
 std::optional<std::string> AgentEventFiles::readPrivate(const std::string& path,

@@ -123,10 +123,15 @@ std::string userHomeFolder() {
     return homeFolderFromNameService(uid);
 }
 
+bool isPrivateFolderOfOurs(const struct stat& info) {
+    static const uid_t ours = ::geteuid(); // asked once: a poll tests every folder it opens
+    return S_ISDIR(info.st_mode) && info.st_uid == ours && (info.st_mode & 077) == 0;
+}
+
 bool privateFolderOfOurs(const std::string& path) {
     struct stat info {};
     return !path.empty() && path.front() == '/' && ::lstat(path.c_str(), &info) == 0 &&
-           S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+           isPrivateFolderOfOurs(info);
 }
 
 std::string userRuntimeFolder() {

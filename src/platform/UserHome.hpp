@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace vesperon {
@@ -26,6 +27,8 @@ std::string userHomeFolder();
 // are skipped.
 [[nodiscard]] std::optional<std::string> homeFolderInPasswordFile(std::string_view text, uid_t uid);
 
+// Whether `info` describes a folder of this user that nobody else may enter.
+[[nodiscard]] bool isPrivateFolderOfOurs(const struct stat& info);
 // Whether `path` is absolute and names a real folder of this user, no link, that
 // nobody else may enter.
 [[nodiscard]] bool privateFolderOfOurs(const std::string& path);
