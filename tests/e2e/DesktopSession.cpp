@@ -50,7 +50,8 @@ DesktopSession::DesktopSession(Parts parts) {
 }
 
 std::vector<std::string> DesktopSession::environment() const {
-    std::vector<std::string> env{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb"};
+    std::vector<std::string> env{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
+                                 "XDG_RUNTIME_DIR=" + runtime_.path()};
     if (!busAddress_.empty()) {
         env.push_back("DBUS_SESSION_BUS_ADDRESS=" + busAddress_);
     }

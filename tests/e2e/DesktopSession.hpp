@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "TempFolder.hpp"
 
 namespace vesperon::e2e {
 
@@ -13,9 +14,9 @@ using testing::ProcessOutcome;
 using testing::runProcess;
 using testing::waitUntil;
 
-// A throw-away desktop for one test: a virtual X server (Xvfb), optionally a real
-// system-tray host (trayer, an XEmbed tray) and a private session bus. Everything ends
-// with the object.
+// A throw-away desktop for one test: a virtual X server (Xvfb), a private runtime
+// folder as a login session has, optionally a real system-tray host (trayer, an XEmbed
+// tray) and a private session bus. Everything ends with the object.
 class DesktopSession {
   public:
     struct Parts {
@@ -29,7 +30,7 @@ class DesktopSession {
 
     // Empty when everything came up; else what went wrong.
     const std::string& failure() const { return failure_; }
-    // "DISPLAY=:N" and, with a bus, "DBUS_SESSION_BUS_ADDRESS=...".
+    // "DISPLAY=:N", "XDG_RUNTIME_DIR=..." and, with a bus, "DBUS_SESSION_BUS_ADDRESS=...".
     std::vector<std::string> environment() const;
     const std::string& display() const { return display_; }
 
@@ -40,6 +41,7 @@ class DesktopSession {
     std::string failure_;
     std::string display_;
     std::string busAddress_;
+    testing::TempFolder runtime_{"vesperon-runtime"};
     // Ended in reverse: the clients before their servers.
     std::unique_ptr<BackgroundProcess> server_;
     std::unique_ptr<BackgroundProcess> tray_;

@@ -10,12 +10,12 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDir>
-#include <QStandardPaths>
 #include <QVariantMap>
 #include <QtEndian>
 #include <sys/stat.h>
 
 #include "common/AtomicFile.hpp"
+#include "platform/UserHome.hpp"
 
 namespace vesperon::gui {
 namespace {
@@ -192,14 +192,15 @@ void StatusNotifierItem::saveIconFile() {
     if (images_.isEmpty()) {
         return;
     }
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty()) {
+    const std::string runtime = userRuntimeFolder();
+    if (runtime.empty()) {
         return;
     }
-    const QString folder = runtime + QStringLiteral("/vesperon-status-icon");
-    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
+    const std::string path = runtime + "/vesperon-status-icon";
+    if (::mkdir(path.c_str(), 0700) != 0 && (errno != EEXIST || !privateFolderOfOurs(path))) {
         return;
     }
+    const QString folder = QFile::decodeName(path.c_str());
     QByteArray png;
     QBuffer buffer(&png);
     if (!images_.last().save(&buffer, "PNG")) {
