@@ -316,9 +316,9 @@ AgentTrackingSnapshot AgentTrackingRun::poll() {
     for (std::size_t i = 0; i < examined; ++i) {
         const std::string& name = names[i];
         const std::size_t dot = name.rfind('.');
-        const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
-        const std::string extension =
-            dot == std::string::npos ? std::string() : name.substr(dot + 1);
+        const std::string_view base = std::string_view(name).substr(0, dot);
+        const std::string_view extension =
+            dot == std::string::npos ? std::string_view() : std::string_view(name).substr(dot + 1);
         const bool uuidName = Uuid::isValidText(base);
         if (uuidName && extension == "tmp") {
             continue; // a hook process is still writing it
