@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "ChildProcess.hpp"
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "agents/AgentConnectionSetup.hpp"
@@ -100,26 +99,6 @@ TEST_F(HookEndpointProcess, PayloadsBeyondTheLimitAreDropped) {
         tracked += passed;
         EXPECT_EQ(run_.poll().trackedCount, tracked) << size;
     }
-}
-
-// An agent may give no input, close the hook's output, or stop reading before the
-// answer: none of it may turn into a failed hook (a SIGPIPE death included), and an
-// event that was read is still passed on.
-TEST_F(HookEndpointProcess, ClosedStreamsNeverTurnIntoAFailure) {
-    ASSERT_TRUE(run_.arm(std::string("claude")));
-    const std::string hook = "'" VESPERON_EXECUTABLE "' --agent-event claude";
-    const std::string payload =
-        "printf '%s' '{\"session_id\":\"s1\",\"hook_event_name\":\"PreToolUse\"}'";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"no input", hook + " < /dev/null > /dev/null"},
-        {"closed output", payload + " | " + hook + " >&-"},
-        {"reader gone", "(sleep 0.3; " + payload + ") | " + hook +
-                            " | (exec <&-; sleep 2); exit ${PIPESTATUS[1]}"},
-    };
-    for (const auto& [name, script] : cases) {
-        EXPECT_EQ(runProcess({"/bin/bash", "-c", script}).status, 0) << name;
-    }
-    EXPECT_EQ(run_.poll().busyCount, 1);
 }
 
 // OpenCode calls its plugins without waiting for the previous call, and the endpoint

@@ -116,9 +116,8 @@ TEST_F(Session, EveryEndNamesItsReasonOnceWithTheMostUrgentFirst) {
     }
 }
 
-// The end shows within a quarter second of the watcher's restore, not at the next tick;
-// a stalled one needs attention.
-TEST_F(Session, TheEndShowsAsSoonAsSleepIsBackOrAsksForARestoreWhenLate) {
+// The end shows within a quarter second of the watcher's restore, not at the next tick.
+TEST_F(Session, TheEndShowsAsSoonAsSleepIsBack) {
     make();
     startVerified(3600);
     scheduler.advance(0.5); // the next tick is 1.5 s away
@@ -135,35 +134,6 @@ TEST_F(Session, TheEndShowsAsSoonAsSleepIsBackOrAsksForARestoreWhenLate) {
     EXPECT_EQ(app->statusLine(), "Ready — normal sleep restored");
     EXPECT_EQ(notifier.posted, std::vector<std::string>{"Ended manually"});
     EXPECT_EQ(scheduler.pendingTimers(), timers); // the look between the ticks stops
-
-    startVerified(3600);
-    app->setFinishReason(FinishReason::EndedManually);
-    app->stop();
-    scheduler.advance(20.0);
-    app->stop(); // keeps the first stop time
-    scheduler.advance(10.0);
-    EXPECT_EQ(app->statusLine(), "Restoring normal sleep…");
-    scheduler.advance(2.0);
-    EXPECT_EQ(app->statusLine(), "Restoration needs attention");
-    EXPECT_EQ(app->lastOutcome(), "Use Restore normal sleep");
-    EXPECT_EQ(app->panel()->model().mainTitle, "Restore sleep");
-
-    watcherResponds = true; // normal sleep comes back late: the session ends by itself
-    scheduler.advance(4.0);
-    EXPECT_EQ(app->lastOutcome(), "Ended manually · sleep restored");
-    EXPECT_EQ(notifier.posted.size(), 2u);
-
-    // A lost session folder cannot be stopped: the restore ends it.
-    startVerified(3600);
-    fs::remove_all(*app->sessionFolder());
-    scheduler.advance(2.0);
-    EXPECT_EQ(app->finishReason(), "Session connection lost");
-    EXPECT_EQ(app->statusLine(), "Stop request failed — use Restore normal sleep");
-    app->panel()->mainAction();
-    ASSERT_EQ(privileged.requests.back(), std::vector<std::string>{"--restore"});
-    privileged.respond(true);
-    EXPECT_EQ(app->lastOutcome(), "Sleep restored");
-    EXPECT_EQ(notifier.posted.size(), 2u); // a restore posts nothing
 }
 
 TEST_F(Session, QuittingAndStartingWaitUntilSleepIsBack) {

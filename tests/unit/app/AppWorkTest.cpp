@@ -35,15 +35,6 @@ TEST_F(Work, TaskEndsTheSessionWithItsStatusOrEndsWithIt) {
             runUntil([&] { return !app->sessionRunning() && !app->taskRunner().isRunning(); }));
         EXPECT_EQ(app->lastOutcome(), outcome);
     }
-    shell = temp.path() + "/no-shell";
-    make();
-    ui.answer(0, " \n\t ");
-    app->runTask();
-    EXPECT_EQ(ui.alerts.back().title, "Enter a valid command");
-    startTask("make");
-    EXPECT_EQ(ui.alerts.back().title, "Task could not start");
-    scheduler.advance(4.0);
-    EXPECT_EQ(app->lastOutcome(), "Task could not start · sleep restored");
 }
 
 TEST_F(Work, AgentSessionEndsWhenTheWorkFinishes) {
