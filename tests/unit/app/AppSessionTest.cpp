@@ -43,10 +43,8 @@ TEST_F(Session, TimedSessionRunsFromPromptToSleepRestoredAtTheExactEnd) {
     EXPECT_EQ(privileged.requests.at(0),
               (std::vector<std::string>{"--setup", "4242", "60", heartbeat, folder + "/stop"}));
     EXPECT_EQ(fs::path(folder).parent_path(), fs::path(tmp));
-    EXPECT_EQ(app->statusLine(), "Waiting for macOS authorization…");
 
     privileged.respond(true);
-    EXPECT_EQ(app->statusLine(), "Starting — checking sleep setting…");
     scheduler.advance(2.9);
     EXPECT_TRUE(app->starting());
     scheduler.advance(0.1);
@@ -62,10 +60,8 @@ TEST_F(Session, TimedSessionRunsFromPromptToSleepRestoredAtTheExactEnd) {
     EXPECT_FALSE(app->stopping());
     scheduler.advance(0.1); // t = 60: no time left
     EXPECT_EQ(app->finishReason(), "Timer ended");
-    EXPECT_TRUE(sawStatus("Restoring normal sleep…"));
     scheduler.advance(2.0); // the watcher has restored; the tick sees it
-    EXPECT_EQ(app->statusLine(), "Ready — normal sleep restored");
-    EXPECT_EQ(app->panel()->model().stateText, "Timer ended · sleep restored");
+    EXPECT_EQ(app->lastOutcome(), "Timer ended · sleep restored");
     EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_EQ(notifier.posted, std::vector<std::string>{"Timer ended"});
 }
@@ -114,26 +110,6 @@ TEST_F(Session, EveryEndNamesItsReasonOnceWithTheMostUrgentFirst) {
         EXPECT_EQ(app->lastOutcome(), outcome + " · sleep restored");
         EXPECT_EQ(notifier.posted, std::vector<std::string>{outcome});
     }
-}
-
-// The end shows within a quarter second of the watcher's restore, not at the next tick.
-TEST_F(Session, TheEndShowsAsSoonAsSleepIsBack) {
-    make();
-    startVerified(3600);
-    scheduler.advance(0.5); // the next tick is 1.5 s away
-    watcherResponds = false;
-    const std::size_t timers = scheduler.pendingTimers();
-    app->setFinishReason(FinishReason::EndedManually);
-    app->stop();
-    scheduler.advance(0.4);
-    machine.override = false; // the watcher restores: the override goes off first,
-    scheduler.advance(0.3);
-    EXPECT_TRUE(app->stopping()); // and the root state only after it
-    machine.rootState = false;
-    scheduler.advance(0.25);
-    EXPECT_EQ(app->statusLine(), "Ready — normal sleep restored");
-    EXPECT_EQ(notifier.posted, std::vector<std::string>{"Ended manually"});
-    EXPECT_EQ(scheduler.pendingTimers(), timers); // the look between the ticks stops
 }
 
 TEST_F(Session, QuittingAndStartingWaitUntilSleepIsBack) {
