@@ -4,7 +4,6 @@
 // session folder, task runner and agent tracking run in a temporary home.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -33,7 +32,6 @@ class FakeUi final : public Ui {
     std::vector<std::string> dialogs; // titles, in order
     std::deque<DialogAnswer> answers; // scripted; none left means the last button
     int terminations = 0;
-    std::function<void()> onRefresh;
 
     void alert(const std::string& title, const std::string& text) override {
         alerts.push_back({title, text});
@@ -47,7 +45,7 @@ class FakeUi final : public Ui {
         return answer;
     }
     void setStatusItemTitle(const std::string&) override {}
-    void refreshPanel() override { onRefresh ? onRefresh() : void(); }
+    void refreshPanel() override {}
     void focusCustomHours() override {}
     void showAbout() override {}
     void terminate() override { ++terminations; }
@@ -166,7 +164,6 @@ class AppScenario : public ::testing::Test {
     FakeWorkspace workspace;
     double agentClockAhead = 0; // moves the agent run's clock past its quiet period
     std::unique_ptr<AppDelegate> app;
-    std::vector<std::string> statuses; // every status line the panel showed
 
     bool watcherResponds = true; // false: the watcher stalls
     Scheduler::TimerId watcherPoll = 0;
@@ -175,11 +172,6 @@ class AppScenario : public ::testing::Test {
         fs::create_directories(home);
         fs::create_directories(tmp);
         ASSERT_TRUE(PropertyListFile(preferences).setValue(PreferencesStore::alertsKey, true));
-        ui.onRefresh = [this] {
-            if (app && (statuses.empty() || statuses.back() != app->statusLine())) {
-                statuses.push_back(app->statusLine());
-            }
-        };
         // The recovery watcher as the controller sees it: setup leaves root state, the
         // override comes on a moment later, and the stop file ends both at the next poll.
         privileged.onSuccess = [this](const std::vector<std::string>& arguments) {
@@ -239,10 +231,6 @@ class AppScenario : public ::testing::Test {
             moved = real * pace;
         }
         return true;
-    }
-
-    bool sawStatus(const std::string& text) const {
-        return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
     }
 };
 

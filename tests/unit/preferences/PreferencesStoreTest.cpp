@@ -161,20 +161,6 @@ TEST_F(PreferencesStoreTest, AFailedWriteReportsStorageAndLeavesTheFile) {
     EXPECT_FALSE(prefs->errorMessage()); // the next good save clears the message
 }
 
-TEST_F(PreferencesStoreTest, LastDurationFallsBackUnlessAWholeNumberInRange) {
-    EXPECT_EQ(open()->lastDuration(), 3600); // nothing stored
-    const std::vector<std::pair<PreferenceValue, std::int64_t>> cases = {
-        {std::int64_t{60}, 60}, {std::int64_t{86'401}, 3600}, {1800.0, 1800},
-        {1800.5, 3600},         {std::string("1800"), 3600},
-    };
-    for (const auto& [value, expected] : cases) {
-        store(PreferencesStore::durationKey, value);
-        EXPECT_EQ(open()->lastDuration(), expected) << value.index();
-    }
-    ASSERT_TRUE(open()->setLastDuration(5400));
-    EXPECT_EQ(stored(PreferencesStore::durationKey), PreferenceValue(std::int64_t{5400}));
-}
-
 // The file behind the store.
 const std::string header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
 
