@@ -204,7 +204,7 @@ TEST_F(AgentTrackingRunTest, UnexpectedEntriesInterruptTrackingForGood) {
     EXPECT_TRUE(std::filesystem::exists(folder_ / "event.json")) << "the link goes, not its target";
 }
 
-TEST_F(AgentTrackingRunTest, ABacklogIsConsumedOldestFirstAndPostponesFinishing) {
+TEST_F(AgentTrackingRunTest, ABacklogIsConsumedOldestFirst) {
     armedRun(std::nullopt, 0);
     // 128 sessions that worked and finished, 100 still busy: 356 files, more than one poll takes.
     const auto dated = [&](const std::string& session, const char* state, double at) {
