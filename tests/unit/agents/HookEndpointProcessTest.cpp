@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "ChildProcess.hpp"
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "agents/AgentConnectionSetup.hpp"
@@ -26,100 +25,45 @@ std::string gSandbox;
 
 class HookEndpointProcess : public ::testing::Test {
   protected:
-    // Starts a hook as an agent does, with a Claude Code payload of `size` bytes (blanks
-    // after the object) on its input; its answer goes to the file answer(session).
-    pid_t startHook(const std::string& session, const std::string& event, std::size_t size = 2048) {
+    // Runs a hook as an agent does, with a Claude Code payload of `size` bytes (blanks
+    // after the object) on its input; true when it exits 0 and answers "{}".
+    bool hook(const std::string& session, std::size_t size) {
         const std::string payload =
-            nlohmann::json{{"session_id", session}, {"hook_event_name", event}}.dump();
-        const std::string input = folder_ / (session + "-" + event);
+            nlohmann::json{{"session_id", session}, {"hook_event_name", "PreToolUse"}}.dump();
+        const std::string input = folder_ / session, answer = folder_ / (session + ".answer");
         testing::writeFile(input, payload + std::string(size - payload.size(), ' '));
         const pid_t pid = fork();
         if (pid == 0) {
             dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
-            dup2(open(answer(session).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+            dup2(open(answer.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
             execl(VESPERON_EXECUTABLE, VESPERON_EXECUTABLE, "--agent-event", "claude", nullptr);
             _exit(127);
         }
-        return pid;
+        int status = -1;
+        waitpid(pid, &status, 0);
+        return status == 0 && readFile(answer) == "{}\n";
     }
-    std::string answer(const std::string& session) const { return folder_ / (session + ".answer"); }
-    std::string runFolder() const { return run_.rootFolder() + "/" + *run_.runID(); }
 
     testing::TempFolder folder_;
     AgentTrackingRun run_{std::nullopt, nullptr, 0};
 };
 
-// 64 hooks at once, twice, while this process polls: each is answered, every event is
-// consumed once and none is seen half-written.
-TEST_F(HookEndpointProcess, SixtyFourConcurrentHooksLoseNothing) {
-    int status = 0;
-    waitpid(startHook("before", "Stop"), &status, 0);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(readFile(answer("before")), "{}\n");
-    EXPECT_FALSE(std::filesystem::exists(gSandbox + "/home/Library")) << "nothing without a run";
-
-    ASSERT_TRUE(run_.arm(std::string("claude")));
-    EXPECT_EQ(run_.rootFolder(),
-              gSandbox + "/home/Library/Application Support/Vesperon/AgentEvents");
-    for (const char* event : {"PreToolUse", "Stop"}) {
-        std::vector<pid_t> hooks;
-        for (int i = 0; i < 64; ++i) {
-            hooks.push_back(startHook("s-" + std::to_string(i), event));
-        }
-        for (std::size_t done = 0; done < hooks.size();) {
-            ASSERT_TRUE(run_.poll().ready) << "integrity failure while hooks were writing";
-            if (waitpid(hooks[done], &status, WNOHANG) == 0) {
-                usleep(200);
-                continue;
-            }
-            EXPECT_EQ(status, 0);
-            EXPECT_EQ(readFile(answer("s-" + std::to_string(done))), "{}\n");
-            ++done;
-        }
-        const AgentTrackingSnapshot snapshot = run_.poll();
-        EXPECT_EQ(snapshot.trackedCount, 64) << event;
-        EXPECT_EQ(snapshot.busyCount, std::string(event) == "Stop" ? 0 : 64) << event;
-        EXPECT_EQ(snapshot.shouldFinish, std::string(event) == "Stop") << event;
-        EXPECT_TRUE(entries(runFolder()).empty()) << event;
-    }
-}
-
 // A payload up to the limit is passed on; a longer one is dropped, however long, and
 // even when what fits within the limit would read as a whole event.
 TEST_F(HookEndpointProcess, PayloadsBeyondTheLimitAreDropped) {
+    EXPECT_TRUE(hook("before", 100));
+    EXPECT_FALSE(std::filesystem::exists(gSandbox + "/home/Library")) << "nothing without a run";
     ASSERT_TRUE(run_.arm(std::string("claude")));
+    EXPECT_EQ(run_.rootFolder(),
+              gSandbox + "/home/Library/Application Support/Vesperon/AgentEvents");
     const std::size_t limit = AgentEventFiles::payloadMaximum;
     int tracked = 0;
     for (const auto& [size, passed] :
          {std::pair{limit, true}, {limit + 1, false}, {16 * limit, false}}) {
-        const std::string session = "s" + std::to_string(size);
-        int status = 0;
-        waitpid(startHook(session, "PreToolUse", size), &status, 0);
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(readFile(answer(session)), "{}\n");
+        EXPECT_TRUE(hook("s" + std::to_string(size), size));
         tracked += passed;
         EXPECT_EQ(run_.poll().trackedCount, tracked) << size;
     }
-}
-
-// An agent may give no input, close the hook's output, or stop reading before the
-// answer: none of it may turn into a failed hook (a SIGPIPE death included), and an
-// event that was read is still passed on.
-TEST_F(HookEndpointProcess, ClosedStreamsNeverTurnIntoAFailure) {
-    ASSERT_TRUE(run_.arm(std::string("claude")));
-    const std::string hook = "'" VESPERON_EXECUTABLE "' --agent-event claude";
-    const std::string payload =
-        "printf '%s' '{\"session_id\":\"s1\",\"hook_event_name\":\"PreToolUse\"}'";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"no input", hook + " < /dev/null > /dev/null"},
-        {"closed output", payload + " | " + hook + " >&-"},
-        {"reader gone", "(sleep 0.3; " + payload + ") | " + hook +
-                            " | (exec <&-; sleep 2); exit ${PIPESTATUS[1]}"},
-    };
-    for (const auto& [name, script] : cases) {
-        EXPECT_EQ(runProcess({"/bin/bash", "-c", script}).status, 0) << name;
-    }
-    EXPECT_EQ(run_.poll().busyCount, 1);
 }
 
 // OpenCode calls its plugins without waiting for the previous call, and the endpoint

@@ -1,7 +1,5 @@
-// The shortcut, URL automation and a switch that cannot be saved.
+// The shortcut and URL automation.
 #include "AppScenario.hpp"
-
-#include <fstream>
 
 namespace vesperon::testing {
 namespace {
@@ -54,15 +52,6 @@ TEST_F(Commands, UrlsActOnlyWhileAutomationIsOnAndWellFormed) {
     app->openURLs({"vesperon://start?minutes=5"});
     ASSERT_EQ(privileged.requests.size(), 1u);
     EXPECT_EQ(privileged.requests[0][2], "300");
-}
-
-TEST_F(Commands, ASwitchThatCannotBeSavedShowsWhy) {
-    make();
-    std::ofstream(preferences) << "not a property list";
-    app->toggleAutomation();
-    ASSERT_EQ(ui.alerts.size(), 1u);
-    EXPECT_EQ(ui.alerts[0].title, "Could not save setting");
-    EXPECT_NE(ui.alerts[0].message.find("/preferences.plist could not be read"), std::string::npos);
 }
 
 } // namespace

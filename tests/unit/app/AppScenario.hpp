@@ -4,7 +4,6 @@
 // session folder, task runner and agent tracking run in a temporary home.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -22,22 +21,14 @@ namespace vesperon::testing {
 
 namespace fs = std::filesystem;
 
-struct ShownAlert {
-    std::string title, message;
-    friend bool operator==(const ShownAlert&, const ShownAlert&) = default;
-};
-
 class FakeUi final : public Ui {
   public:
-    std::vector<ShownAlert> alerts;
+    std::vector<std::string> alerts;  // titles, in order
     std::vector<std::string> dialogs; // titles, in order
     std::deque<DialogAnswer> answers; // scripted; none left means the last button
     int terminations = 0;
-    std::function<void()> onRefresh;
 
-    void alert(const std::string& title, const std::string& text) override {
-        alerts.push_back({title, text});
-    }
+    void alert(const std::string& title, const std::string&) override { alerts.push_back(title); }
     DialogAnswer runDialog(const DialogRequest& request) override {
         dialogs.push_back(request.title);
         DialogAnswer answer{static_cast<int>(request.buttons.size()) - 1, "", 0};
@@ -47,7 +38,7 @@ class FakeUi final : public Ui {
         return answer;
     }
     void setStatusItemTitle(const std::string&) override {}
-    void refreshPanel() override { onRefresh ? onRefresh() : void(); }
+    void refreshPanel() override {}
     void focusCustomHours() override {}
     void showAbout() override {}
     void terminate() override { ++terminations; }
@@ -166,7 +157,6 @@ class AppScenario : public ::testing::Test {
     FakeWorkspace workspace;
     double agentClockAhead = 0; // moves the agent run's clock past its quiet period
     std::unique_ptr<AppDelegate> app;
-    std::vector<std::string> statuses; // every status line the panel showed
 
     bool watcherResponds = true; // false: the watcher stalls
     Scheduler::TimerId watcherPoll = 0;
@@ -175,11 +165,6 @@ class AppScenario : public ::testing::Test {
         fs::create_directories(home);
         fs::create_directories(tmp);
         ASSERT_TRUE(PropertyListFile(preferences).setValue(PreferencesStore::alertsKey, true));
-        ui.onRefresh = [this] {
-            if (app && (statuses.empty() || statuses.back() != app->statusLine())) {
-                statuses.push_back(app->statusLine());
-            }
-        };
         // The recovery watcher as the controller sees it: setup leaves root state, the
         // override comes on a moment later, and the stop file ends both at the next poll.
         privileged.onSuccess = [this](const std::vector<std::string>& arguments) {
@@ -239,10 +224,6 @@ class AppScenario : public ::testing::Test {
             moved = real * pace;
         }
         return true;
-    }
-
-    bool sawStatus(const std::string& text) const {
-        return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
     }
 };
 

@@ -27,7 +27,6 @@ TEST_F(Work, TaskEndsTheSessionWithItsStatusOrEndsWithIt) {
         SCOPED_TRACE(command);
         make();
         startTask(command);
-        EXPECT_EQ(app->panel()->model().detailText.rfind("Ends when task exits · limit ", 0), 0u);
         if (command == "sleep 60") {
             app->panel()->mainAction(); // "End session" stops the task too
         }
@@ -35,15 +34,6 @@ TEST_F(Work, TaskEndsTheSessionWithItsStatusOrEndsWithIt) {
             runUntil([&] { return !app->sessionRunning() && !app->taskRunner().isRunning(); }));
         EXPECT_EQ(app->lastOutcome(), outcome);
     }
-    shell = temp.path() + "/no-shell";
-    make();
-    ui.answer(0, " \n\t ");
-    app->runTask();
-    EXPECT_EQ(ui.alerts.back().title, "Enter a valid command");
-    startTask("make");
-    EXPECT_EQ(ui.alerts.back().title, "Task could not start");
-    scheduler.advance(4.0);
-    EXPECT_EQ(app->lastOutcome(), "Task could not start · sleep restored");
 }
 
 TEST_F(Work, AgentSessionEndsWhenTheWorkFinishes) {
@@ -58,7 +48,6 @@ TEST_F(Work, AgentSessionEndsWhenTheWorkFinishes) {
     scheduler.advance(3.0);
     ASSERT_TRUE(app->watchingAgents());
     EXPECT_EQ(app->panel()->model().stateText, "Waiting for an agent task");
-    EXPECT_EQ(app->panel()->model().detailText.rfind("Ends when agents finish · limit ", 0), 0u);
 
     for (const std::string event : {"UserPromptSubmit", "Stop"}) {
         ASSERT_TRUE(AgentEventBridge::emit(

@@ -147,21 +147,9 @@ TEST_F(PreferencesStoreTest, AcceptsAValidListWrittenElsewhereAndNeverWritesOver
     }
 }
 
-TEST_F(PreferencesStoreTest, DamagedFileMeansNothingWrittenAndFailedWritesReportStorage) {
-    const std::string damaged = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>";
-    std::ofstream(path) << damaged;
+// One very long character does not fit within the file's size limit.
+TEST_F(PreferencesStoreTest, AFailedWriteReportsStorageAndLeavesTheFile) {
     auto prefs = open();
-    EXPECT_TRUE(prefs->isCorrupt());
-    EXPECT_NE(prefs->storeProblem().value().message.find(path), std::string::npos);
-    EXPECT_EQ(prefs->savePreset("Focus", 600).error(), PreferencesError::CorruptStorage);
-    EXPECT_FALSE(prefs->automationEnabled());
-    EXPECT_FALSE(prefs->setAutomationEnabled(true) || prefs->setSessionAlertsEnabled(true) ||
-                 prefs->setLastDuration(600));
-    EXPECT_EQ(readFile(path), damaged);
-
-    // One very long character does not fit within the file's size limit.
-    std::filesystem::remove(path);
-    prefs = open();
     ASSERT_TRUE(prefs->savePreset("Focus", 600));
     const std::string before = readFile(path);
     EXPECT_EQ(prefs->savePreset("e" + repeat("\u0301", 600'000), 600).error(),
@@ -171,20 +159,6 @@ TEST_F(PreferencesStoreTest, DamagedFileMeansNothingWrittenAndFailedWritesReport
     EXPECT_EQ(prefs->presets().size(), 1u);
     ASSERT_TRUE(prefs->savePreset("Build", 600));
     EXPECT_FALSE(prefs->errorMessage()); // the next good save clears the message
-}
-
-TEST_F(PreferencesStoreTest, LastDurationFallsBackUnlessAWholeNumberInRange) {
-    EXPECT_EQ(open()->lastDuration(), 3600); // nothing stored
-    const std::vector<std::pair<PreferenceValue, std::int64_t>> cases = {
-        {std::int64_t{60}, 60}, {std::int64_t{86'401}, 3600}, {1800.0, 1800},
-        {1800.5, 3600},         {std::string("1800"), 3600},
-    };
-    for (const auto& [value, expected] : cases) {
-        store(PreferencesStore::durationKey, value);
-        EXPECT_EQ(open()->lastDuration(), expected) << value.index();
-    }
-    ASSERT_TRUE(open()->setLastDuration(5400));
-    EXPECT_EQ(stored(PreferencesStore::durationKey), PreferenceValue(std::int64_t{5400}));
 }
 
 // The file behind the store.

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
-#include <optional>
 #include <thread>
 
 #include <sys/wait.h>
@@ -12,8 +10,6 @@
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
-#include "common/ErrorDomains.hpp"
-#include "platform/UserHome.hpp"
 #include "tasks/LocalTaskRunner.hpp"
 
 namespace vesperon {
@@ -40,9 +36,9 @@ bool until(const std::function<bool()>& done, VirtualScheduler* scheduler = null
 
 class LocalTaskRunnerTest : public ::testing::Test {
   protected:
-    std::optional<std::int32_t> run(const std::string& command, LocalTaskRunner* with = nullptr) {
+    std::optional<std::int32_t> run(const std::string& command) {
         std::optional<std::int32_t> code;
-        auto launched = (with ? *with : runner).launch(command, [&](std::int32_t c) { code = c; });
+        auto launched = runner.launch(command, [&](std::int32_t c) { code = c; });
         EXPECT_TRUE(launched && until([&] { return code.has_value(); }, &scheduler)) << command;
         return code;
     }
@@ -96,30 +92,6 @@ TEST_F(LocalTaskRunnerTest, TheGroupDiesWhenTheCommandIsCancelled) {
     scheduler.advance(5);
     EXPECT_FALSE(completed);
     EXPECT_EQ(scheduler.pendingTimers(), 0u);
-}
-
-TEST_F(LocalTaskRunnerTest, CompletionIsCalledOnceAndMayLaunchTheNextCommand) {
-    std::vector<std::int32_t> codes;
-    ASSERT_TRUE(runner.launch("exit 5", [&](std::int32_t c) {
-        codes.push_back(c);
-        EXPECT_TRUE(runner.launch("exit 6", [&](std::int32_t d) { codes.push_back(d); }));
-    }));
-    ASSERT_TRUE(until([&] { return codes.size() == 2; }, &scheduler));
-    std::this_thread::sleep_for(20ms);
-    scheduler.advance(5);
-    EXPECT_EQ(codes, (std::vector<std::int32_t>{5, 6}));
-    EXPECT_EQ(scheduler.pendingTimers(), 0u);
-}
-
-TEST_F(LocalTaskRunnerTest, SpawnFailureIsAPosixErrorAndTheDefaultsAreTheUsers) {
-    LocalTaskRunner noHome(scheduler, "/bin/sh", home / "no-such-home");
-    const auto launched = noHome.launch("exit 0", [](std::int32_t) {});
-    EXPECT_TRUE(!launched && launched.error().domain == errorDomain::system &&
-                launched.error().code == ENOENT && !noHome.isRunning());
-    LocalTaskRunner defaults(scheduler);
-    EXPECT_EQ(run("pwd -P > " + (home / "where"), &defaults), 0);
-    EXPECT_EQ(readFile(home / "where"),
-              std::filesystem::canonical(userHomeFolder()).string() + "\n");
 }
 
 } // namespace
