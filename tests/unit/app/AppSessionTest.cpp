@@ -108,6 +108,44 @@ TEST_F(Session, EveryEndNamesItsReasonOnceWithTheMostUrgentFirst) {
     }
 }
 
+// The end shows within a quarter second of the watcher's restore, not at the next tick;
+// a stalled one needs attention.
+TEST_F(Session, TheEndShowsAsSoonAsSleepIsBackOrAsksForARestoreWhenLate) {
+    make();
+    startVerified(3600);
+    scheduler.advance(0.5); // the next tick is 1.5 s away
+    watcherResponds = false;
+    const std::size_t timers = scheduler.pendingTimers();
+    app->setFinishReason(FinishReason::EndedManually);
+    app->stop();
+    scheduler.advance(0.4);
+    machine.override = false; // the watcher restores: the override goes off first,
+    scheduler.advance(0.3);
+    EXPECT_TRUE(app->stopping()); // and the root state only after it
+    machine.rootState = false;
+    scheduler.advance(0.25);
+    EXPECT_EQ(app->statusLine(), "Ready — normal sleep restored");
+    EXPECT_EQ(notifier.posted, std::vector<std::string>{"Ended manually"});
+    EXPECT_EQ(scheduler.pendingTimers(), timers); // the look between the ticks stops
+
+    startVerified(3600);
+    app->setFinishReason(FinishReason::EndedManually);
+    app->stop();
+    scheduler.advance(20.0);
+    app->stop(); // keeps the first stop time
+    scheduler.advance(10.0);
+    EXPECT_EQ(app->statusLine(), "Restoring normal sleep…");
+    scheduler.advance(2.0);
+    EXPECT_EQ(app->statusLine(), "Restoration needs attention");
+    EXPECT_EQ(app->lastOutcome(), "Use Restore normal sleep");
+    EXPECT_EQ(app->panel()->model().mainTitle, "Restore sleep");
+
+    watcherResponds = true; // normal sleep comes back late: the session ends by itself
+    scheduler.advance(4.0);
+    EXPECT_EQ(app->lastOutcome(), "Ended manually · sleep restored");
+    EXPECT_EQ(notifier.posted.size(), 2u);
+}
+
 TEST_F(Session, QuittingAndStartingWaitUntilSleepIsBack) {
     make();
     EXPECT_EQ(app->applicationShouldTerminate(), AppDelegate::TerminateReply::Now);
