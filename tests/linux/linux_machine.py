@@ -30,23 +30,17 @@ class MachineTestCase(dbusmock.DBusTestCase):
         super().tearDownClass()
 
     def setUp(self):
-        self.tree = tempfile.TemporaryDirectory(prefix="vesperon-machine-")
-        self.addCleanup(self.tree.cleanup)
-        self.root = self.tree.name
+        self.root = self.enterContext(tempfile.TemporaryDirectory(prefix="vesperon-machine-"))
         self.write("proc/sys/kernel/random/boot_id", "6d3c0b4e-1f7a-4e43-9d43-3b1d1c9e0a11")
         os.makedirs(os.path.join(self.root, "var/lib"))
         os.makedirs(os.path.join(self.root, "run"))
         self.state_dir = os.path.join(self.root, "var/lib/vesperon")
-        self.set_lid(False)
 
     def write(self, relative, value):
         path = os.path.join(self.root, relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as out:
             out.write(f"{value}\n")
-
-    def set_lid(self, closed):
-        self.logind.Set(LOGIND, "LidClosed", dbus.Boolean(closed))
 
     def supply(self, name, **attributes):
         for key, value in attributes.items():

@@ -1,6 +1,5 @@
-"""The roles that act for the logged-in user refuse root: the application and the two
-renderers end at once with one line and touch nothing; the hook endpoint and the
-diagnostic printer still answer."""
+"""As root, the application and the renderers refuse with one line and touch nothing;
+the hook endpoint and the diagnostic printer still answer."""
 import os
 import subprocess
 import tempfile
@@ -15,9 +14,7 @@ class UserRolesRefuseRoot(unittest.TestCase):
                               check=False)
 
     def setUp(self):
-        folder = tempfile.TemporaryDirectory(prefix="vesperon-roles-")
-        self.addCleanup(folder.cleanup)
-        self.folder = folder.name
+        self.folder = self.enterContext(tempfile.TemporaryDirectory(prefix="vesperon-roles-"))
         # Where the application would claim its instance.
         self.env = {"PATH": "/usr/bin:/bin", "HOME": self.folder, "XDG_RUNTIME_DIR": self.folder}
 
@@ -29,8 +26,7 @@ class UserRolesRefuseRoot(unittest.TestCase):
                                 "the About renderer": ["--render-about", image]}.items():
             with self.subTest(role):
                 result = self.run_vesperon(*arguments)
-                self.assertEqual(result.returncode, 1)
-                self.assertEqual(result.stdout, "")
+                self.assertEqual((result.returncode, result.stdout), (1, ""))
                 self.assertRegex(result.stderr, r"^vesperon: the [A-Za-z ]+ does not run as root; "
                                  r"run it as the logged-in user\.\n$")
                 self.assertEqual(os.listdir(self.folder), [])

@@ -24,20 +24,14 @@ SLOWDOWN=$(cat "$HOST/slowdown" 2>/dev/null || echo 1)
 at_most() { [ "$1" -le "$(awk -v s="$2" -v f="$SLOWDOWN" 'BEGIN { printf "%d", s * f * 1000 }')" ]; }
 
 # check DESCRIPTION COMMAND...: a failed command fails the scenario (and says why).
-check() {
-    local what=$1
-    shift
-    if "$@"; then log "ok: $what"; else fail "$what"; fi
-}
+check() { if "${@:2}"; then log "ok: $1"; else fail "$1"; fi; }
 fail() {
     log "FAILED: $*"
     echo "$*" >> "$RESULT/failures"
 }
 figure() { echo "$*" >> "$RESULT/figures"; }
 finish() {
-    local verdict=PASS
-    [ -s "$RESULT/failures" ] && verdict=FAIL
-    echo "$verdict" > "$RESULT/verdict"
+    if [ -s "$RESULT/failures" ]; then echo FAIL; else echo PASS; fi > "$RESULT/verdict"
     sync
 }
 
@@ -46,17 +40,11 @@ wait_until() {
     local limit=$(($1 * 1000)) start
     shift
     start=$(now)
-    while :; do
-        if "$@"; then
-            WAITED=$(since "$start")
-            return 0
-        fi
-        if [ "$(since "$start")" -gt "$limit" ]; then
-            WAITED=$limit
-            return 1
-        fi
+    until "$@"; do
+        if [ "$(since "$start")" -gt "$limit" ]; then WAITED=$limit; return 1; fi
         sleep 0.1
     done
+    WAITED=$(since "$start")
 }
 negate() { ! "$@"; }
 
@@ -86,10 +74,9 @@ session_lock() {
 no_vesperon_lock() { [ -z "$(vesperon_locks)" ]; }
 # What logind itself says is blocked ("sleep:idle:..."); fails when logind does not answer.
 block_inhibited() {
-    local value
-    value=$(busctl get-property org.freedesktop.login1 /org/freedesktop/login1 \
-        org.freedesktop.login1.Manager BlockInhibited 2>/dev/null) || return 1
-    cut -d'"' -f2 <<<"$value"
+    busctl get-property org.freedesktop.login1 /org/freedesktop/login1 \
+        org.freedesktop.login1.Manager BlockInhibited 2>/dev/null | cut -d'"' -f2
+    return "${PIPESTATUS[0]}"
 }
 logind_answers() { block_inhibited > /dev/null; }
 lid_switch_blocked() { [[ ":$(block_inhibited):" == *:handle-lid-switch:* ]]; }
@@ -102,11 +89,7 @@ unit_gone() {
     [ "$(unit_prop LoadState)" = not-found ] ||
         { [[ $(unit_prop ActiveState) =~ ^(inactive|failed)$ ]] && [ "$(unit_prop MainPID)" = 0 ]; }
 }
-watcher_pid() {
-    local pid
-    pid=$(unit_prop MainPID)
-    if [ -n "$pid" ] && [ "$pid" != 0 ]; then echo "$pid"; fi
-}
+watcher_pid() { unit_prop MainPID | grep -vx 0; }
 watcher_processes() { pgrep -f "^$WATCHER --watch" || true; }
 no_files() { [ ! -e "$STATE" ] && [ ! -e "$JOBFILE" ] && [ ! -e /run/local.vesperon.session.pid ]; }
 # Stray: a watcher, or the executable running as root (the user's tray app is no stray).
@@ -196,20 +179,10 @@ start_session() {
         fail "the watcher took the session's lock"
     fi
 }
-# The scenario runs again at the next boot; this one ends with a clean reboot.
-request_reboot() {
-    sync
-    touch "$OUT/REBOOT-REQUESTED"
-    exit 0
-}
-# The host resets the machine (QMP system_reset, no shutdown at all) as soon as it sees
-# the request; the scenario runs again at the next boot.
-request_reset() {
-    sync
-    touch "$OUT/RESET-REQUESTED"
-    sync
-    sleep 600
-}
+# The scenario runs again at the next boot, after a clean reboot or a hard reset (the host's
+# QMP system_reset, no shutdown at all, as soon as it sees the request).
+request_reboot() { sync; touch "$OUT/REBOOT-REQUESTED"; exit 0; }
+request_reset() { sync; touch "$OUT/RESET-REQUESTED"; sync; sleep 600; }
 
 # in_session SECONDS COMMAND: a shell COMMAND as tester in the autologin session on tty1
 # (through the agent there), waited for at most SECONDS (0: not at all); its output and status.

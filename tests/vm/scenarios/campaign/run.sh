@@ -1,8 +1,9 @@
 #!/bin/bash
 # The seeded fault campaign: each run sets a session up as root (many sessions quickly),
-# injects one fault at a random instant from while setup runs to 4 s into the session,
-# ends the session as the app would and checks that all is clear. Run N of seed S draws
-# from RANDOM=S*1000+N; its kind is KINDS[N % 5]. A reset run is judged at the next boot.
+# injects one fault (kill -9 of the app or the watcher, systemctl stop of the unit or
+# restart of logind, a hard reset) at a random instant from while setup runs to 4 s into
+# the session, ends the session as the app would and checks that all is clear. Run N of
+# seed S draws from RANDOM=S*1000+N; its kind is KINDS[N % 5]. A reset is judged at the next boot.
 source /mnt/host/guest/lib.sh
 source "$HOST/campaign.conf"  # RUNS, SEED
 APPDIR=/tmp/vm-campaign-app
@@ -11,10 +12,6 @@ RECORDS=$DIR/runs  # index, kind, measure ms, lock gone ms, user restores, failu
 mkdir -p "$DIR"
 touch "$RECORDS"
 KINDS=(app-kill watcher-kill unit-stop logind-restart reset)
-declare -A WHAT=([app-kill]="kill -9 of the app" [watcher-kill]="kill -9 of the watcher"
-    [unit-stop]="systemctl stop of the watcher's unit"
-    [logind-restart]="systemctl restart systemd-logind"
-    [reset]="hard reset of the machine (QMP system_reset)")
 declare -A FROM=([app-kill]="fault → all clear" [watcher-kill]="fault → a new watcher holds the lock"
     [unit-stop]="fault → lock gone" [logind-restart]="stop file → all clear"
     [reset]="reset → all clear after boot")
@@ -141,8 +138,6 @@ count() { awk -F'\t' "$1" "$RECORDS" | wc -l; }
         echo "| $kind | $(count "$mine") | $(count "$mine && \$6 == \"\"") |" \
             "$(count "$mine && \$5 > 0") | ${FROM[$kind]} | $median | $p95 | $max | $back95 |"
     done
-    echo
-    echo "Faults: $(for k in "${KINDS[@]}"; do printf '*%s*: %s; ' "$k" "${WHAT[$k]}"; done)"
     failed=$(awk -F'\t' '$6 != "" { print "- run " $1 " (" $2 "): " $6 " — " $7 }' "$RECORDS")
     [ -n "$failed" ] && printf '\n## Runs that broke the promise\n\n%s\n' "$failed"
     helped=$(awk -F'\t' '$5 > 0 { print "- run " $1 " (" $2 "): " $7 }' "$RECORDS")
