@@ -16,8 +16,6 @@ declare -A FROM=([app-kill]="fault → all clear" [watcher-kill]="fault → a ne
     [unit-stop]="fault → lock gone" [logind-restart]="stop file → all clear"
     [reset]="reset → all clear after boot")
 
-failure() { failures+=("$*"); }
-note() { notes+=("$*"); }
 joined() { local IFS=';'; echo "$*"; }
 record() {  # INDEX KIND
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$measure" "$back" "$restores" \
@@ -29,8 +27,8 @@ settle() {
     kill -0 "$APP_PID" 2> /dev/null && request_stop
     wait_until "$1" all_clear && return
     restores=1
-    note "user restore: $(describe_leftovers)"
-    /usr/bin/vesperon --restore > /dev/null 2>&1 || note "restore failed"
+    notes+=("user restore: $(describe_leftovers)")
+    /usr/bin/vesperon --restore > /dev/null 2>&1 || notes+=("restore failed")
     wait_until 10 all_clear
 }
 new_watcher() { local p; p=$(watcher_pid); [ -n "$p" ] && [ "$p" != "$old" ] && negate no_vesperon_lock; }
@@ -47,8 +45,8 @@ run_one() {  # INDEX
     setup=$!
     if [ "$instant" -ge 0 ]; then
         wait "$setup" && [ "$(cat "$DIR/setup.out")" = READY ] ||
-            failure "setup failed: $(cat "$DIR/setup.err")"
-        wait_until 15 negate no_vesperon_lock || failure "the watcher took no lock"
+            failures+=("setup failed: $(cat "$DIR/setup.err")")
+        wait_until 15 negate no_vesperon_lock || failures+=("the watcher took no lock")
     fi
     sleep "$(seconds "${instant#-}" 3)"
     fault=$(now)
@@ -68,13 +66,13 @@ run_one() {  # INDEX
     unit-stop)
         systemctl stop "$UNIT"
         wait_until 10 no_vesperon_lock && back=$WAITED measure=$WAITED
-        wait_until 7 watcher_back && failure "the watcher came back after the unit was stopped"
+        wait_until 7 watcher_back && failures+=("the watcher came back after the unit was stopped")
         settle 5
         ;;
     logind-restart)
         systemctl restart systemd-logind
         wait_until 20 logind_answers
-        if no_vesperon_lock; then note "lock not listed after the restart"; else note "lock kept"; fi
+        if no_vesperon_lock; then notes+=("lock not listed after the restart"); else notes+=("lock kept"); fi
         stopped=$(now)
         settle 20
         measure=$(since "$stopped")
@@ -82,13 +80,13 @@ run_one() {  # INDEX
     reset)
         printf '%s\t%s\t%s\n' "$i" "$(now)" "$(joined "${notes[@]}")" > "$DIR/pending"
         request_reset
-        failure "no reset came"
+        failures+=("no reset came")
         ;;
     esac
     wait "$setup"
     kill_app
     sleep 0.3
-    all_clear || failure "left: $(describe_leftovers)"
+    all_clear || failures+=("left: $(describe_leftovers)")
     record "$i" "$kind"
 }
 
@@ -97,9 +95,9 @@ run_one() {  # INDEX
 if [ -e "$DIR/pending" ]; then
     IFS=$'\t' read -r index at joined_notes < "$DIR/pending"
     failures=() notes=("$joined_notes") restores=0 measure="" back=""
-    if wait_until 30 all_clear; then measure=$(since "$at"); else failure "left after boot: $(describe_leftovers)"; fi
+    if wait_until 30 all_clear; then measure=$(since "$at"); else failures+=("left after boot: $(describe_leftovers)"); fi
     ran=$(systemctl show -p ExecMainStartTimestampMonotonic --value vesperon-recover.service)
-    if [ "${ran:-0}" != 0 ]; then note "recover ran"; else note "recover did not run"; fi
+    if [ "${ran:-0}" != 0 ]; then notes+=("recover ran"); else notes+=("recover did not run"); fi
     record "$index" reset
     rm "$DIR/pending"
 fi
@@ -118,16 +116,11 @@ stats() {
 }
 count() { awk -F'\t' "$1" "$RECORDS" | wc -l; }
 {
-    echo "# Fault campaign on the virtual machine"
-    echo
-    echo "Command: \`tests/vm/run --campaign $RUNS --seed $SEED\`"
-    echo
+    printf '# Fault campaign on the virtual machine\n\nCommand: `tests/vm/run --campaign %s --seed %s`\n\n' "$RUNS" "$SEED"
     echo "$RUNS runs over $BOOT boots, $(count '$6 == ""') kept the promise (no Vesperon lock," \
         "no unit, no files, no stray process)."
-    echo
-    echo "Seconds from the instant under *from* (Debian's systemd, logind and polkit; setup as" \
-        "root; faults from setup's start to 4 s into the session)."
-    echo
+    printf '\n%s %s\n\n' "Seconds from the instant under *from* (Debian's systemd, logind and polkit;" \
+        "setup as root; faults from setup's start to 4 s into the session)."
     echo "| fault | runs | passed | user restores | from | median | p95 | max | lock gone p95 |"
     echo "|---|---|---|---|---|---|---|---|---|"
     for kind in "${KINDS[@]}"; do
