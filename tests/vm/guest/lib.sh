@@ -23,7 +23,6 @@ seconds() { awk -v m="$1" 'BEGIN { printf "%.*f", '"${2:-2}"', m / 1000 }'; }
 SLOWDOWN=$(cat "$HOST/slowdown" 2>/dev/null || echo 1)
 at_most() { [ "$1" -le "$(awk -v s="$2" -v f="$SLOWDOWN" 'BEGIN { printf "%d", s * f * 1000 }')" ]; }
 
-# check DESCRIPTION COMMAND...: a failed command fails the scenario (and says why).
 check() { if "${@:2}"; then log "ok: $1"; else fail "$1"; fi; }
 fail() {
     log "FAILED: $*"
@@ -55,7 +54,6 @@ inhibitors() {
         awk -F'"' '{ for (k = 2; k + 7 <= NF; k += 8) { split($(k + 7), n, " ");
             print $k "|" $(k + 2) "|" $(k + 4) "|" $(k + 6) "|" n[1] "|" n[2] } }'
 }
-# Any lock whose who is "Vesperon", whoever holds it.
 vesperon_locks() { inhibitors | awk -F'|' '$2 == "Vesperon"'; }
 # The session's lock, exactly: lid switch, sleep and idle (as a set: logind lists them in
 # its own order), blocking, root's, held by the watcher's process.
@@ -83,8 +81,7 @@ lid_switch_blocked() { [[ ":$(block_inhibited):" == *:handle-lid-switch:* ]]; }
 
 unit_prop() { systemctl show -p "$1" --value "$UNIT" 2>/dev/null; }
 unit_active() { [ "$(unit_prop ActiveState)" = active ]; }
-# Gone: systemd knows no such unit any more (transient units are collected), or it is
-# inactive or failed and holds no process.
+# Gone: no such unit any more (transient units are collected), or one without a process.
 unit_gone() {
     [ "$(unit_prop LoadState)" = not-found ] ||
         { [[ $(unit_prop ActiveState) =~ ^(inactive|failed)$ ]] && [ "$(unit_prop MainPID)" = 0 ]; }
@@ -94,7 +91,6 @@ watcher_processes() { pgrep -f "^$WATCHER --watch" || true; }
 no_files() { [ ! -e "$STATE" ] && [ ! -e "$JOBFILE" ] && [ ! -e /run/local.vesperon.session.pid ]; }
 # Stray: a watcher, or the executable running as root (the user's tray app is no stray).
 no_stray() { [ -z "$(watcher_processes)" ] && [ -z "$(pgrep -u 0 -x vesperon || true)" ]; }
-# Normal sleep back: logind answers and lists no lock; no unit, no files, no process.
 all_clear() { logind_answers && no_vesperon_lock && unit_gone && no_files && no_stray; }
 describe_leftovers() {
     log "locks: $(vesperon_locks | tr '\n' ';') unit: $(unit_prop ActiveState)/$(unit_prop SubState)" \
@@ -120,6 +116,7 @@ check_all_clear() {
 source "$GUEST/battery.sh"
 
 as_tester() { setpriv --reuid=tester --regid=tester --init-groups --reset-env "$@"; }
+diagnosed() { as_tester /usr/bin/vesperon --diagnose 2>&1 | grep -qxF "$1"; }  # LINE
 # The app's stand-in, as tester: renews the heartbeat every 2 s (the app's tick) while
 # $APPDIR/renew exists. Sets APP_PID, HEARTBEAT, STOPFILE.
 start_app() {
@@ -150,10 +147,8 @@ pk_run() {
     expect "$GUEST/pkexec.exp" "$answer" "$@" | tee -a "$RESULT/pkexec.log"
     return "${PIPESTATUS[0]}"
 }
-# Setup as the app does it, through pkexec: SECONDS. Sets SETUP_OUT, SETUP_RC.
-setup_session() {
-    local seconds=${1:-600}
-    SETUP_OUT=$(pk_run root /usr/bin/vesperon --setup "$APP_PID" "$seconds" "$HEARTBEAT" "$STOPFILE")
+setup_session() {  # SECONDS: sets SETUP_OUT, SETUP_RC
+    SETUP_OUT=$(pk_run root /usr/bin/vesperon --setup "$APP_PID" "$1" "$HEARTBEAT" "$STOPFILE")
     SETUP_RC=$?
     log "setup: rc=$SETUP_RC $(echo "$SETUP_OUT" | tail -n 3 | tr -d '\r' | tr '\n' ' ')"
 }
@@ -166,10 +161,9 @@ restore_pkexec() {
     RESTORE_RC=$?
     log "restore: rc=$RESTORE_RC $(echo "$RESTORE_OUT" | tail -n 2 | tr -d '\r' | tr '\n' ' ')"
 }
-# A healthy session: set up through pkexec, the lock taken.
 start_session() {
     start_app
-    setup_session "${1:-600}"
+    setup_session "$1"
     check "setup printed READY" setup_ready
     if wait_until 15 session_lock; then
         LOCK_AFTER=$WAITED
@@ -179,8 +173,7 @@ start_session() {
         fail "the watcher took the session's lock"
     fi
 }
-# The scenario runs again at the next boot, after a clean reboot or a hard reset (the host's
-# QMP system_reset, no shutdown at all, as soon as it sees the request).
+# The scenario runs again at the next boot, after a clean reboot or the host's hard reset.
 request_reboot() { sync; touch "$OUT/REBOOT-REQUESTED"; exit 0; }
 request_reset() { sync; touch "$OUT/RESET-REQUESTED"; sync; sleep 600; }
 
