@@ -101,18 +101,6 @@ class SessionOnLinux(MachineTestCase):
         self.assertEqual(self.left(), ([], False, [], False))
         self.assert_restored()  # nothing left to do, and still a success
 
-    def test_look_alike_locks_of_others_are_not_the_override(self):
-        # Any account may take an idle block lock named Vesperon; another root process
-        # may take one just like ours.
-        self.plant("idle", "Vesperon", "", "block", 1000, 4242)
-        self.plant(OURS, "Vesperon", "", "block", 1000, 4242)
-        self.plant(OURS, "Vesperon", "", "block", 0, os.getpid())
-        self.assertEqual(self.diagnose()["Sleep override"], "Optional(false)")
-        self.start_session()  # not refused
-        self.write("stop", "")
-        self.assert_released()  # the watcher's restore reads its own lock gone
-        self.assert_restored()
-
     def test_a_stale_record_of_the_daemon_never_signals_a_stranger(self):
         # A stranger that leads its own group under the watcher's name.
         named = os.path.join(self.root, "watcher")
@@ -181,10 +169,12 @@ class WatcherAsSystemdService(MachineTestCase):
                          [("ConditionPathExists", False, False, watcher)])
 
         # The override is the lock of the unit's main process, and no look-alike: another
-        # account's lock, a delay lock (which blocks nothing), another name's.
+        # account's lock, another root process's, a delay lock (which blocks nothing),
+        # another name's.
         self.unit.Set("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(os.getpid()),
                       dbus_interface=dbus.PROPERTIES_IFACE)
         for look_alike in [(OURS, "Vesperon", "", "block", 1000, os.getpid()),
+                           (OURS, "Vesperon", "", "block", 0, 4242),
                            (OURS, "Vesperon", "", "delay", 0, os.getpid()),
                            (OURS, "Other", "", "block", 0, os.getpid())]:
             self.plant(*look_alike)
