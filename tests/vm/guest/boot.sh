@@ -10,9 +10,7 @@ echo "boot $boot: system running at uptime $(cut -d' ' -f1 /proc/uptime)"
 # Under emulation root's password (every prompt's answer) gets a quick hash.
 echo root:root | chpasswd -c SHA512 -s 1000
 # tester's agent takes the requests out of its spool: the folder is tester's.
-mkdir -p /run/vesperon-vm/user
-chown tester: /run/vesperon-vm/user
-chmod 755 /run/vesperon-vm/user
+install -d -o tester -g tester -m 755 /run/vesperon-vm/user
 
 if ! dpkg -s vesperon > /dev/null 2>&1 &&
     ! dpkg --force-unsafe-io -i "$HOST/vesperon.deb" > "$OUT/dpkg.log" 2>&1; then
@@ -38,10 +36,7 @@ for name in $(cat "$HOST/scenarios"); do
         >> "$OUT/$name/log" 2>&1 < /dev/null
     rc=$?
     date +%s.%N > "$OUT/$name/ended"
-    if [ -e "$OUT/REBOOT-REQUESTED" ]; then
-        echo "$name asked for a reboot"
-        exit 0
-    fi
+    [ -e "$OUT/REBOOT-REQUESTED" ] && exit 0  # the scenario asked for a reboot
     if [ ! -e "$OUT/$name/verdict" ]; then
         if [ "$rc" = 124 ]; then echo "timed out after $limit s"; else echo "ended with status $rc and no verdict"; fi >> "$OUT/$name/failures"
         echo FAIL > "$OUT/$name/verdict"
