@@ -72,6 +72,9 @@ TEST(PowerSupplies, BatteriesAndChargersAgainstTheCutoff) {
             EXPECT_EQ(sources[0]["Max Capacity"], row.max);
         }
     }
+    // A full charge of 0 is no reading: no capacity at all, rather than one over nothing.
+    const testing::FixtureTree zeroFull(broken);
+    EXPECT_FALSE(platform::powerSourcesIn(zeroFull.root())[0].contains("Max Capacity"));
     EXPECT_EQ(platform::powerSourcesIn("/nonexistent/power_supply"), json::array());
 }
 

@@ -1,12 +1,12 @@
-"""A mocked Linux machine for the Linux build's tests: a fixture tree for /sys and /proc
-and a private system bus with python3-dbusmock's logind (whose locks name their
-holders, see logind_holders.py)."""
+"""A mocked Linux machine: a fixture tree for /sys and /proc and a private system bus
+with python3-dbusmock's logind (whose locks name their holders: logind_holders.py)."""
 import os
 import subprocess
 import tempfile
 
 import dbus
 import dbusmock
+from dbusmock import MOCK_IFACE
 
 LOGIND = "org.freedesktop.login1.Manager"
 LOGIND_TEMPLATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "logind_holders.py")
@@ -30,22 +30,17 @@ class MachineTestCase(dbusmock.DBusTestCase):
         super().tearDownClass()
 
     def setUp(self):
-        self.tree = tempfile.TemporaryDirectory(prefix="vesperon-machine-")
-        self.addCleanup(self.tree.cleanup)
-        self.root = self.tree.name
+        self.root = self.enterContext(tempfile.TemporaryDirectory(prefix="vesperon-machine-"))
         self.write("proc/sys/kernel/random/boot_id", "6d3c0b4e-1f7a-4e43-9d43-3b1d1c9e0a11")
         os.makedirs(os.path.join(self.root, "var/lib"))
         os.makedirs(os.path.join(self.root, "run"))
-        self.set_lid(False)
+        self.state_dir = os.path.join(self.root, "var/lib/vesperon")
 
     def write(self, relative, value):
         path = os.path.join(self.root, relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as out:
             out.write(f"{value}\n")
-
-    def set_lid(self, closed):
-        self.logind.Set(LOGIND, "LidClosed", dbus.Boolean(closed))
 
     def supply(self, name, **attributes):
         for key, value in attributes.items():
@@ -55,6 +50,24 @@ class MachineTestCase(dbusmock.DBusTestCase):
         self.write(f"sys/class/thermal/{name}/temp", milli_celsius)
         self.write(f"sys/class/thermal/{name}/trip_point_0_type", "critical")
         self.write(f"sys/class/thermal/{name}/trip_point_0_temp", critical)
+
+    def diagnose(self):
+        result = self.run_vesperon("--diagnose")
+        self.assertIn(self.root, result.stderr)
+        return dict(line.rsplit(": ", 1) for line in result.stdout.splitlines())
+
+    def ours(self):
+        # Root locks named Vesperon but those the test plants itself.
+        return [i for i in self.logind.ListInhibitors(dbus_interface=LOGIND)
+                if i[1] == "Vesperon" and i[4] == 0 and i[5] != os.getpid()]
+
+    def plant(self, *inhibitor):
+        self.logind.AddInhibitor(*inhibitor, dbus_interface=MOCK_IFACE)
+        self.addCleanup(self.logind.RemoveInhibitor, *inhibitor, dbus_interface=MOCK_IFACE)
+
+    def setup(self, pid, seconds):
+        return self.run_vesperon("--setup", str(pid), str(seconds),
+                                 os.path.join(self.root, "heartbeat"), os.path.join(self.root, "stop"))
 
     def assert_restored(self):
         result = self.run_vesperon("--restore")

@@ -1,8 +1,6 @@
-"""python3-dbusmock's logind template, with inhibitor locks that name their holder as
-the real logind does: the caller's user and process as the bus daemon knows them
-(the stock template says uid 1000, pid 123456 for everyone). AddInhibitor and
-RemoveInhibitor plant and take back a lock of any holder, as another account or
-another process would take one."""
+"""dbusmock's logind template with locks that name their holder as the real logind does
+(the stock one says uid 1000, pid 123456 for all); AddInhibitor and RemoveInhibitor
+plant and take back a lock of any holder."""
 import os
 
 import dbus
@@ -11,7 +9,6 @@ from gi.repository import GLib
 from dbusmock import MOCK_IFACE, mockobject
 from dbusmock.templates.logind import *  # noqa: F401,F403 (the template's methods and load)
 from dbusmock.templates.logind import MAIN_IFACE
-
 
 # logind lists what a lock blocks in its own order, whatever order the caller gave.
 _WHAT_ORDER = ["shutdown", "sleep", "idle", "handle-power-key", "handle-suspend-key",

@@ -1,7 +1,5 @@
-"""The Linux build end to end on a mocked machine: --diagnose reads sysfs fixtures and
-logind's lid state; as root, setup starts the watcher as a detached daemon (or a
-systemd unit), the watcher takes a logind inhibitor after its first health check, and
-every ending gives it back."""
+"""The Linux build as root on a mocked machine (sysfs fixtures, dbusmock's logind and
+systemd): the watcher's lock from setup to every ending."""
 import os
 import shutil
 import signal
@@ -19,32 +17,16 @@ OURS = "sleep:idle:handle-lid-switch"
 PID_FILE = "run/local.vesperon.session.pid"
 
 
+def pgrep(*arguments):
+    return subprocess.run(["pgrep", *arguments], capture_output=True, text=True,
+                          check=False).stdout.split()
+
+
 def wait_until(condition, limit):
     deadline = time.monotonic() + limit
     while not condition() and time.monotonic() < deadline:
         time.sleep(0.05)
     return condition()
-
-
-class DiagnoseReadsTheMachine(MachineTestCase):
-    def diagnose(self):
-        result = self.run_vesperon("--diagnose")
-        self.assertIn(self.root, result.stderr)
-        return dict(line.rsplit(": ", 1) for line in result.stdout.splitlines())
-
-    def test_battery_charger_heat_and_lid(self):
-        self.supply("BAT0", type="Battery", scope="System", capacity=15)
-        self.supply("mouse", type="Battery", scope="Device", capacity=100)  # does not count
-        facts = {"Battery above cutoff or charger connected": "false", "Thermal state": "0",
-                 "Lid closed": "false", "Sleep override": "Optional(false)",
-                 "Recovery job exists": "false"}
-        self.assertEqual(self.diagnose(), facts)
-        self.supply("AC", type="Mains", online=1)
-        self.zone("thermal_zone3", 88000)
-        self.set_lid(True)
-        facts.update({"Battery above cutoff or charger connected": "true", "Thermal state": "2",
-                      "Lid closed": "true"})
-        self.assertEqual(self.diagnose(), facts)
 
 
 @unittest.skipUnless(os.geteuid() == 0, "the root modes need root")
@@ -55,65 +37,40 @@ class SessionOnLinux(MachineTestCase):
         self.app = subprocess.Popen(["sleep", "600"])
         self.addCleanup(lambda: (self.app.kill(), self.app.wait()))
         self.addCleanup(self.run_vesperon, "--restore")
-        self.heartbeat, self.stop_file = (os.path.join(self.root, n) for n in ("heartbeat", "stop"))
+        self.heartbeat = os.path.join(self.root, "heartbeat")
         self.write("heartbeat", "")
-        self.state_dir = os.path.join(self.root, "var/lib/vesperon")
         self.assertFalse(self.ours(), "an inhibitor was left over from an earlier test")
 
     def battery(self, percent):
         self.supply("BAT0", type="Battery", capacity=percent)
 
-    def ours(self):
-        # Root locks named Vesperon but those the test plants itself.
-        return [i for i in self.logind.ListInhibitors(dbus_interface=LOGIND)
-                if i[1] == "Vesperon" and i[4] == 0 and i[5] != os.getpid()]
-
-    def plant(self, *inhibitor):
-        self.logind.AddInhibitor(*inhibitor, dbus_interface=MOCK_IFACE)
-        self.addCleanup(self.logind.RemoveInhibitor, *inhibitor, dbus_interface=MOCK_IFACE)
-
-    def supervisors(self):
-        found = subprocess.run(["pgrep", "-x", "vesperon-watch"], capture_output=True, text=True,
-                               check=False)
-        return found.stdout.split()
-
     def watcher_pids(self):
         # A zombie has no command line: pgrep does not count it.
-        watcher = os.path.join(self.state_dir, "watcher")
-        found = subprocess.run(["pgrep", "-xf", f"{watcher} --watch"], capture_output=True,
-                               text=True, check=False)
-        return [int(pid) for pid in found.stdout.split()]
-
-    def setup(self):
-        return self.run_vesperon("--setup", str(self.app.pid), "600", self.heartbeat,
-                                 self.stop_file)
+        return [int(pid) for pid in pgrep("-xf", os.path.join(self.state_dir, "watcher") + " --watch")]
 
     def start_session(self):
         os.utime(self.heartbeat)
-        result = self.setup()
+        result = self.setup(self.app.pid, 600)
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "READY\n", ""))
         self.assertTrue(wait_until(self.ours, 10), "the watcher took no inhibitor")
         self.assertEqual([(i[0], i[3], i[5]) for i in self.ours()],
                          [(OURS, "block", self.watcher_pids()[0])])
-        self.assertIn("Sleep override: Optional(true)", self.run_vesperon("--diagnose").stdout)
+        self.assertEqual(self.diagnose()["Sleep override"], "Optional(true)")
 
-    def assert_released(self, limit=8):
-        self.assertTrue(wait_until(lambda: not self.ours(), limit), "the inhibitor was kept")
-        self.assertTrue(wait_until(lambda: not os.path.exists(self.state_dir), limit))
-        self.assertTrue(wait_until(lambda: not self.watcher_pids(), limit))
-        # The daemon's record went with it: a stale one would name a stranger later.
-        self.assertTrue(wait_until(lambda: not os.path.exists(os.path.join(self.root, PID_FILE)),
-                                   limit))
+    def left(self):
+        # The daemon's record goes too: a stale one would name a stranger later.
+        return (self.ours(), os.path.exists(self.state_dir), self.watcher_pids(),
+                os.path.exists(os.path.join(self.root, PID_FILE)))
+
+    def assert_released(self):
+        wait_until(lambda: self.left() == ([], False, [], False), 8)
+        self.assertEqual(self.left(), ([], False, [], False))
 
     def test_every_ending_gives_the_inhibitor_back(self):
-        def stale_heartbeat():
-            stale = time.time() - 25
-            os.utime(self.heartbeat, (stale, stale))
-
         endings = {
-            "stop file": lambda: open(self.stop_file, "w", encoding="utf-8").close(),
+            "stop file": lambda: self.write("stop", ""),
             "application gone": lambda: (self.app.kill(), self.app.wait()),
-            "stale heartbeat": stale_heartbeat,
+            "stale heartbeat": lambda: os.utime(self.heartbeat, (time.time() - 25,) * 2),
             "low battery": lambda: self.battery(15),
             "heat": lambda: self.zone("thermal_zone0", 90000),
         }
@@ -125,40 +82,24 @@ class SessionOnLinux(MachineTestCase):
                 # A healthy machine again for the next one.
                 self.battery(80)
                 self.zone("thermal_zone0", 30000)
-                if os.path.exists(self.stop_file):
-                    os.remove(self.stop_file)
+                if os.path.exists(os.path.join(self.root, "stop")):
+                    os.remove(os.path.join(self.root, "stop"))
                 if self.app.poll() is not None:
                     self.app = subprocess.Popen(["sleep", "600"])
 
     def test_a_killed_watcher_gives_sleep_back_at_once_and_restore_ends_all(self):
         self.start_session()
-        pids = self.watcher_pids()
-        self.assertEqual(len(pids), 1)
-        os.kill(pids[0], signal.SIGKILL)
+        (pid,) = self.watcher_pids()
+        os.kill(pid, signal.SIGKILL)
         # At once: the daemon starts the next watcher only 5 s after the last start.
         self.assertTrue(wait_until(lambda: not self.ours(), 2.5))
         # It does so while the session stays healthy.
         self.assertTrue(wait_until(self.ours, 10))
-        refused = self.setup()
-        self.assertEqual(refused.returncode, 1)
-        self.assertIn("already exists", refused.stderr)
+        refused = self.setup(self.app.pid, 600)
+        self.assertEqual((refused.returncode, "already exists" in refused.stderr), (1, True))
         self.assert_restored()
-        self.assertFalse(self.ours())
-        self.assertFalse(os.path.exists(self.state_dir))
-        self.assertFalse(self.watcher_pids())
+        self.assertEqual(self.left(), ([], False, [], False))
         self.assert_restored()  # nothing left to do, and still a success
-
-    def test_look_alike_locks_of_others_are_not_the_override(self):
-        # Any account may take an idle block lock named Vesperon; another root process
-        # may take one just like ours.
-        self.plant("idle", "Vesperon", "", "block", 1000, 4242)
-        self.plant(OURS, "Vesperon", "", "block", 1000, 4242)
-        self.plant(OURS, "Vesperon", "", "block", 0, os.getpid())
-        self.assertIn("Sleep override: Optional(false)", self.run_vesperon("--diagnose").stdout)
-        self.start_session()  # not refused
-        open(self.stop_file, "w", encoding="utf-8").close()
-        self.assert_released()  # the watcher's restore reads its own lock gone
-        self.assert_restored()
 
     def test_a_stale_record_of_the_daemon_never_signals_a_stranger(self):
         # A stranger that leads its own group under the watcher's name.
@@ -187,7 +128,7 @@ class SessionOnLinux(MachineTestCase):
         for pid in self.watcher_pids():
             os.kill(pid, signal.SIGKILL)
         # The supervisor finds its program gone at the next start and ends with its record.
-        self.assertTrue(wait_until(lambda: not self.supervisors(), 10))
+        self.assertTrue(wait_until(lambda: not pgrep("-x", "vesperon-watch"), 10))
         self.assertFalse(os.path.exists(os.path.join(self.root, PID_FILE)))
         self.start_session()
         self.assert_restored()
@@ -195,34 +136,31 @@ class SessionOnLinux(MachineTestCase):
 
 @unittest.skipUnless(os.geteuid() == 0, "the root modes need root")
 class WatcherAsSystemdService(MachineTestCase):
-    """Where systemd runs, the watcher is a transient service that systemd restarts.
-    dbusmock's systemd records the calls but runs nothing."""
+    """Where systemd runs, the watcher is a transient service (dbusmock's systemd records
+    the calls but runs nothing)."""
 
-    def add_watcher_unit(self, systemd):
-        """The watcher's unit as systemd shows it before it runs: loaded, no main process."""
-        systemd.AddMockUnit("local.vesperon.session.service")
-        unit = self.get_dbus(system_bus=True).get_object(
+    def setUp(self):
+        super().setUp()
+        process, self.systemd = self.spawn_server_template("systemd", {}, stdout=subprocess.DEVNULL)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.terminate)
+        # The watcher's unit as systemd shows it before it runs: no main process.
+        self.systemd.AddMockUnit("local.vesperon.session.service")
+        self.unit = self.get_dbus(system_bus=True).get_object(
             "org.freedesktop.systemd1", "/org/freedesktop/systemd1/unit/local_vesperon_session_service")
-        unit.AddProperty("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(0),
-                         dbus_interface=MOCK_IFACE)
-        return unit
-
-    def test_setup_starts_and_restore_stops_the_transient_unit(self):
-        systemd_process, systemd = self.spawn_server_template("systemd", {},
-                                                              stdout=subprocess.DEVNULL)
-        self.addCleanup(systemd_process.wait)
-        self.addCleanup(systemd_process.terminate)
-        unit = self.add_watcher_unit(systemd)
+        self.unit.AddProperty("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(0),
+                              dbus_interface=MOCK_IFACE)
         os.makedirs(os.path.join(self.root, "run/systemd/system"))
         self.write("heartbeat", "")
-        result = self.run_vesperon("--setup", str(os.getpid()), "60",
-                                   os.path.join(self.root, "heartbeat"),
-                                   os.path.join(self.root, "stop"))
+
+    def test_setup_starts_and_restore_stops_the_transient_unit(self):
+        result = self.setup(os.getpid(), 60)
         self.assertEqual((result.returncode, result.stdout), (0, "READY\n"), result.stderr)
-        starts = [args for _, method, args in systemd.GetCalls() if method == "StartTransientUnit"]
+        starts = [args for _, method, args in self.systemd.GetCalls()
+                  if method == "StartTransientUnit"]
         self.assertEqual([start[0] for start in starts], ["local.vesperon.session.service"])
         properties = dict(starts[0][2])
-        watcher = os.path.join(self.root, "var/lib/vesperon/watcher")
+        watcher = os.path.join(self.state_dir, "watcher")
         self.assertEqual([(str(p), [str(a) for a in argv]) for p, argv, _ in properties["ExecStart"]],
                          [(watcher, [watcher, "--watch"])])
         self.assertEqual(properties["Restart"], "always")
@@ -230,45 +168,35 @@ class WatcherAsSystemdService(MachineTestCase):
         self.assertEqual([tuple(c) for c in properties["Conditions"]],
                          [("ConditionPathExists", False, False, watcher)])
 
-        # The override is the lock of the unit's main process, and no look-alike.
-        unit.Set("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(os.getpid()),
-                 dbus_interface=dbus.PROPERTIES_IFACE)
-        # Another account's lock, a delay lock (which blocks nothing), another name's.
-        look_alikes = [(OURS, "Vesperon", "", "block", 1000, os.getpid()),
-                       (OURS, "Vesperon", "", "delay", 0, os.getpid()),
-                       (OURS, "Other", "", "block", 0, os.getpid())]
+        # The override is the lock of the unit's main process, and no look-alike: another
+        # account's lock, another root process's, a delay lock (which blocks nothing),
+        # another name's.
+        self.unit.Set("org.freedesktop.systemd1.Service", "MainPID", dbus.UInt32(os.getpid()),
+                      dbus_interface=dbus.PROPERTIES_IFACE)
+        for look_alike in [(OURS, "Vesperon", "", "block", 1000, os.getpid()),
+                           (OURS, "Vesperon", "", "block", 0, 4242),
+                           (OURS, "Vesperon", "", "delay", 0, os.getpid()),
+                           (OURS, "Other", "", "block", 0, os.getpid())]:
+            self.plant(*look_alike)
+        self.assertEqual(self.diagnose()["Sleep override"], "Optional(false)")
         lock = (OURS, "Vesperon", "", "block", 0, os.getpid())
-        for look_alike in look_alikes:
-            self.logind.AddInhibitor(*look_alike, dbus_interface=MOCK_IFACE)
-            self.addCleanup(self.logind.RemoveInhibitor, *look_alike, dbus_interface=MOCK_IFACE)
-        self.assertIn("Sleep override: Optional(false)", self.run_vesperon("--diagnose").stdout)
         self.logind.AddInhibitor(*lock, dbus_interface=MOCK_IFACE)
-        self.assertIn("Sleep override: Optional(true)", self.run_vesperon("--diagnose").stdout)
+        self.assertEqual(self.diagnose()["Sleep override"], "Optional(true)")
         self.logind.RemoveInhibitor(*lock, dbus_interface=MOCK_IFACE)
         self.assert_restored()
-        self.assertIn("StopUnit", [method for _, method, _ in systemd.GetCalls()])
-        self.assertFalse(os.path.exists(os.path.join(self.root, "var/lib/vesperon")))
+        self.assertIn("StopUnit", [method for _, method, _ in self.systemd.GetCalls()])
+        self.assertFalse(os.path.exists(self.state_dir))
 
     def test_a_refused_start_names_the_systemd_call_and_leaves_nothing(self):
-        systemd_process, systemd = self.spawn_server_template("systemd", {},
-                                                              stdout=subprocess.DEVNULL)
-        self.addCleanup(systemd_process.wait)
-        self.addCleanup(systemd_process.terminate)
-        systemd.AddMethod("org.freedesktop.systemd1.Manager", "StartTransientUnit",
-                          "ssa(sv)a(sa(sv))", "o",
-                          'raise dbus.exceptions.DBusException("Access denied", '
-                          'name="org.freedesktop.DBus.Error.AccessDenied")')
-        self.add_watcher_unit(systemd)
-        os.makedirs(os.path.join(self.root, "run/systemd/system"))
-        self.write("heartbeat", "")
-        result = self.run_vesperon("--setup", str(os.getpid()), "60",
-                                   os.path.join(self.root, "heartbeat"),
-                                   os.path.join(self.root, "stop"))
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stderr,
+        self.systemd.AddMethod("org.freedesktop.systemd1.Manager", "StartTransientUnit",
+                               "ssa(sv)a(sa(sv))", "o",
+                               'raise dbus.exceptions.DBusException("Access denied", '
+                               'name="org.freedesktop.DBus.Error.AccessDenied")')
+        result = self.setup(os.getpid(), 60)
+        self.assertEqual((result.returncode, result.stderr), (1,
                          "Setup failed: systemd's StartTransientUnit call over D-Bus failed for "
-                         "local.vesperon.session.service: Access denied\n")
-        self.assertFalse(os.path.exists(os.path.join(self.root, "var/lib/vesperon")))
+                         "local.vesperon.session.service: Access denied\n"))
+        self.assertFalse(os.path.exists(self.state_dir))
 
 
 if __name__ == "__main__":

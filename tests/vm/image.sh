@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# Builds (or finds) the test machine's disk image: Debian with systemd as PID 1,
-# logind, polkit and pkexec, the package's run-time dependencies and what the
-# scenarios use. The image is cached outside the repository, under a name made from
-# its package list and this script, so a changed list builds a new one.
-#
-# Usage: tests/vm/image.sh DEB      prints the folder holding base.img, vmlinux, initrd.img
-# Environment: VESPERON_VM_CACHE (default /var/cache/vesperon-vm), VESPERON_VM_SUITE
-# (default: the host's Debian release).
+# Builds (or finds) the test machine's image: Debian with systemd, logind, polkit, pkexec,
+# the package's dependencies and what the scenarios use, cached under a name made from
+# its package list and this script. Usage: tests/vm/image.sh DEB (prints the folder with
+# base.img, vmlinux, initrd.img). Environment: VESPERON_VM_CACHE, VESPERON_VM_SUITE.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 deb=${1:?usage: tests/vm/image.sh DEB}
@@ -14,14 +10,9 @@ cache=${VESPERON_VM_CACHE:-/var/cache/vesperon-vm}
 
 # The Debian archive apt already uses; its address is never written to a file or log.
 mirror() {
-    local m=""
-    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-        m=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources)
-    fi
-    if [ -z "$m" ] && [ -f /etc/apt/sources.list ]; then
-        m=$(awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /^https?:/) { print $i; exit } }' \
-            /etc/apt/sources.list)
-    fi
+    local m
+    m=$(cat /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list 2>/dev/null |
+        awk '/^URIs:/ { print $2; exit } $1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /^https?:/) { print $i; exit } }') || true
     [ -n "$m" ] || { echo "image: no Debian archive in the apt sources" >&2; exit 1; }
     echo "$m"
 }
@@ -47,18 +38,10 @@ packages=$( { printf '%s\n' "${base_packages[@]}"; package_depends; } | sort -u 
 key=$(printf '%s\n%s\n' "$suite" "$packages" | cat - "$0" "$here"/guest/image-* "$here"/guest/*.service |
     sha256sum | cut -c1-16)
 dir=$cache/$suite-$key
-if [ -f "$dir/ready" ]; then
-    echo "$dir"
-    exit 0
-fi
-
 mkdir -p "$cache"
 exec 9>"$cache/.lock"
 flock 9
-if [ -f "$dir/ready" ]; then
-    echo "$dir"
-    exit 0
-fi
+[ -f "$dir/ready" ] && { echo "$dir"; exit 0; }
 work=$(mktemp -d "$cache/build.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 root=$work/rootfs
@@ -79,37 +62,21 @@ mmdebstrap --mode=root --variant=minbase --include="$packages" \
     --customize-hook='chroot "$1" apt-get clean; rm -rf "$1"/var/lib/apt/lists/*; echo "# offline test machine: no apt sources" > "$1/etc/apt/sources.list"' \
     "$suite" "$root" "$M" 2>&1 | sed -u "s|$M|<archive>|g" | tail -n 3 >&2
 cp "$root"/boot/initrd.img-* "$work/initrd.img"
-# The kernel is booted directly, uncompressed: decompressing it under emulation costs
-# seconds at every boot (Debian 12's is XZ inside a bzImage, Debian 13's zstd). A
-# kernel in no known form is booted as it is: QEMU loads a bzImage too.
-python3 - "$root"/boot/vmlinuz-* "$work/vmlinux" <<'EOF'
-import lzma, shutil, subprocess, sys
-data = open(sys.argv[1], "rb").read()
-def elf(out):
-    if out[:4] == b"\x7fELF":
-        open(sys.argv[2], "wb").write(out)
-        sys.exit(0)
-i = data.find(b"\xfd7zXZ\x00")
-while i >= 0:
-    try:
-        elf(lzma.LZMADecompressor().decompress(data[i:]))
-    except lzma.LZMAError:
-        pass
-    i = data.find(b"\xfd7zXZ\x00", i + 1)
-if shutil.which("zstd"):
-    i = data.find(b"\x28\xb5\x2f\xfd")
-    while i >= 0:
-        # zstd stops with an error at the bzImage's trailer, after the whole kernel.
-        elf(subprocess.run(["zstd", "-dcq"], input=data[i:], stdout=subprocess.PIPE,
-                           stderr=subprocess.DEVNULL).stdout)
-        i = data.find(b"\x28\xb5\x2f\xfd", i + 1)
-print("image: the kernel is booted compressed (no XZ or zstd payload found)", file=sys.stderr)
-shutil.copy(sys.argv[1], sys.argv[2])
-EOF
+# The kernel is booted uncompressed: decompressing it under emulation costs seconds at
+# every boot (Debian 12's is XZ inside a bzImage, 13's zstd); else as it is (a bzImage).
+kernel=$(ls "$root"/boot/vmlinuz-*)
+unpack() {  # MAGIC DECOMPRESSOR...: the first payload after MAGIC that is an ELF kernel
+    local offset
+    for offset in $(LC_ALL=C grep -obUaP "$1" "$kernel" | cut -d: -f1); do
+        tail -c +$((offset + 1)) "$kernel" | "${@:2}" > "$work/vmlinux" 2>/dev/null
+        [ "$(head -c 4 "$work/vmlinux")" = $'\x7fELF' ] && return 0
+    done
+    return 1
+}
+unpack '\xfd7zXZ\x00' xz -dcq || unpack '\x28\xb5\x2f\xfd' zstd -dcq || cp "$kernel" "$work/vmlinux"
 mke2fs -q -t ext4 -L vesperon-vm -d "$root" "$work/base.img" 3G
 printf '%s\n' "$packages" | tr , '\n' > "$work/packages"
-rm -rf "$root"
-rm -rf "$dir"
+rm -rf "$root" "$dir"
 mv "$work" "$dir"
 trap - EXIT
 touch "$dir/ready"

@@ -1,39 +1,27 @@
 #!/bin/bash
-# The harness's driver, run as root at every boot of the guest: installs the package
-# (first boot), gives the machine a battery, then runs the scenarios listed in
-# /mnt/host/scenarios one after the other. A scenario that has no verdict yet runs
-# again at the next boot (it reads BOOT and its own notes to know where it is); one
-# that asked for a reboot ends this boot's run.
+# The harness's driver, as root at every boot: installs the package (first boot), gives
+# the machine a battery, then runs the scenarios listed in /mnt/host/scenarios in turn. One
+# without a verdict yet runs again at the next boot; one that asked for a reboot ends this boot's run.
 HOST=/mnt/host
 OUT=$HOST/out
 boot=$(wc -l < "$OUT/boots")
-echo "boot $boot at uptime $(cut -d' ' -f1 /proc/uptime)"
 systemctl is-system-running --wait > /dev/null
-echo "system running at uptime $(cut -d' ' -f1 /proc/uptime): $(systemctl is-system-running)"
-# The guest runs under emulation: root's password (the administrator's answer to
-# every prompt) gets a quick hash, so that checking it takes well under a second.
+echo "boot $boot: system running at uptime $(cut -d' ' -f1 /proc/uptime)"
+# Under emulation root's password (every prompt's answer) gets a quick hash.
 echo root:root | chpasswd -c SHA512 -s 1000
 # tester's agent takes the requests out of its spool: the folder is tester's.
-mkdir -p /run/vesperon-vm/user
-chown tester: /run/vesperon-vm/user
-chmod 755 /run/vesperon-vm/user
+install -d -o tester -g tester -m 755 /run/vesperon-vm/user
 
-if ! dpkg -s vesperon > /dev/null 2>&1; then
-    echo "installing the package at uptime $(cut -d' ' -f1 /proc/uptime)"
-    if ! dpkg --force-unsafe-io -i "$HOST/vesperon.deb" > "$OUT/dpkg.log" 2>&1; then
-        echo "dpkg -i failed" >&2
-        for name in $(cat "$HOST/scenarios"); do
-            mkdir -p "$OUT/$name"
-            echo "the package did not install" >> "$OUT/$name/failures"
-            echo FAIL > "$OUT/$name/verdict"
-        done
-        exit 1
-    fi
+if ! dpkg -s vesperon > /dev/null 2>&1 &&
+    ! dpkg --force-unsafe-io -i "$HOST/vesperon.deb" > "$OUT/dpkg.log" 2>&1; then
+    for name in $(cat "$HOST/scenarios"); do
+        mkdir -p "$OUT/$name"
+        echo "the package did not install" >> "$OUT/$name/failures"
+        echo FAIL > "$OUT/$name/verdict"
+    done
+    exit 1
 fi
 systemd-analyze 2>/dev/null | head -n 1
-# What the boot waited for longest, for a slow one.
-[ "$boot" = 1 ] && systemd-analyze blame 2>/dev/null | head -n 5
-echo "installed at uptime $(cut -d' ' -f1 /proc/uptime)"
 source "$HOST/guest/battery.sh"
 battery_fixture
 
@@ -48,16 +36,9 @@ for name in $(cat "$HOST/scenarios"); do
         >> "$OUT/$name/log" 2>&1 < /dev/null
     rc=$?
     date +%s.%N > "$OUT/$name/ended"
-    if [ -e "$OUT/REBOOT-REQUESTED" ]; then
-        echo "$name asked for a reboot"
-        exit 0
-    fi
+    [ -e "$OUT/REBOOT-REQUESTED" ] && exit 0  # the scenario asked for a reboot
     if [ ! -e "$OUT/$name/verdict" ]; then
-        if [ "$rc" = 124 ]; then
-            echo "timed out after $limit s" >> "$OUT/$name/failures"
-        else
-            echo "ended with status $rc and no verdict" >> "$OUT/$name/failures"
-        fi
+        if [ "$rc" = 124 ]; then echo "timed out after $limit s"; else echo "ended with status $rc and no verdict"; fi >> "$OUT/$name/failures"
         echo FAIL > "$OUT/$name/verdict"
     fi
     echo "== $name: $(cat "$OUT/$name/verdict")"

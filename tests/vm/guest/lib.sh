@@ -1,6 +1,5 @@
-# Helpers for the scenarios, sourced by each scenario's run.sh (as root in the guest).
-# Every verdict is read from the real system: logind's inhibitors, systemd's units,
-# the files under /var/lib/vesperon and /run, the process table.
+# Helpers sourced by each scenario's run.sh (as root in the guest). Every verdict is
+# read from the real system: logind, systemd, the files, the process table.
 # shellcheck shell=bash
 HOST=/mnt/host
 OUT=$HOST/out
@@ -17,37 +16,21 @@ mkdir -p "$RESULT"
 
 # Times are whole milliseconds (the guest has no bc); `seconds` shows them.
 now() { date +%s%3N; }
-uptime_s() { cut -d' ' -f1 /proc/uptime; }
-log() { echo "[$(uptime_s)] $*"; }
+log() { echo "[$(cut -d' ' -f1 /proc/uptime)] $*"; }
 since() { echo $(($(now) - $1)); }
 seconds() { awk -v m="$1" 'BEGIN { printf "%.*f", '"${2:-2}"', m / 1000 }'; }
-# at_most MS LIMIT_SECONDS: whether MS milliseconds are within the limit, stretched by
-# the host's slowdown factor (a guest under TCG on a busy host runs several times slower).
+# at_most MS LIMIT_SECONDS, the limit stretched by the host's slowdown factor (TCG).
 SLOWDOWN=$(cat "$HOST/slowdown" 2>/dev/null || echo 1)
 at_most() { [ "$1" -le "$(awk -v s="$2" -v f="$SLOWDOWN" 'BEGIN { printf "%d", s * f * 1000 }')" ]; }
 
-# -- verdicts ------------------------------------------------------------------------
-# check DESCRIPTION COMMAND...: a failed command fails the scenario (and says why).
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        log "ok: $what"
-    else
-        log "FAILED: $what"
-        echo "$what" >> "$RESULT/failures"
-    fi
-}
+check() { if "${@:2}"; then log "ok: $1"; else fail "$1"; fi; }
 fail() {
     log "FAILED: $*"
     echo "$*" >> "$RESULT/failures"
 }
 figure() { echo "$*" >> "$RESULT/figures"; }
-# finish: the verdict; the figures noted with `figure` are its key figures.
 finish() {
-    local verdict=PASS
-    [ -s "$RESULT/failures" ] && verdict=FAIL
-    echo "$verdict" > "$RESULT/verdict"
+    if [ -s "$RESULT/failures" ]; then echo FAIL; else echo PASS; fi > "$RESULT/verdict"
     sync
 }
 
@@ -56,35 +39,24 @@ wait_until() {
     local limit=$(($1 * 1000)) start
     shift
     start=$(now)
-    while :; do
-        if "$@"; then
-            WAITED=$(since "$start")
-            return 0
-        fi
-        if [ "$(since "$start")" -gt "$limit" ]; then
-            WAITED=$limit
-            return 1
-        fi
+    until "$@"; do
+        if [ "$(since "$start")" -gt "$limit" ]; then WAITED=$limit; return 1; fi
         sleep 0.1
     done
+    WAITED=$(since "$start")
 }
 negate() { ! "$@"; }
 
-# -- logind's inhibitors ---------------------------------------------------------------
-# One line per inhibitor: what|who|why|mode|uid|pid
+# One line per inhibitor: what|who|why|mode|uid|pid (from busctl's a(ssssuu) N "what" ...).
 inhibitors() {
-    # busctl's text form: a(ssssuu) N "what" "who" "why" "mode" uid pid "what" ...
     busctl call org.freedesktop.login1 /org/freedesktop/login1 \
         org.freedesktop.login1.Manager ListInhibitors |
         awk -F'"' '{ for (k = 2; k + 7 <= NF; k += 8) { split($(k + 7), n, " ");
             print $k "|" $(k + 2) "|" $(k + 4) "|" $(k + 6) "|" n[1] "|" n[2] } }'
 }
-# Any lock whose who is "Vesperon", whoever holds it.
 vesperon_locks() { inhibitors | awk -F'|' '$2 == "Vesperon"'; }
-# The session's lock, exactly: lid switch, sleep and idle, blocking, root's, held by
-# the watcher's process. logind lists what in its own order
-# ("sleep:idle:handle-lid-switch" for a request of "handle-lid-switch:sleep:idle"), so
-# what is compared as a set.
+# The session's lock, exactly: lid switch, sleep and idle (as a set: logind lists them in
+# its own order), blocking, root's, held by the watcher's process.
 what_set() { tr ':' '\n' <<<"$1" | sort | paste -sd: -; }
 session_lock() {
     local pid what who why mode uid lpid
@@ -92,51 +64,44 @@ session_lock() {
     [ -n "$pid" ] || return 1
     while IFS='|' read -r what who why mode uid lpid; do
         [ "$(what_set "$what")" = "handle-lid-switch:idle:sleep" ] && [ "$who" = Vesperon ] &&
-            [ "$why" = "$(inhibitor_why)" ] && [ "$mode" = block ] && [ "$uid" = 0 ] &&
+            [ "$why" = "A Vesperon session keeps the machine awake" ] && [ "$mode" = block ] && [ "$uid" = 0 ] &&
             [ "$lpid" = "$pid" ] && return 0
     done < <(inhibitors)
     return 1
 }
-inhibitor_why() { echo "A Vesperon session keeps the machine awake"; }
 no_vesperon_lock() { [ -z "$(vesperon_locks)" ]; }
 # What logind itself says is blocked ("sleep:idle:..."); fails when logind does not answer.
 block_inhibited() {
-    local value
-    value=$(busctl get-property org.freedesktop.login1 /org/freedesktop/login1 \
-        org.freedesktop.login1.Manager BlockInhibited 2>/dev/null) || return 1
-    cut -d'"' -f2 <<<"$value"
+    busctl get-property org.freedesktop.login1 /org/freedesktop/login1 \
+        org.freedesktop.login1.Manager BlockInhibited 2>/dev/null | cut -d'"' -f2
+    return "${PIPESTATUS[0]}"
 }
 logind_answers() { block_inhibited > /dev/null; }
 lid_switch_blocked() { [[ ":$(block_inhibited):" == *:handle-lid-switch:* ]]; }
 
-# -- systemd's unit, the files, the processes --------------------------------------------
 unit_prop() { systemctl show -p "$1" --value "$UNIT" 2>/dev/null; }
 unit_active() { [ "$(unit_prop ActiveState)" = active ]; }
-# Gone: systemd knows no such unit any more (transient units are collected), or it is
-# inactive and holds no process.
+# Gone: no such unit any more (transient units are collected), or one without a process.
 unit_gone() {
-    local load active
-    load=$(unit_prop LoadState)
-    active=$(unit_prop ActiveState)
-    [ "$load" = not-found ] || { [ "$active" = inactive ] && [ "$(unit_prop MainPID)" = 0 ]; }
+    [ "$(unit_prop LoadState)" = not-found ] ||
+        { [[ $(unit_prop ActiveState) =~ ^(inactive|failed)$ ]] && [ "$(unit_prop MainPID)" = 0 ]; }
 }
-watcher_pid() {
-    local pid
-    pid=$(unit_prop MainPID)
-    if [ -n "$pid" ] && [ "$pid" != 0 ]; then echo "$pid"; fi
-}
+watcher_pid() { unit_prop MainPID | grep -vx 0; }
 watcher_processes() { pgrep -f "^$WATCHER --watch" || true; }
 no_files() { [ ! -e "$STATE" ] && [ ! -e "$JOBFILE" ] && [ ! -e /run/local.vesperon.session.pid ]; }
-# Stray: a watcher, or the executable running as root (the user's own tray app is no
-# stray).
+# Stray: a watcher, or the executable running as root (the user's tray app is no stray).
 no_stray() { [ -z "$(watcher_processes)" ] && [ -z "$(pgrep -u 0 -x vesperon || true)" ]; }
-# Normal sleep back, everything gone: no lock, no unit, no files, no process.
-all_clear() { no_vesperon_lock && unit_gone && no_files && no_stray; }
-# Says what is left, for a failed check's log.
+all_clear() { logind_answers && no_vesperon_lock && unit_gone && no_files && no_stray; }
 describe_leftovers() {
     log "locks: $(vesperon_locks | tr '\n' ';') unit: $(unit_prop ActiveState)/$(unit_prop SubState)" \
         "pid $(unit_prop MainPID) files: $(ls -d $STATE $JOBFILE 2>/dev/null | tr '\n' ' ')" \
         "processes: $(watcher_processes | tr '\n' ' ') $(pgrep -u 0 -ax vesperon | tr '\n' ';')"
+}
+# released WHAT SECONDS START: WHAT releases the lock within SECONDS; RELEASED: ms since START.
+released() {
+    wait_until "$2" no_vesperon_lock
+    RELEASED=$(since "$3")
+    check "$1 releases the lock" no_vesperon_lock
 }
 check_all_clear() {
     local what=${1:-everything gone}
@@ -150,10 +115,10 @@ check_all_clear() {
 
 source "$GUEST/battery.sh"
 
-# -- the app's side, played as tester -------------------------------------------------------
 as_tester() { setpriv --reuid=tester --regid=tester --init-groups --reset-env "$@"; }
-# Starts a stand-in for the app: a process of tester's that renews the heartbeat every
-# 2 s (the app's tick) while $APPDIR/renew exists. Sets APP_PID, HEARTBEAT, STOPFILE.
+diagnosed() { as_tester /usr/bin/vesperon --diagnose 2>&1 | grep -qxF "$1"; }  # LINE
+# The app's stand-in, as tester: renews the heartbeat every 2 s (the app's tick) while
+# $APPDIR/renew exists. Sets APP_PID, HEARTBEAT, STOPFILE.
 start_app() {
     rm -rf "$APPDIR"
     as_tester mkdir -m 700 "$APPDIR"
@@ -162,8 +127,7 @@ start_app() {
     STOPFILE=$APPDIR/stop
     as_tester sh -c 'while :; do [ -e "$1/renew" ] && touch "$1/heartbeat"; sleep 2; done' \
         app "$APPDIR" < /dev/null > /dev/null 2>&1 &
-    APP_PID=$!
-    # setpriv execs: the pid is the shell's own.
+    APP_PID=$! # setpriv execs: the pid is the shell's own
     sleep 0.2
 }
 stop_renewing() { rm -f "$APPDIR/renew"; }
@@ -174,9 +138,8 @@ kill_app() {
     APP_PID=""
 }
 
-# pk_run ANSWER COMMAND...: runs COMMAND through the real pkexec as tester; polkit's own
-# prompt, shown by pkttyagent, is answered with root's password ANSWER (or not at all:
-# "-"). Prints the command's output; returns its status.
+# pk_run ANSWER COMMAND...: COMMAND through the real pkexec as tester, polkit's prompt
+# (pkttyagent) answered with root's password ANSWER ("-": not at all). Prints its output.
 pk_run() {
     local answer=$1
     shift
@@ -184,10 +147,8 @@ pk_run() {
     expect "$GUEST/pkexec.exp" "$answer" "$@" | tee -a "$RESULT/pkexec.log"
     return "${PIPESTATUS[0]}"
 }
-# Setup as the app does it, through pkexec: SECONDS. Sets SETUP_OUT, SETUP_RC.
-setup_session() {
-    local seconds=${1:-600}
-    SETUP_OUT=$(pk_run root /usr/bin/vesperon --setup "$APP_PID" "$seconds" "$HEARTBEAT" "$STOPFILE")
+setup_session() {  # SECONDS: sets SETUP_OUT, SETUP_RC
+    SETUP_OUT=$(pk_run root /usr/bin/vesperon --setup "$APP_PID" "$1" "$HEARTBEAT" "$STOPFILE")
     SETUP_RC=$?
     log "setup: rc=$SETUP_RC $(echo "$SETUP_OUT" | tail -n 3 | tr -d '\r' | tr '\n' ' ')"
 }
@@ -195,20 +156,14 @@ setup_session() {
 plain() { sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r'; }
 setup_ready() { [ "$SETUP_RC" = 0 ] && plain <<<"$SETUP_OUT" | grep -qx READY; }
 restored() { [ "$RESTORE_RC" = 0 ] && plain <<<"$RESTORE_OUT" | grep -qx RESTORED; }
-# Setup as root directly (where a scenario needs many sessions quickly).
-setup_direct() {
-    SETUP_OUT=$(/usr/bin/vesperon --setup "$APP_PID" "${1:-600}" "$HEARTBEAT" "$STOPFILE" 2>&1)
-    SETUP_RC=$?
-}
 restore_pkexec() {
     RESTORE_OUT=$(pk_run root /usr/bin/vesperon --restore)
     RESTORE_RC=$?
     log "restore: rc=$RESTORE_RC $(echo "$RESTORE_OUT" | tail -n 2 | tr -d '\r' | tr '\n' ' ')"
 }
-# A healthy session: set up through pkexec, the lock taken.
 start_session() {
     start_app
-    setup_session "${1:-600}"
+    setup_session "$1"
     check "setup printed READY" setup_ready
     if wait_until 15 session_lock; then
         LOCK_AFTER=$WAITED
@@ -218,33 +173,12 @@ start_session() {
         fail "the watcher took the session's lock"
     fi
 }
-# Ends whatever is left (between scenarios that share a boot).
-cleanup_session() {
-    kill_app
-    all_clear || /usr/bin/vesperon --restore > /dev/null 2>&1
-    all_clear || wait_until 10 all_clear
-}
+# The scenario runs again at the next boot, after a clean reboot or the host's hard reset.
+request_reboot() { sync; touch "$OUT/REBOOT-REQUESTED"; exit 0; }
+request_reset() { sync; touch "$OUT/RESET-REQUESTED"; sync; sleep 600; }
 
-# -- boots ------------------------------------------------------------------------------
-# The scenario runs again at the next boot; this one ends with a clean reboot.
-request_reboot() {
-    sync
-    touch "$OUT/REBOOT-REQUESTED"
-    exit 0
-}
-# The host resets the machine (QMP system_reset) as soon as it sees the request: a
-# hard reset, no shutdown of any kind. The scenario runs again at the next boot.
-request_reset() {
-    sync
-    touch "$OUT/RESET-REQUESTED"
-    sync
-    sleep 600
-}
-
-# -- tester's seat session ----------------------------------------------------------------
-# in_session SECONDS COMMAND: runs a shell COMMAND as tester inside the autologin
-# session on tty1 (through the agent there); waits for its end, at most SECONDS.
-# Prints its output, returns its status. With SECONDS 0 it starts it and returns.
+# in_session SECONDS COMMAND: a shell COMMAND as tester in the autologin session on tty1
+# (through the agent there), waited for at most SECONDS (0: not at all); its output and status.
 SPOOL=/run/vesperon-vm/user
 in_session() {
     local limit=$1 id

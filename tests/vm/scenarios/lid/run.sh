@@ -1,7 +1,6 @@
 #!/bin/bash
-# The lid itself: a uinput device with a lid switch, which logind handles as a laptop's.
-# The suspend is replaced by a marker so the guest keeps running. Closing the lid
-# during a session must not suspend; once the session has ended, closing it must.
+# The lid itself, a uinput lid switch that logind handles as a laptop's (the suspend only
+# leaves a marker): closed during a session it must not suspend; after the session it must.
 source /mnt/host/guest/lib.sh
 modprobe uinput
 mkdir -p /run/systemd/system/systemd-suspend.service.d
@@ -23,11 +22,10 @@ close_lid() {
     local before
     before=$(suspends)
     "$HOST/fake-lid" 2c6o1 &
-    local p=$!
     wait_until 5 lid_closed || log "logind never saw the lid closed"
     sleep 2
     DIAG=$(as_tester /usr/bin/vesperon --diagnose 2>&1)
-    wait "$p"
+    wait $!
     sleep 1
     SUSPENDED=$(( $(suspends) - before ))
 }

@@ -1,7 +1,6 @@
 #!/bin/bash
-# The tray application in tester's session, as a person uses it: the shortcut starts a
-# session, polkit's prompt (pkttyagent for the app's process) is answered, the watcher
-# holds the lock; the panel's End session gives sleep back.
+# The tray app in tester's session, as a person uses it: the shortcut starts a session,
+# polkit's prompt (pkttyagent) is answered, the panel's End session gives sleep back.
 source /mnt/host/guest/lib.sh
 T=/tmp/vm-tray
 here=$HOST/scenarios.d/tray
@@ -42,8 +41,7 @@ read -r ix iy iw ih <<<"$(geometry --classname '^vesperon$')"
 x mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 1
 panel_shown() { in_session 30 'DISPLAY=:7 xdotool search --onlyvisible --name "^Vesperon panel$"' > /dev/null; }
 wait_until 30 panel_shown
-read -r px py pw ph <<<"$(geometry --onlyvisible --name '^Vesperon\ panel$')"
-log "panel at $px,$py ${pw}x$ph"
+read -r px py _ <<<"$(geometry --onlyvisible --name '^Vesperon\ panel$')"
 t=$(now)
 x mousemove $((px + 170)) $((py + 458)) click 1
 check_all_clear "End session gives sleep back and clears everything" 60
