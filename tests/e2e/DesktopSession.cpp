@@ -3,10 +3,8 @@
 namespace vesperon::e2e {
 
 DesktopSession::DesktopSession(Parts parts) {
-    // Xvfb takes the lowest free display number; on a busy machine that may be one a
-    // server of another test has only just given up, whose exit can still take the
-    // new server's connection point with it. A server that does not answer is
-    // replaced by a fresh one before the session goes on.
+    // Xvfb takes the lowest free display number, maybe one whose last server is still
+    // going away and takes the new one's connection point along: such a one is replaced.
     for (int attempt = 0; attempt < 3 && display_.empty(); ++attempt) {
         std::string number;
         server_ = std::make_unique<BackgroundProcess>(

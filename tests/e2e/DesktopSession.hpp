@@ -8,10 +8,7 @@
 
 namespace vesperon::e2e {
 
-using testing::BackgroundProcess;
-using testing::ProcessOutcome;
-using testing::runProcess;
-using testing::waitUntil;
+using namespace vesperon::testing;
 
 // A throw-away desktop for one test: a virtual X server (Xvfb), optionally a real
 // system-tray host (trayer, an XEmbed tray) and a private session bus. Everything ends
@@ -27,13 +24,9 @@ class DesktopSession {
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
 
-    // Empty when everything came up; else what went wrong.
-    const std::string& failure() const { return failure_; }
-    // "DISPLAY=:N" and, with a bus, "DBUS_SESSION_BUS_ADDRESS=...".
-    std::vector<std::string> environment() const;
+    const std::string& failure() const { return failure_; } // empty when all came up
+    std::vector<std::string> environment() const;           // DISPLAY, the bus address if any
     const std::string& display() const { return display_; }
-
-    // xdotool on this display.
     ProcessOutcome xdotool(const std::vector<std::string>& args) const;
 
   private:
