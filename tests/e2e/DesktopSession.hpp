@@ -11,16 +11,10 @@ namespace vesperon::e2e {
 using namespace vesperon::testing;
 
 // A throw-away desktop for one test: a virtual X server (Xvfb), optionally a real
-// system-tray host (trayer, an XEmbed tray) and a private session bus. Everything ends
-// with the object.
+// system-tray host (trayer, an XEmbed tray) and a private session bus.
 class DesktopSession {
   public:
-    struct Parts {
-        bool trayHost = false;
-        bool sessionBus = false;
-    };
-
-    explicit DesktopSession(Parts parts);
+    explicit DesktopSession(bool trayAndBus);
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
 

@@ -57,13 +57,6 @@ InstanceClaim claimed(const std::string& folder) {
     return std::move(std::get<InstanceClaim>(*outcome));
 }
 
-// The URLs reached the running instance (and this caller did not become one).
-bool handedOver(const std::string& folder, const std::vector<std::string>& urls) {
-    auto outcome = claimOrHandOver(folder, urls, 30);
-    EXPECT_TRUE(outcome) << outcome.error().message;
-    return outcome && !outcome->has_value();
-}
-
 TEST(InstanceClaim, FolderMustBePrivateAndOurs) {
     TempFolder base;
     const auto folder = [&](const char* name, mode_t mode) {
@@ -151,12 +144,12 @@ TEST(InstanceHandOver, MessagesOverTheLimitOrMalformedAreRefused) {
     ASSERT_FALSE(tooLong);
     EXPECT_EQ(tooLong.error().message, "The URLs are too long to hand over.");
     auto served = serveOnce(running.listener.get());
-    EXPECT_TRUE(handedOver(folder, {longest}));
+    auto handed = claimOrHandOver(folder, {longest}, 30); // reaches the running instance
+    EXPECT_TRUE(handed && !handed->has_value());
     EXPECT_EQ(served.get(), encodeHandOver({longest}));
 }
 
-// The real executable, started a second time, hands its URL to the running instance
-// and ends with status 0; a refused answer is an error, not a silent 0.
+// A second start of the executable hands its URL over; a refused answer is an error.
 TEST(InstanceHandOver, SecondStartOfTheExecutableHandsItsURLOver) {
     TempFolder root;
     const std::string env = "VESPERON_SANDBOX=" + root.path();

@@ -28,7 +28,6 @@ SandboxedMachine::~SandboxedMachine() {
     if (root_.empty()) {
         return;
     }
-    // A sanitizer report from a job or from the service manager fails the test.
     for (const char* log : {"jobs.log", "launchd.log"}) {
         const std::string text = readFile(machineFile(log));
         if (text.find("Sanitizer") != std::string::npos ||

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,7 +30,6 @@ class SandboxedMachine {
     std::map<std::string, std::string> state() const;                   // "override" -> "on", ...
     bool restored() const; // override off, job unloaded, job file and root state gone
 
-    // The real executable, run as root on this machine.
     ProcessOutcome vesperon(const std::vector<std::string>& args) const;
 
     std::string rootDir() const { return root_ + "/Library/Application Support/LocalVesperon"; }
@@ -41,9 +39,6 @@ class SandboxedMachine {
     }
     std::string machineFile(const std::string& name) const { return root_ + "/machine/" + name; }
     std::string jobsLog() const { return readFile(machineFile("jobs.log")); }
-    std::size_t jobStarts() const {
-        return std::ranges::count(readFile(machineFile("job-starts.log")), '\n');
-    }
 
   private:
     std::optional<TempFolder> folder_;

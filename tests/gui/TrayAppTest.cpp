@@ -27,7 +27,7 @@ constexpr int hoursX = 52, minutesX = 206, customY = 336;
 class TrayApp : public ::testing::Test {
   protected:
     SandboxedMachine machine;
-    DesktopSession desktop{DesktopSession::Parts{true, true}};
+    DesktopSession desktop{true};
     std::unique_ptr<BackgroundProcess> app;
 
     void SetUp() override {
@@ -62,14 +62,12 @@ class TrayApp : public ::testing::Test {
         ASSERT_EQ(clicked.status, 0);
     }
 
-    // The panel once it shows, after a click on the icon or an item's Activate call.
     Frame shownPanel() const {
         std::optional<Frame> panel;
         EXPECT_TRUE(waitUntil([&] { return (panel = window("Vesperon panel")).has_value(); }, 30));
         return panel.value_or(Frame{});
     }
 
-    // Clicks the tray icon once it shows.
     Frame openPanel() {
         std::optional<Frame> icon;
         EXPECT_TRUE(waitUntil([&] { return (icon = window("Vesperon")).has_value(); }, 60))
@@ -94,12 +92,9 @@ class TrayApp : public ::testing::Test {
     }
 };
 
-// The item is published to the StatusNotifierWatcher's host instead of the XEmbed icon:
-// the moon in several sizes, a session's countdown as its label, and Activate opens the
-// panel. The sessions' alerts reach the notification service; on a Wayland session the
-// desktop portal's shortcut starts one. When the watcher goes, the XEmbed icon takes
-// over; asked to terminate during a session, the app ends it first and exits once normal
-// sleep is back.
+// The item goes to the StatusNotifierWatcher's host instead of the XEmbed icon, the alerts
+// to the notification service, the Wayland shortcut to the portal. When the watcher goes
+// the XEmbed icon takes over; a terminated app ends its session first.
 TEST_F(TrayApp, ThroughTheHostTheNotificationsAndThePortalsShortcut) {
     PreferencesStore store(std::make_unique<PropertyListFile>(
         userHomeFolder() + "/.config/vesperon/preferences.plist"));
@@ -128,7 +123,6 @@ TEST_F(TrayApp, ThroughTheHostTheNotificationsAndThePortalsShortcut) {
     EXPECT_TRUE(logged(log, "icon file vesperon-status"));
     EXPECT_FALSE(window("Vesperon").has_value()) << "an XEmbed icon besides the item";
 
-    // A host's click on the item at 1200, 20.
     ASSERT_EQ(runProcess({"/usr/bin/dbus-send", "--session", "--print-reply", "--dest=" + item,
                           "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate",
                           "int32:1200", "int32:20"},
@@ -138,8 +132,7 @@ TEST_F(TrayApp, ThroughTheHostTheNotificationsAndThePortalsShortcut) {
     Frame panel = shownPanel();
     EXPECT_EQ(panel["Y"], 24); // under the point the host named
 
-    // Custom sessions (the sandbox's administrator prompt grants): each one's countdown
-    // is the label while it runs, empty once it is over.
+    // Each custom session's countdown is the label while it runs, empty once it is over.
     for (const auto& [hours, minutes, label] : std::vector<std::array<std::string, 3>>{
              {"2", "0", " 2h"}, {"1", "5", " 1h 5m"}, {"0", "5", " 5m"}}) {
         for (const auto& [x, text] : {std::pair{hoursX, hours}, std::pair{minutesX, minutes}}) {

@@ -19,7 +19,7 @@ namespace {
 
 class OnDesktop : public ::testing::Test {
   protected:
-    e2e::DesktopSession desktop{e2e::DesktopSession::Parts{}};
+    e2e::DesktopSession desktop{false};
     std::unique_ptr<QApplication> application;
 
     void SetUp() override {
@@ -32,7 +32,6 @@ class OnDesktop : public ::testing::Test {
         application = std::make_unique<QApplication>(argc, argv);
     }
 
-    // Runs the event loop until `done` holds or `seconds` pass.
     static bool spinUntil(const std::function<bool()>& done, double seconds) {
         return e2e::waitUntil(
             [&] {

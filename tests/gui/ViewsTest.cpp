@@ -17,7 +17,6 @@
 namespace vesperon::testing {
 namespace {
 
-// Records what the panel asks of its owner, in order.
 class ScriptedOwner final : public PanelOwner {
   public:
     std::vector<std::string> calls;
@@ -25,16 +24,15 @@ class ScriptedOwner final : public PanelOwner {
     PanelOwnerState state;
 
     PanelOwnerState panelState() const override { return state; }
-    void storeLastDuration(int seconds) override { record("store", seconds); }
+    void storeLastDuration(int seconds) override {
+        calls.push_back("store " + std::to_string(seconds));
+    }
     void setFinishReason(FinishReason reason) override { calls.push_back(Finish{reason}.text()); }
-    void start(int seconds) override { record("start", seconds); }
+    void start(int seconds) override { calls.push_back("start " + std::to_string(seconds)); }
     void stop() override { calls.push_back("stop"); }
     void restore() override { calls.push_back("restore"); }
     void runTask() override { calls.push_back("runTask"); }
     void watchAgents() override { calls.push_back("watchAgents"); }
-    void record(const char* what, int seconds) {
-        calls.push_back(what + (" " + std::to_string(seconds)));
-    }
 };
 
 template <typename T = QPushButton> T* part(QWidget& view, const char* name) {
@@ -133,7 +131,6 @@ TEST(PanelView, TheEndTimeReadsInTheLocalesShortTimeStyle) {
 } // namespace
 } // namespace vesperon::testing
 
-// Qt's offscreen platform, whatever the environment says: no display is needed.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");

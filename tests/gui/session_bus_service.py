@@ -18,8 +18,7 @@ class LoggingObject(dbus.service.Object):
 
 
 def serve(make, name):
-    """Serves the LoggingObject make(bus) returns under `name`, taken last so that a
-    client that sees the name finds the object ready."""
+    """Serves make(bus) under `name`, taken last: who sees the name finds the object."""
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     make(bus)

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """shortcuts_portal.py LOG: the desktop portal's GlobalShortcuts, answering through
-Request objects' Response signals as a portal does. Logs "bound ID TRIGGER
-'DESCRIPTION'" for each shortcut bound; on SIGUSR1 emits Activated for the last one."""
+Request objects' Response signals. Logs "bound ID TRIGGER 'DESCRIPTION'" for each
+shortcut bound; on SIGUSR1 emits Activated for the last one."""
 import signal
 import sys
 
