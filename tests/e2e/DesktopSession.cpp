@@ -2,11 +2,9 @@
 
 namespace vesperon::e2e {
 
-DesktopSession::DesktopSession(Parts parts) {
-    // Xvfb takes the lowest free display number; on a busy machine that may be one a
-    // server of another test has only just given up, whose exit can still take the
-    // new server's connection point with it. A server that does not answer is
-    // replaced by a fresh one before the session goes on.
+DesktopSession::DesktopSession(bool trayAndBus) {
+    // Xvfb takes the lowest free display number, maybe one whose last server is still
+    // going away and takes the new one's connection point along: such a one is replaced.
     for (int attempt = 0; attempt < 3 && display_.empty(); ++attempt) {
         std::string number;
         server_ = std::make_unique<BackgroundProcess>(
@@ -25,27 +23,24 @@ DesktopSession::DesktopSession(Parts parts) {
         failure_ = "Xvfb did not start";
         return;
     }
-    if (parts.trayHost) {
-        tray_ = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{"/usr/bin/trayer", "--edge", "top", "--align", "right",
-                                     "--widthtype", "request", "--height", "32", "--expand", "true",
-                                     "--transparent", "false"},
-            environment());
-        const auto shown = [&] { return xdotool({"search", "--classname", "trayer"}).status == 0; };
-        if (!waitUntil(shown, 30)) {
-            failure_ = "trayer did not show its tray";
-            return;
-        }
+    if (!trayAndBus) {
+        return;
     }
-    if (parts.sessionBus) {
-        bus_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"/usr/bin/dbus-daemon",
-                                                                            "--session", "--nofork",
-                                                                            "--print-address=1"},
-                                                   busAddress_, 30);
-        if (busAddress_.empty()) {
-            failure_ = "the session bus did not start";
-            return;
-        }
+    tray_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"/usr/bin/trayer", "--edge", "top", "--align", "right",
+                                 "--widthtype", "request", "--height", "32", "--expand", "true",
+                                 "--transparent", "false"},
+        environment());
+    if (!waitUntil([&] { return xdotool({"search", "--classname", "trayer"}).status == 0; }, 30)) {
+        failure_ = "trayer did not show its tray";
+        return;
+    }
+    bus_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"/usr/bin/dbus-daemon",
+                                                                        "--session", "--nofork",
+                                                                        "--print-address=1"},
+                                               busAddress_, 30);
+    if (busAddress_.empty()) {
+        failure_ = "the session bus did not start";
     }
 }
 

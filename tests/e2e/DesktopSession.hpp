@@ -9,32 +9,20 @@
 
 namespace vesperon::e2e {
 
-using testing::BackgroundProcess;
-using testing::ProcessOutcome;
-using testing::runProcess;
-using testing::waitUntil;
+using namespace vesperon::testing;
 
 // A throw-away desktop for one test: a virtual X server (Xvfb), a private runtime
 // folder as a login session has, optionally a real system-tray host (trayer, an XEmbed
 // tray) and a private session bus. Everything ends with the object.
 class DesktopSession {
   public:
-    struct Parts {
-        bool trayHost = false;
-        bool sessionBus = false;
-    };
-
-    explicit DesktopSession(Parts parts);
+    explicit DesktopSession(bool trayAndBus);
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
 
-    // Empty when everything came up; else what went wrong.
-    const std::string& failure() const { return failure_; }
-    // "DISPLAY=:N", "XDG_RUNTIME_DIR=..." and, with a bus, "DBUS_SESSION_BUS_ADDRESS=...".
-    std::vector<std::string> environment() const;
+    const std::string& failure() const { return failure_; } // empty when all came up
+    std::vector<std::string> environment() const; // DISPLAY, XDG_RUNTIME_DIR, the bus if any
     const std::string& display() const { return display_; }
-
-    // xdotool on this display.
     ProcessOutcome xdotool(const std::vector<std::string>& args) const;
 
   private:

@@ -1,12 +1,8 @@
 #include "SandboxedMachine.hpp"
 
-#include <cstring>
-#include <exception>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace vesperon::e2e {
@@ -19,12 +15,7 @@ SandboxedMachine::SandboxedMachine() {
         failure_ = "the end-to-end tests run as root, as the privileged side does";
         return;
     }
-    try {
-        folder_.emplace("vesperon-e2e", "/tmp");
-    } catch (const std::exception& error) {
-        failure_ = error.what();
-        return;
-    }
+    folder_.emplace("vesperon-e2e", "/tmp");
     root_ = folder_->path();
     const ProcessOutcome created =
         runProcess({VESPERON_SANDBOX_SCRIPT, "create", root_}, sandboxEnvironment, 30);
@@ -37,7 +28,6 @@ SandboxedMachine::~SandboxedMachine() {
     if (root_.empty()) {
         return;
     }
-    // A sanitizer report from a job or from the service manager fails the test.
     for (const char* log : {"jobs.log", "launchd.log"}) {
         const std::string text = readFile(machineFile(log));
         if (text.find("Sanitizer") != std::string::npos ||
@@ -87,26 +77,6 @@ FakeApp::FakeApp(const SandboxedMachine& machine) {
     writeFile(heartbeat_, "");
     process_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
         "/bin/sh", "-c", "while :; do touch \"$0\"; sleep 1; done", heartbeat_});
-}
-
-OwnedFd connectTo(const std::string& path, bool wait) {
-    OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | (wait ? 0 : SOCK_NONBLOCK), 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-        wait) {
-        return OwnedFd();
-    }
-    return fd;
-}
-
-std::vector<OwnedFd> fillConnectionQueue(const std::string& path) {
-    std::vector<OwnedFd> queued;
-    for (int i = 0; i < 40; ++i) {
-        queued.push_back(connectTo(path, false));
-    }
-    return queued;
 }
 
 } // namespace vesperon::e2e

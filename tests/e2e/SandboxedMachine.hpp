@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -10,18 +9,10 @@
 #include "ChildProcess.hpp"
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
-#include "common/OwnedFd.hpp"
 
 namespace vesperon::e2e {
 
-using testing::BackgroundProcess;
-using testing::pathExists;
-using testing::ProcessOutcome;
-using testing::readFile;
-using testing::runProcess;
-using testing::steadySeconds;
-using testing::waitUntil;
-using testing::writeFile;
+using namespace vesperon::testing;
 
 // A fresh sandboxed machine (scripts/sandbox create) in its own temporary folder,
 // destroyed with the object, also when the test failed.
@@ -38,11 +29,7 @@ class SandboxedMachine {
     ProcessOutcome sandbox(const std::vector<std::string>& args) const; // scripts/sandbox ROOT ...
     std::map<std::string, std::string> state() const;                   // "override" -> "on", ...
     bool restored() const; // override off, job unloaded, job file and root state gone
-    long long powerCalls() const {
-        return std::atoll(readFile(machineFile("power-calls")).c_str());
-    }
 
-    // The real executable, run as root on this machine.
     ProcessOutcome vesperon(const std::vector<std::string>& args) const;
 
     std::string rootDir() const { return root_ + "/Library/Application Support/LocalVesperon"; }
@@ -52,12 +39,9 @@ class SandboxedMachine {
     }
     std::string machineFile(const std::string& name) const { return root_ + "/machine/" + name; }
     std::string jobsLog() const { return readFile(machineFile("jobs.log")); }
-    std::size_t jobStarts() const {
-        return std::ranges::count(readFile(machineFile("job-starts.log")), '\n');
-    }
 
   private:
-    std::optional<testing::TempFolder> folder_;
+    std::optional<TempFolder> folder_;
     std::string root_;
     std::string failure_;
 };
@@ -71,7 +55,6 @@ class FakeApp {
     pid_t pid() const { return process_->pid(); }
     const std::string& heartbeat() const { return heartbeat_; }
     const std::string& stop() const { return stop_; }
-    void kill() { process_->kill(); }
     void createStopFile() const { writeFile(stop_, ""); }
 
   private:
@@ -79,11 +62,5 @@ class FakeApp {
     std::string stop_;
     std::unique_ptr<BackgroundProcess> process_;
 };
-
-// A connection to the local socket at `path`; with `wait` false one that may stay queued
-// while the listener accepts none.
-OwnedFd connectTo(const std::string& path, bool wait = true);
-// Connections to a listener that accepts none, until its queue is full.
-std::vector<OwnedFd> fillConnectionQueue(const std::string& path);
 
 } // namespace vesperon::e2e

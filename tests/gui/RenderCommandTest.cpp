@@ -1,26 +1,21 @@
-// The two image renderers through the real executable, and what happens when the
-// display module cannot be loaded.
+// The two image renderers through the real executable.
 #include <gtest/gtest.h>
 
 #include <QColor>
 #include <QImage>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
-#include "FileContents.hpp"
 #include "SandboxedMachine.hpp"
-#include "TempFolder.hpp"
 
 namespace vesperon::e2e {
 namespace {
 
 namespace fs = std::filesystem;
 
-ProcessOutcome vesperon(const std::vector<std::string>& args,
-                        const std::string& executable = VESPERON_EXECUTABLE) {
-    std::vector<std::string> argv{executable};
+ProcessOutcome vesperon(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{VESPERON_EXECUTABLE};
     argv.insert(argv.end(), args.begin(), args.end());
     return runProcess(argv);
 }
@@ -34,7 +29,7 @@ bool near(const QColor& actual, const QColor& expected) {
 
 class RenderCommand : public ::testing::Test {
   protected:
-    testing::TempFolder temp;
+    TempFolder temp;
     std::string path(const std::string& name) const { return temp / name; }
 };
 
@@ -68,8 +63,7 @@ TEST_F(RenderCommand, PanelAndAboutImagesAndTooManyPaths) {
     EXPECT_FALSE(fs::exists(path("a.png")) || fs::exists(path("b.png")));
 }
 
-// The image replaces only a regular file of the caller's: a link is not written
-// through, and another's file or a folder is left alone.
+// The image replaces only a regular file of the caller's, never a link's target.
 TEST_F(RenderCommand, WritesOnlyOverItsOwnRegularFile) {
     const std::string target = path("target"), link = path("link.png");
     std::ofstream(target) << "precious\n";
@@ -80,7 +74,7 @@ TEST_F(RenderCommand, WritesOnlyOverItsOwnRegularFile) {
         EXPECT_EQ(outcome.status, 1) << args[0];
         EXPECT_TRUE(outcome.err.starts_with("vesperon: could not write " + link)) << outcome.err;
         EXPECT_TRUE(fs::is_symlink(link));
-        EXPECT_EQ(testing::readFile(target), "precious\n");
+        EXPECT_EQ(readFile(target), "precious\n");
     }
     fs::create_directory(path("folder.png"));
     EXPECT_EQ(vesperon({"--render-about", path("folder.png")}).status, 1);
@@ -90,36 +84,11 @@ TEST_F(RenderCommand, WritesOnlyOverItsOwnRegularFile) {
         std::ofstream(theirs) << "theirs\n";
         ASSERT_EQ(::chown(theirs.c_str(), 4242, 4242), 0);
         EXPECT_EQ(vesperon({"--render-panel", theirs}).status, 1);
-        EXPECT_EQ(testing::readFile(theirs), "theirs\n");
+        EXPECT_EQ(readFile(theirs), "theirs\n");
     }
-    // Its own file is replaced, and no temporary file stays behind.
-    std::ofstream(path("mine.png")) << "old\n";
+    std::ofstream(path("mine.png")) << "old\n"; // its own file is replaced
     EXPECT_EQ(vesperon({"--render-about", path("mine.png")}).status, 0);
     EXPECT_EQ(QImage(QString::fromStdString(path("mine.png"))).size(), QSize(800, 760));
-    for (const auto& entry : fs::directory_iterator(temp.path())) {
-        EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
-    }
-}
-
-// A copy of the executable beside a broken module: the renderers say so in one line
-// and exit 1, the other roles never notice.
-TEST_F(RenderCommand, ABrokenModuleIsOneLineForTheRenderersOnly) {
-    const std::string lone = path("vesperon");
-    fs::copy_file(VESPERON_EXECUTABLE, lone);
-    std::ofstream(path("libvesperon-gui.so")) << "not a shared object\n";
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--render-panel", path("p.png")}, {"--render-about", path("a.png")}}) {
-        const ProcessOutcome outcome = vesperon(args, lone);
-        EXPECT_EQ(outcome.status, 1);
-        EXPECT_TRUE(outcome.err.starts_with("vesperon: the display module could not be loaded: ") &&
-                    outcome.err.find("libvesperon-gui.so") != std::string::npos &&
-                    std::ranges::count(outcome.err, '\n') == 1)
-            << outcome.err;
-    }
-    const ProcessOutcome hook = vesperon({"--agent-event", "claude"}, lone);
-    EXPECT_EQ(hook.status, 0);
-    EXPECT_EQ(hook.out, "{}\n");
-    EXPECT_FALSE(fs::exists(path("p.png")));
 }
 
 } // namespace

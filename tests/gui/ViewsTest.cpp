@@ -12,14 +12,11 @@
 #include <cstdlib>
 #include <map>
 
-#include "agents/AgentTrackingSnapshot.hpp"
-
 #include "gui/SessionPanelView.hpp"
 
 namespace vesperon::testing {
 namespace {
 
-// Records what the panel asks of its owner, in order.
 class ScriptedOwner final : public PanelOwner {
   public:
     std::vector<std::string> calls;
@@ -27,16 +24,15 @@ class ScriptedOwner final : public PanelOwner {
     PanelOwnerState state;
 
     PanelOwnerState panelState() const override { return state; }
-    void storeLastDuration(int seconds) override { record("store", seconds); }
+    void storeLastDuration(int seconds) override {
+        calls.push_back("store " + std::to_string(seconds));
+    }
     void setFinishReason(FinishReason reason) override { calls.push_back(Finish{reason}.text()); }
-    void start(int seconds) override { record("start", seconds); }
+    void start(int seconds) override { calls.push_back("start " + std::to_string(seconds)); }
     void stop() override { calls.push_back("stop"); }
     void restore() override { calls.push_back("restore"); }
     void runTask() override { calls.push_back("runTask"); }
     void watchAgents() override { calls.push_back("watchAgents"); }
-    void record(const char* what, int seconds) {
-        calls.push_back(what + (" " + std::to_string(seconds)));
-    }
 };
 
 template <typename T = QPushButton> T* part(QWidget& view, const char* name) {
@@ -56,33 +52,21 @@ TEST(PanelView, ACustomTimeIsTypedCheckedStoredAndStarted) {
     auto* minutes = part<QLineEdit>(view, "minutesInput");
     auto* mainButton = part(view, "mainButton");
     const auto text = [&](const char* label) { return part<QLabel>(view, label)->text(); };
-    // Replaces the input's text by typing, as a user does, also characters that no key
-    // of a US layout makes.
-    const auto type = [](QLineEdit* input, const QString& typed) {
+    const auto type = [](QLineEdit* input, const char* typed) { // over the whole text
         input->setFocus();
         input->selectAll();
-        QTest::keyClick(input, Qt::Key_Backspace);
-        for (const QChar c : typed) {
-            QTest::sendKeyEvent(QTest::Click, input, Qt::Key_unknown, QString(c), Qt::NoModifier);
-        }
+        QTest::keyClicks(input, typed);
     };
 
-    // Out of range: the error, and nothing starts.
-    type(hours, QChar(0x0661));
+    // Out of range: the error, and no button starts.
     type(minutes, "0");
+    type(hours, "25");
     EXPECT_EQ(text("customError"), "Choose 1 minute to 24 hours.");
-    EXPECT_FALSE(mainButton->isEnabled());
-    EXPECT_FALSE(part(view, "taskButton")->isEnabled());
-    mainButton->click();
-    EXPECT_TRUE(owner.calls.empty());
-    QTest::mouseClick(part(view, "duration1800"), Qt::LeftButton); // a quick duration clears it
-    EXPECT_EQ(text("customError"), "");
-    EXPECT_EQ(owner.calls, std::vector<std::string>{"store 1800"});
+    EXPECT_FALSE(mainButton->isEnabled() || part(view, "taskButton")->isEnabled());
 
     type(minutes, "30");
     type(hours, "01");
     EXPECT_EQ(owner.calls.back(), "store 5400");
-    EXPECT_FALSE(part(view, "duration1800")->isChecked());
     EXPECT_EQ(text("clockLabel"), "1h 30m");
     view.refresh(); // the owner's tick does not rewrite what the user is typing
     EXPECT_EQ(hours->text(), "01");
@@ -93,42 +77,14 @@ TEST(PanelView, ACustomTimeIsTypedCheckedStoredAndStarted) {
     EXPECT_EQ(owner.calls.back(), "start 5400");
 }
 
-// Every label holds its longest text within its frame (a text wider than its frame is
-// cut short with "…" and kept whole in the tool tip).
-TEST(PanelView, TheLongestTextOfEachLabelFitsItsFrame) {
+// The ring gives way around a state text wider than the ring is at its line, and a text
+// too long for its label is cut short, whole in its tool tip.
+TEST(PanelView, ALongStateTextIsClearOfTheRingOrCutShort) {
     ScriptedOwner owner;
     SessionPanel panel{&owner};
     gui::SessionPanelView view{panel, gui::Appearance::desktop()};
-    const auto active = [](std::optional<std::string> agents) {
-        PanelOwnerState state;
-        state.end = std::chrono::system_clock::now() + std::chrono::hours(23);
-        state.remainingSeconds = 86340; // 23h 59m
-        state.watchingAgents = agents.has_value();
-        state.agentSummary = std::move(agents);
-        return state;
-    };
-    const auto idle = [](std::string outcome) {
-        PanelOwnerState state;
-        state.lastOutcome = std::move(outcome);
-        return state;
-    };
-    for (const auto& [name, state] : std::vector<std::pair<const char*, PanelOwnerState>>{
-             {"stateLabel", active(AgentTrackingSnapshot::finishedTurnSummary)},
-             {"stateLabel", active(AgentTrackingSnapshot::interruptedSummary)},
-             {"stateLabel", idle("Agent tracking could not start · sleep restored")},
-             {"stateLabel", idle("Protection ended session · sleep restored")},
-             {"stateLabel", idle("Task failed (exit 255) · sleep restored")},
-             {"detailLabel", active("Agent working")},
-             {"clockLabel", active(std::nullopt)}}) {
-        owner.state = state;
-        view.refresh();
-        const auto* label = part<QLabel>(view, name);
-        EXPECT_TRUE(label->toolTip().isEmpty())
-            << name << " cut short: " << label->text().toStdString();
-    }
-    // The ring gives way around a state text wider than the ring is at its line: just
-    // above and below the text, where the stroke would run, the panel's background.
-    owner.state = idle("Agent tracking could not start · sleep restored");
+    // Just above and below the text, where the stroke would run: the panel's background.
+    owner.state.lastOutcome = "Agent tracking could not start · sleep restored";
     view.refresh();
     QImage image(view.size(), QImage::Format_RGB32);
     view.render(&image);
@@ -141,14 +97,10 @@ TEST(PanelView, TheLongestTextOfEachLabelFitsItsFrame) {
         EXPECT_EQ(QColor(image.pixel(x, y)), gui::dark::windowBackground()) << x << "," << y;
     }
 
-    // A text no label was made for is cut short, whole in its tool tip.
-    owner.state = idle(std::string(200, 'W'));
+    owner.state.lastOutcome = std::string(200, 'W');
     view.refresh();
     EXPECT_TRUE(part<QLabel>(view, "stateLabel")->text().endsWith(QChar(0x2026)));
     EXPECT_EQ(part<QLabel>(view, "stateLabel")->toolTip().size(), 200);
-    panel.customTextChanged("25", "0"); // the range error fits
-    view.refresh();
-    EXPECT_TRUE(part<QLabel>(view, "customError")->toolTip().isEmpty());
 }
 
 // The end time in the short time style of the locale the process runs under (ctest
@@ -179,7 +131,6 @@ TEST(PanelView, TheEndTimeReadsInTheLocalesShortTimeStyle) {
 } // namespace
 } // namespace vesperon::testing
 
-// Qt's offscreen platform, whatever the environment says: no display is needed.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");

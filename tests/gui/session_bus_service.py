@@ -1,5 +1,5 @@
 """What the session bus stand-ins of the tray tests share: an object that logs one line
-per event, and the main loop that serves it under its well-known name."""
+per event, served under its well-known name until killed."""
 import dbus
 import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop
@@ -7,8 +7,6 @@ from gi.repository import GLib
 
 
 class LoggingObject(dbus.service.Object):
-    """An object at `path` on the session bus that writes its events to the file `log`."""
-
     def __init__(self, bus, path, log):
         super().__init__(bus, path)
         self.bus = bus
@@ -19,14 +17,11 @@ class LoggingObject(dbus.service.Object):
             out.write(line + "\n")
 
 
-def serve(make, name, ready):
-    """Serves the LoggingObject make(bus) returns under `name` until killed, and logs
-    `ready` once a client can reach it."""
+def serve(make, name):
+    """Serves make(bus) under `name`, taken last: who sees the name finds the object."""
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    service = make(bus)
-    # The name last: a client that sees it finds the object ready.
+    make(bus)
     owned = dbus.service.BusName(name, bus)
-    service.write(ready)
     GLib.MainLoop().run()
     del owned

@@ -1,17 +1,9 @@
 #!/usr/bin/python3
-"""The desktop portal's GlobalShortcuts interface on the session bus, for the tray tests.
-
-Usage: shortcuts_portal.py LOG
-
-Owns org.freedesktop.portal.Desktop with /org/freedesktop/portal/desktop, where
-CreateSession and BindShortcuts answer through Request objects' Response signals as a
-portal does. Writes "ready" once on the bus, then "session PATH" and "bound ID
-TRIGGER 'DESCRIPTION'" for every shortcut bound. On SIGUSR1 it emits Activated for the
-last shortcut bound.
-"""
+"""shortcuts_portal.py LOG: the desktop portal's GlobalShortcuts, answering through
+Request objects' Response signals. Logs "bound ID TRIGGER 'DESCRIPTION'" for each
+shortcut bound; on SIGUSR1 emits Activated for the last one."""
 import signal
 import sys
-import time
 
 import dbus
 import dbus.service
@@ -56,7 +48,6 @@ class Portal(LoggingObject):
                          sender_keyword="sender")
     def CreateSession(self, options, sender=None):
         session = handle("session", sender, options["session_handle_token"])
-        self.write("session " + session)
         return self.answer(sender, options, {"session_handle": session})
 
     @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o",
@@ -74,9 +65,8 @@ class Portal(LoggingObject):
 
     def activate(self):
         if self.bound is not None:
-            self.Activated(self.bound[0], self.bound[1], dbus.UInt64(int(time.time() * 1000)),
+            self.Activated(self.bound[0], self.bound[1], dbus.UInt64(0),
                            dbus.Dictionary({}, signature="sv"))
-            self.write("activated " + self.bound[1])
         return True
 
 
@@ -87,4 +77,4 @@ def portal_on(bus):
 
 
 if __name__ == "__main__":
-    serve(portal_on, PORTAL, "ready")
+    serve(portal_on, PORTAL)
