@@ -152,6 +152,28 @@ TEST_F(WatcherWakes, AndAUserFolderThatNeverAnswersEndsTheSessionInsteadOfHoldin
     EXPECT_TRUE(waitUntil([&] { return !pathExists(machine.rootDir()); }, 3 + slack));
 }
 
+// A power tool that will not switch the override off: the watcher gives up, exits 1
+// with its job left in place and is started again, until the restore succeeds.
+TEST_F(WatcherWakes, AndRetriesAFailedRestoreUntilItSucceeds) {
+    FakeApp app(machine);
+    ASSERT_NO_FATAL_FAILURE(startSession(app));
+    ASSERT_EQ(machine.sandbox({"fail-power", "1000000"}).status, 0);
+    app.createStopFile();
+    const auto retries = [&] {
+        const std::string log = machine.jobsLog();
+        const std::string said = "Could not restore normal sleep; recovery will retry.\n";
+        int count = 0;
+        for (auto at = log.find(said); at != std::string::npos; at = log.find(said, at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    ASSERT_TRUE(waitUntil([&] { return retries() >= 2; }, 25 + slack)) << machine.jobsLog();
+    EXPECT_TRUE(overrideOn());
+    ASSERT_EQ(machine.sandbox({"fail-power", "0"}).status, 0);
+    expectRestoredWithin(14);
+}
+
 TEST_F(WatcherWakes, AndRestoresSleepOnAGarbledRecord) {
     FakeApp app(machine);
     ASSERT_NO_FATAL_FAILURE(startSession(app));
