@@ -5,6 +5,7 @@
 
 #include "TempFolder.hpp"
 #include "VirtualScheduler.hpp"
+#include "platform/PlatformWords.hpp"
 #include "platform/linux/PkexecRequest.hpp"
 
 namespace vesperon {
@@ -48,6 +49,16 @@ TEST(PkexecRequest, FailuresAreToldApart) {
     EXPECT_NE(noAgent.second.find("No authentication agent found."), std::string::npos);
     const auto [opened, missing] = ask("");
     EXPECT_TRUE(!opened && missing.starts_with("The administrator prompt could not be opened"));
+}
+
+// Shared code shows these words; on Linux none of them may speak of a Mac.
+TEST(LinuxWords, NameNoMac) {
+    for (const std::string_view words :
+         {platformWords::machine, platformWords::statusArea, platformWords::waitingForAuthorization,
+          platformWords::cannotStartAdvice, platformWords::sleepSettingUnreadable}) {
+        EXPECT_EQ(words.find("Mac"), std::string_view::npos) << words;
+        EXPECT_EQ(words.find("macOS"), std::string_view::npos) << words;
+    }
 }
 
 } // namespace
