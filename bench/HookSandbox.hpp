@@ -41,6 +41,9 @@ class HookSandbox {
     [[nodiscard]] bool ready() const {
         return !path_.empty();
     }
+    [[nodiscard]] const std::string& path() const {
+        return path_;
+    }
 
     // Arms `run` for Claude Code: its run folder, or nothing after saying why.
     static std::optional<std::string> arm(AgentTrackingRun& run) {

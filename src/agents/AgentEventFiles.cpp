@@ -25,13 +25,6 @@ constexpr int anchorFlags = O_PATH;
 constexpr int anchorFlags = O_RDONLY;
 #endif
 
-// The user's id, asked once: a poll checks every file it reads against it, and each
-// getuid() is a system call.
-uid_t ourUid() {
-    static const uid_t uid = getuid();
-    return uid;
-}
-
 OwnedFd anchorIfPrivate(int fd) {
     OwnedFd folder(fd);
     struct stat info {};
@@ -216,7 +209,7 @@ std::optional<std::string> AgentEventFiles::readPrivateAt(int folder, const std:
         return std::nullopt;
     }
     struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ourUid() ||
+    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ourUserId() ||
         (info.st_mode & 077) != 0 || info.st_size <= 0 ||
         static_cast<std::size_t>(info.st_size) > maximum) {
         return std::nullopt;

@@ -32,29 +32,6 @@ Result<sockaddr_un> socketAddress(const std::string& path) {
     return address;
 }
 
-// The folder exists, is no symbolic link, belongs to this user and only this user
-// may enter it.
-Result<void> preparePrivateFolder(const std::string& folder) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        return systemError("Could not create", folder, errno);
-    }
-    OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) {
-        return systemError("Could not open", folder, errno);
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        return systemError("Could not inspect", folder, errno);
-    }
-    if (info.st_uid != ::geteuid()) {
-        return fail(errorDomain::instance, folder + " belongs to another user.");
-    }
-    if ((info.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
-        return systemError("Could not make " + folder + " private", "", errno);
-    }
-    return {};
-}
-
 double steadySeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();

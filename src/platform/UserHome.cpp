@@ -14,6 +14,9 @@
 #include <unistd.h>
 
 #include "common/DescriptorIO.hpp"
+#include "common/ErrorDomains.hpp"
+#include "common/OwnedFd.hpp"
+#include "common/SystemError.hpp"
 #include "platform/SystemLayout.hpp"
 
 namespace vesperon {
@@ -123,9 +126,13 @@ std::string userHomeFolder() {
     return homeFolderFromNameService(uid);
 }
 
+uid_t ourUserId() {
+    static const uid_t ours = ::geteuid();
+    return ours;
+}
+
 bool isPrivateFolderOfOurs(const struct stat& info) {
-    static const uid_t ours = ::geteuid(); // asked once: a poll tests every folder it opens
-    return S_ISDIR(info.st_mode) && info.st_uid == ours && (info.st_mode & 077) == 0;
+    return S_ISDIR(info.st_mode) && info.st_uid == ourUserId() && (info.st_mode & 077) == 0;
 }
 
 bool privateFolderOfOurs(const std::string& path) {
@@ -134,12 +141,33 @@ bool privateFolderOfOurs(const std::string& path) {
            isPrivateFolderOfOurs(info);
 }
 
+Result<void> preparePrivateFolder(const std::string& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return systemError("Could not create", folder, errno);
+    }
+    const OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        return systemError("Could not open", folder, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        return systemError("Could not inspect", folder, errno);
+    }
+    if (info.st_uid != ourUserId()) {
+        return fail(errorDomain::instance, folder + " belongs to another user.");
+    }
+    if ((info.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
+        return systemError("Could not make " + folder + " private", "", errno);
+    }
+    return {};
+}
+
 std::string userRuntimeFolder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         runtime != nullptr && privateFolderOfOurs(runtime)) {
         return runtime;
     }
-    std::string session = "/run/user/" + std::to_string(::geteuid());
+    std::string session = "/run/user/" + std::to_string(ourUserId());
     return privateFolderOfOurs(session) ? session : std::string();
 }
 

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "common/Error.hpp"
+
 namespace vesperon {
 
 // The current user's home folder as the account database records it (the real user
@@ -27,11 +29,20 @@ std::string userHomeFolder();
 // are skipped.
 [[nodiscard]] std::optional<std::string> homeFolderInPasswordFile(std::string_view text, uid_t uid);
 
+// This process's effective user id, asked once: a poll tests every file and folder it
+// opens against it, and each geteuid() is a system call.
+[[nodiscard]] uid_t ourUserId();
+
 // Whether `info` describes a folder of this user that nobody else may enter.
 [[nodiscard]] bool isPrivateFolderOfOurs(const struct stat& info);
 // Whether `path` is absolute and names a real folder of this user, no link, that
 // nobody else may enter.
 [[nodiscard]] bool privateFolderOfOurs(const std::string& path);
+
+// Makes `folder` a private folder of ours: creates it with mode 0700, or takes an
+// existing real folder of this user (never a link) and takes away what others may do
+// in it. An error when it belongs to another user or cannot be made private.
+[[nodiscard]] Result<void> preparePrivateFolder(const std::string& folder);
 
 // The login session's runtime folder, which the system keeps in memory and empties
 // when the user's last session ends: $XDG_RUNTIME_DIR, else /run/user/UID, the first

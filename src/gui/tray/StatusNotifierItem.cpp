@@ -197,7 +197,7 @@ void StatusNotifierItem::saveIconFile() {
         return;
     }
     const std::string path = runtime + "/vesperon-status-icon";
-    if (::mkdir(path.c_str(), 0700) != 0 && (errno != EEXIST || !privateFolderOfOurs(path))) {
+    if (!preparePrivateFolder(path)) {
         return;
     }
     const QString folder = QFile::decodeName(path.c_str());
