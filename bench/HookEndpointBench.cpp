@@ -4,11 +4,13 @@
 //   - the reference: a bare C program with C stdio, no C++ runtime (target: the hook
 //     endpoint's median at most 1.2 times its median);
 //   - a plain C++ program with standard streams and the shared C++ runtime;
-//   - the floor: bare system calls.
+//   - the floor: bare system calls;
+//   - optionally the same executable linked static and position-independent, to show
+//     what the dynamic loader costs a hook (a measure, not a shipped build).
 // The four run in turn, in a rotating order, so that all see the same machine load;
 // the run folder is drained every 64 rounds, outside the timing.
 //
-// Usage: hook_endpoint_bench VESPERON C_STDIO CXX FLOOR [ROUNDS]
+// Usage: hook_endpoint_bench VESPERON C_STDIO CXX FLOOR [ROUNDS [VESPERON_STATIC]]
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -139,12 +141,17 @@ std::string typicalPayload() {
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s VESPERON C_STDIO CXX FLOOR [ROUNDS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s VESPERON C_STDIO CXX FLOOR [ROUNDS [VESPERON_STATIC]]\n",
+                     argv[0]);
         return 2;
     }
     const std::string vesperon = argv[1];
-    const std::vector<std::string> programs = {argv[2], argv[3], argv[4], vesperon};
+    std::vector<std::string> programs = {argv[2], argv[3], argv[4], vesperon};
     const int rounds = argc > 5 ? std::max(20, std::atoi(argv[5])) : 600;
+    const std::string staticHook = argc > 6 ? argv[6] : "";
+    if (!staticHook.empty()) {
+        programs.push_back(staticHook);
+    }
     constexpr int warmup = 20;
 
     // A sandboxed machine whose home folder holds the armed run; the hook processes
@@ -171,7 +178,7 @@ int main(int argc, char** argv) {
                 const std::size_t which = (k + static_cast<std::size_t>(i)) % programs.size();
                 const std::string& program = programs[which];
                 const double elapsed =
-                    program == vesperon
+                    program == vesperon || program == staticHook
                         ? timedRun(program, {"--agent-event", "claude"}, payload, environ)
                         : timedRun(program, {}, payload, environ);
                 if (elapsed < 0) {
@@ -204,13 +211,19 @@ int main(int argc, char** argv) {
     print("plain C++ stdin -> {}", cxx);
     print("floor: bare system calls", floor);
     print("vesperon --agent-event (armed)", hook);
-    const int expected = rounds + warmup;
+    const int expected = (rounds + warmup) * (staticHook.empty() ? 1 : 2);
     std::printf("  events published and drained: %d of %d\n", drained, expected);
     const double ratio = hook.median / reference.median;
     std::printf("  median vs floor:     %.3f\n", hook.median / floor.median);
     std::printf("  median vs plain C++: %.3f\n", hook.median / cxx.median);
     std::printf("  median vs C stdio:   %.3f (target <= 1.200): %s\n", ratio,
                 ratio <= 1.2 ? "PASS" : "FAIL");
+    if (!staticHook.empty()) {
+        const Summary linkedStatic = summarize(samples[4]);
+        print("the same, linked static-pie", linkedStatic);
+        std::printf("  static-pie median vs C stdio: %.3f\n",
+                    linkedStatic.median / reference.median);
+    }
     if (drained != expected) {
         std::fprintf(stderr, "not every hook run published its event\n");
         return 1;
