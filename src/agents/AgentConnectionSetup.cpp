@@ -8,6 +8,19 @@ namespace vesperon {
 
 namespace {
 
+// Whether the file at `path` is there and passes `test`; a missing file passes nothing.
+template <class Test>
+Result<bool> existingPasses(const GuardedConfigFile& files, const std::string& path, Test test) {
+    auto bytes = files.read(path);
+    if (!bytes) {
+        return std::unexpected(bytes.error());
+    }
+    if (!*bytes) {
+        return false;
+    }
+    return test(**bytes);
+}
+
 constexpr std::string_view claudeSettings = ".claude/settings.json";
 constexpr std::string_view codexHooks = ".codex/hooks.json";
 constexpr std::string_view openCodePluginFile = ".config/opencode/plugins/vesperon.js";
@@ -128,18 +141,12 @@ Result<bool> AgentConnectionSetup::isInstalled(std::string_view provider) const 
     if (path.empty()) {
         return unknownProvider();
     }
-    auto bytes = files_.read(path);
-    if (!bytes) {
-        return std::unexpected(bytes.error());
-    }
-    const std::optional<std::string>& contents = *bytes;
-    if (!contents) {
-        return false;
-    }
-    if (provider == "opencode") {
-        return contents->starts_with(openCodeHeader);
-    }
-    return agentHooksInstalled(*contents, agentHookCommand(executablePath_, provider), path);
+    return existingPasses(files_, path, [&](const std::string& contents) -> Result<bool> {
+        if (provider == "opencode") {
+            return contents.starts_with(openCodeHeader);
+        }
+        return agentHooksInstalled(contents, agentHookCommand(executablePath_, provider), path);
+    });
 }
 
 Result<std::string> AgentConnectionSetup::install(std::string_view provider) const {
@@ -170,15 +177,9 @@ Result<std::string> AgentConnectionSetup::install(std::string_view provider) con
 
 Result<bool> AgentConnectionSetup::hooksDisabledInClaudeSettings() const {
     const std::string path = configurationPath("claude");
-    auto bytes = files_.read(path);
-    if (!bytes) {
-        return std::unexpected(bytes.error());
-    }
-    const std::optional<std::string>& contents = *bytes;
-    if (!contents) {
-        return false;
-    }
-    return claudeHooksDisabled(*contents, path);
+    return existingPasses(files_, path, [&](const std::string& contents) -> Result<bool> {
+        return claudeHooksDisabled(contents, path);
+    });
 }
 
 Result<std::string> AgentConnectionSetup::installJSON(const std::string& path,
