@@ -8,17 +8,10 @@
 
 #include "FileContents.hpp"
 #include "TempFolder.hpp"
-#include "common/Quoting.hpp"
 
 namespace vesperon {
-
-void PrintTo(const CodexHookTrust& trust, std::ostream* out) {
-    *out << static_cast<int>(trust.kind()) << " \"" << trust.message() << "\"";
-}
-
 namespace {
 
-using namespace testing; // readFile, writeFile, permissions, entries
 using Json = nlohmann::json;
 using Edit = std::function<void(Json&)>;
 
@@ -59,9 +52,6 @@ TEST(CodexHookTrustAssess, TrustIsClassifiedAsCodexReportsIt) {
     const auto push = [](const char* list, Json value) -> Edit {
         return [=](Json& entry) { entry[list].push_back(value); };
     };
-    const auto drop = [](const char* key) -> Edit {
-        return [=](Json& entry) { entry.erase(key); };
-    };
     const Json oldPath = "'/Old/Vesperon' --agent-event codex";
     const std::vector<std::pair<Edit, CodexHookTrust>> rows = {
         {{}, trusted},
@@ -74,7 +64,6 @@ TEST(CodexHookTrustAssess, TrustIsClassifiedAsCodexReportsIt) {
         {set(6, "eventName", "SESSIONEND"), trusted},
         {set(7, "eventName", 7), missing},
         {push("errors", {{"message", "parse error"}}), badAnswer},
-        {drop("errors"), badAnswer},
         {push("hooks", "x"), badAnswer},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -99,34 +88,8 @@ class CodexHookTrustTest : public ::testing::Test {
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         return {std::move(result), took.count()};
     }
-    // Like Codex: answers the first request, records its arguments and the three
-    // requests, prints `reply` and waits for the end of its input.
-    CodexHookTrust checkWith(const std::string& reply) {
-        testing::writeFile(dir / "reply", reply);
-        installStandin(
-            "IFS= read -r a; echo '{\"id\":1,\"result\":{}}'; IFS= read -r b; IFS= read -r c\n"
-            "printf '%s\\n' \"$*\" \"$a\" \"$b\" \"$c\" > " +
-            shellQuote(dir / "record") + "\ncat " + shellQuote(dir / "reply") +
-            "; cat > /dev/null\n");
-        return check().first;
-    }
-
     testing::TempFolder dir;
 };
-
-TEST_F(CodexHookTrustTest, TheRequestsAreExactAndTheAnswerIsFoundAmongNotifications) {
-    const std::string notice =
-        R"({"method":"configWarning","params":{"summary":"x"}})" + std::string("\n");
-    EXPECT_EQ(checkWith(notice + notice + answer().dump() + "\n"), trusted);
-    EXPECT_EQ(
-        readFile(dir / "record"),
-        "app-server --listen stdio://\n" +
-            readFile(VESPERON_AGENT_FIXTURES "/codex-0.169.0-app-server-hooks-list.in.jsonl"));
-    // Everything the real Codex printed: all nine hooks untrusted.
-    EXPECT_EQ(checkWith(readFile(VESPERON_AGENT_FIXTURES
-                                 "/codex-0.169.0-app-server-hooks-list.out.jsonl")),
-              needsReview);
-}
 
 TEST_F(CodexHookTrustTest, ACodexThatFloodsStopsReadingOrCannotStartIsReported) {
     installStandin("head -c 2097152 /dev/zero; exec sleep 1000\n");

@@ -25,26 +25,18 @@ class FakeUi final : public Ui {
   public:
     std::vector<std::string> alerts;  // titles, in order
     std::vector<std::string> dialogs; // titles, in order
-    std::deque<DialogAnswer> answers; // scripted; none left means the last button
     int terminations = 0;
 
     void alert(const std::string& title, const std::string&) override { alerts.push_back(title); }
     DialogAnswer runDialog(const DialogRequest& request) override {
         dialogs.push_back(request.title);
-        DialogAnswer answer{static_cast<int>(request.buttons.size()) - 1, "", 0};
-        if (!answers.empty()) {
-            answer = answers.front(), answers.pop_front();
-        }
-        return answer;
+        return DialogAnswer{static_cast<int>(request.buttons.size()) - 1, "", 0};
     }
     void setStatusItemTitle(const std::string&) override {}
     void refreshPanel() override {}
     void focusCustomHours() override {}
     void showAbout() override {}
     void terminate() override { ++terminations; }
-    void answer(int button, std::string text = {}, int selected = 0) {
-        answers.push_back(DialogAnswer{button, std::move(text), selected});
-    }
 };
 
 // Probes as plain fields, clocks on the virtual scheduler or, with `realClocks`, this
@@ -122,13 +114,12 @@ class FakeNotifier final : public Notifier {
 
 class FakeHotKey final : public HotKey {
   public:
-    bool available = true;
-    std::function<void()> pressed, refused;
+    std::function<void()> pressed;
     bool registerShortcut(std::function<void()> callback) override {
         pressed = std::move(callback);
-        return available;
+        return true;
     }
-    void whenRefused(std::function<void()> callback) override { refused = std::move(callback); }
+    void whenRefused(std::function<void()>) override {}
     void press() {
         std::thread([this] { pressed(); }).join();
     }
@@ -155,7 +146,6 @@ class AppScenario : public ::testing::Test {
     FakeNotifier notifier;
     FakeHotKey hotKey;
     FakeWorkspace workspace;
-    double agentClockAhead = 0; // moves the agent run's clock past its quiet period
     std::unique_ptr<AppDelegate> app;
 
     bool watcherResponds = true; // false: the watcher stalls
@@ -191,8 +181,7 @@ class AppScenario : public ::testing::Test {
         AppParts parts{
             std::make_unique<PreferencesStore>(std::make_unique<PropertyListFile>(preferences)),
             std::make_unique<LocalTaskRunner>(scheduler, shell, home),
-            std::make_unique<AgentTrackingRun>(
-                events, [this] { return AgentEventFiles::wallClockNow() + agentClockAhead; }, 10.0),
+            std::make_unique<AgentTrackingRun>(events, &AgentEventFiles::wallClockNow, 10.0),
             [](const std::string&, const std::string&) { return CodexHookTrust::trusted(); }};
         app = std::make_unique<AppDelegate>(
             AppServices{ui, scheduler, privileged, notifier, hotKey, workspace, machine},
@@ -209,9 +198,9 @@ class AppScenario : public ::testing::Test {
         ASSERT_EQ(app->statusLine(), "Active — ready to close lid");
     }
 
-    // Moves the virtual clock `pace` times as fast as real time until `done` holds or
-    // `seconds` of real time have passed, for child processes and the real clocks.
-    bool runUntil(const std::function<bool()>& done, double pace = 5.0, double seconds = 20.0) {
+    // Moves the virtual clock in step with real time until `done` holds or `seconds`
+    // of real time have passed.
+    bool runUntil(const std::function<bool()>& done, double seconds) {
         const auto from = std::chrono::steady_clock::now();
         for (double moved = 0; !done();) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -220,8 +209,8 @@ class AppScenario : public ::testing::Test {
             if (real > seconds) {
                 return false;
             }
-            scheduler.advance(real * pace - moved);
-            moved = real * pace;
+            scheduler.advance(real - moved);
+            moved = real;
         }
         return true;
     }

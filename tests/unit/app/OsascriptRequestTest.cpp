@@ -1,4 +1,3 @@
-// The administrator prompt through the sandbox's osascript stand-in: real processes.
 #include <gtest/gtest.h>
 
 #include <filesystem>

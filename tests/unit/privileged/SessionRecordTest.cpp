@@ -83,8 +83,6 @@ TEST(SessionRecord, SaveAndLoadKeepTheBytesAndRefuseOddFiles) {
     session.heartbeat = "/tmp/Vesperon-ÄÖ \"quoted\"/heartbeat";
     session.timing->started = 0.1 + 0.2;
     ASSERT_TRUE(saveSession(session, path));
-    ASSERT_TRUE(saveSession(session, path)); // over the old file, no temporary file left
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
     const auto loaded = loadSession(path);
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->bytes, *encodeSession(session));

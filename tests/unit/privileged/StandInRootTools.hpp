@@ -48,7 +48,6 @@ class StandInRootTools {
 
     void setJobLoaded(bool loaded) const { loaded ? put("job-loaded", "") : remove("job-loaded"); }
     bool jobLoaded() const { return pathExists(file("job-loaded")); }
-    void failBootstrap() const { put("bootstrap-failure", "Bootstrap failed: 5: I/O error"); }
     // bootout fails and print keeps answering "loaded".
     void makeJobSticky() const { put("job-sticky", ""); }
 
