@@ -79,5 +79,27 @@ TEST(ChildProcess, StopKillsAChildThatIgnoresTerminateAndWhatItStarted) {
     EXPECT_TRUE(gone(std::stoi(line))) << "the child's own child outlived it";
 }
 
+TEST(ChildProcess, CollectIsHeldNeitherByALingeringGrandchildNorByAChildPastItsDeadline) {
+    const double started = ChildProcess::steadySeconds();
+    const ChildProcess::Outcome lingering =
+        shell("sleep 30 & echo started")
+            .collect({.seconds = 30, .now = &ChildProcess::steadySeconds});
+    EXPECT_EQ(lingering.output, "started\n");
+    EXPECT_EQ(lingering.exitCodeOrSignal(), 0);
+    EXPECT_LT(ChildProcess::steadySeconds() - started, 10.0);
+
+    // It ignores TERM and writes without pause: stopped after the grace, its output
+    // kept up to the limit.
+    const ChildProcess::Outcome endless = shell("trap '' TERM; exec yes")
+                                              .collect({.seconds = 0.5,
+                                                        .now = &ChildProcess::steadySeconds,
+                                                        .maxOutputBytes = 1000,
+                                                        .grace = 200ms});
+    EXPECT_TRUE(endless.timedOut);
+    EXPECT_EQ(endless.exitCodeOrSignal(), SIGKILL);
+    EXPECT_EQ(endless.output.size(), 1000u);
+    EXPECT_GE(ChildProcess::steadySeconds() - started, 0.7);
+}
+
 } // namespace
 } // namespace vesperon
