@@ -3,9 +3,7 @@
 #include <stdint.h>
 #include <time.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 struct kevent {
     uintptr_t ident;
@@ -43,6 +41,4 @@ int kqueue(void);
 int kevent(int kq, const struct kevent* changelist, int nchanges, struct kevent* eventlist,
            int nevents, const struct timespec* timeout);
 
-#ifdef __cplusplus
 }
-#endif
