@@ -35,8 +35,8 @@ class TrayApp : public ::testing::Test {
         ::setenv("VESPERON_SANDBOX", machine.root().c_str(), 1);
     }
 
-    // The tray icon ("Vesperon": found by its class, as trays do not show its title)
-    // or a shown window of that title; never Qt's 1 x 1 leader window.
+    // The tray icon ("Vesperon", by its class: trays hide its title) or a shown window of
+    // that title; never Qt's 1 x 1 leader window.
     std::optional<Frame> window(const std::string& name) const {
         std::vector<std::string> args =
             name == "Vesperon"

@@ -108,8 +108,7 @@ class SessionOnLinux(MachineTestCase):
         self.write("sys/class/thermal/thermal_zone0/trip_point_0_type", "critical")
         self.write("sys/class/thermal/thermal_zone0/trip_point_0_temp", 100000)
 
-    def watcher_pids(self):
-        # A zombie has no command line: pgrep does not count it.
+    def watcher_pids(self):  # a zombie has no command line: pgrep does not count it
         return [int(pid) for pid in pgrep("-xf", os.path.join(self.state_dir, "watcher") + " --watch")]
 
     def start_session(self):
@@ -121,8 +120,7 @@ class SessionOnLinux(MachineTestCase):
                          [(OURS, "block", self.watcher_pids()[0])])
         self.assertEqual(self.diagnose()["Sleep override"], "Optional(true)")
 
-    def left(self):
-        # The daemon's record goes too: a stale one would name a stranger later.
+    def left(self):  # the daemon's record too: a stale one would name a stranger later
         return (self.ours(), os.path.exists(self.state_dir), self.watcher_pids(),
                 os.path.exists(os.path.join(self.root, PID_FILE)))
 
@@ -152,10 +150,7 @@ class SessionOnLinux(MachineTestCase):
         os.kill(pid, signal.SIGKILL)
         # At once: the daemon starts the next watcher only 5 s after the last start.
         self.assertTrue(wait_until(lambda: not self.ours(), 2.5))
-        # It does so while the session stays healthy.
-        self.assertTrue(wait_until(self.ours, 10))
-        refused = self.setup(self.app.pid, 600)
-        self.assertEqual((refused.returncode, "already exists" in refused.stderr), (1, True))
+        self.assertTrue(wait_until(self.ours, 10))  # the session is still healthy
         self.assert_restored()
         self.assertEqual(self.left(), ([], False, [], False))
         self.assert_restored()  # nothing left to do, and still a success
@@ -218,13 +213,9 @@ class WatcherAsSystemdService(MachineTestCase):
                   if method == "StartTransientUnit"]
         self.assertEqual([start[0] for start in starts], ["local.vesperon.session.service"])
         properties = dict(starts[0][2])
-        watcher = os.path.join(self.state_dir, "watcher")
-        self.assertEqual([(str(p), [str(a) for a in argv]) for p, argv, _ in properties["ExecStart"]],
-                         [(watcher, [watcher, "--watch"])])
-        self.assertEqual(properties["Restart"], "always")
         # A restart that finds the watcher's program gone ends the unit.
         self.assertEqual([tuple(c) for c in properties["Conditions"]],
-                         [("ConditionPathExists", False, False, watcher)])
+                         [("ConditionPathExists", False, False, os.path.join(self.state_dir, "watcher"))])
 
         # The override is the lock of the unit's main process, and no look-alike: another
         # account's lock, another root process's, a delay lock (which blocks nothing),
@@ -245,15 +236,3 @@ class WatcherAsSystemdService(MachineTestCase):
         self.assert_restored()
         self.assertIn("StopUnit", [method for _, method, _ in self.systemd.GetCalls()])
         self.assertFalse(os.path.exists(self.state_dir))
-
-    def test_a_refused_start_names_the_systemd_call_and_leaves_nothing(self):
-        self.systemd.AddMethod("org.freedesktop.systemd1.Manager", "StartTransientUnit",
-                               "ssa(sv)a(sa(sv))", "o",
-                               'raise dbus.exceptions.DBusException("Access denied", '
-                               'name="org.freedesktop.DBus.Error.AccessDenied")')
-        result = self.setup(os.getpid(), 60)
-        self.assertEqual((result.returncode, result.stderr), (1,
-                         "Setup failed: systemd's StartTransientUnit call over D-Bus failed for "
-                         "local.vesperon.session.service: Access denied\n"))
-        self.assertFalse(os.path.exists(self.state_dir))
-

@@ -103,14 +103,9 @@ released() {
     RELEASED=$(since "$3")
     check "$1 releases the lock" no_vesperon_lock
 }
-check_all_clear() {
-    local what=${1:-everything gone}
-    if wait_until "${2:-10}" all_clear; then
-        log "ok: $what (in $(seconds "$WAITED") s)"
-    else
-        describe_leftovers
-        fail "$what"
-    fi
+check_all_clear() {  # [WHAT [SECONDS]]
+    wait_until "${2:-10}" all_clear || describe_leftovers
+    check "${1:-everything gone} (in $(seconds "$WAITED") s)" all_clear
 }
 
 source "$GUEST/battery.sh"
@@ -165,13 +160,9 @@ start_session() {
     start_app
     setup_session "$1"
     check "setup printed READY" setup_ready
-    if wait_until 15 session_lock; then
-        LOCK_AFTER=$WAITED
-        log "ok: the watcher holds the session's lock ($(seconds "$LOCK_AFTER") s after READY)"
-    else
-        inhibitors
-        fail "the watcher took the session's lock"
-    fi
+    wait_until 15 session_lock || inhibitors
+    LOCK_AFTER=$WAITED
+    check "the watcher took the session's lock" session_lock
 }
 # The scenario runs again at the next boot, after a clean reboot or the host's hard reset.
 request_reboot() { sync; touch "$OUT/REBOOT-REQUESTED"; exit 0; }
