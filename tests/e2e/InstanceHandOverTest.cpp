@@ -119,9 +119,8 @@ TEST(InstanceClaim, AVanishingPeerIsTakenOverAndAStoppedOneIsReportedInTime) {
 // soon as the length line says so.
 TEST(InstanceHandOver, MessagesOverTheLimitOrMalformedAreRefused) {
     const std::string longest(handOverLimit - 1, 'u'); // with its NUL byte: the limit
-    const std::string over = std::to_string(handOverLimit + 1) + "\n";
     const std::vector<std::pair<std::string, const char*>> malformed = {
-        {over, "a length over the limit"},
+        {std::to_string(handOverLimit + 1) + "\n", "a length over the limit"},
         {encodeHandOver({longest, ""}), "one byte over the limit"},
         {std::string("2\nu\0v\0", 6), "more than its length"},
         {std::string("2\nab"), "no NUL after the last URL"},
@@ -132,9 +131,6 @@ TEST(InstanceHandOver, MessagesOverTheLimitOrMalformedAreRefused) {
     for (const auto& [message, name] : malformed) {
         EXPECT_FALSE(decodeHandOver(message).has_value()) << name;
     }
-    const auto whole = decodeHandOver(encodeHandOver({longest}));
-    ASSERT_TRUE(whole && *whole);
-    EXPECT_EQ(**whole, std::vector<std::string>{longest});
 
     TempFolder base;
     const std::string folder = base / "instance";

@@ -1,13 +1,11 @@
 #!/usr/bin/python3
 """desktop_services.py host|portal LOG: a session bus service of the tray tests, served
 under its well-known name until killed, logging one line per event to LOG.
-
-host: a StatusNotifierWatcher with a registered host, which reads each item as a host
-does and logs "registered NAME", "label 'TEXT'", "icon 16x16 22x22 ...", "icon file NAME"
-(an icon by name whose file is there), "tooltip 'TEXT'".
-portal: the desktop portal's GlobalShortcuts, answering through Request objects'
-Response signals. Logs "bound ID TRIGGER 'DESCRIPTION'" for each shortcut bound; on
-SIGUSR1 emits Activated for the last one."""
+host: a StatusNotifierWatcher with a registered host that reads each item as hosts do:
+"registered NAME", "label 'TEXT'", "icon 16x16 22x22 ...", "icon file NAME" (an icon by
+name whose file is there), "tooltip 'TEXT'".
+portal: the desktop portal's GlobalShortcuts, answering through Request objects' Response
+signals: "bound ID TRIGGER 'DESCRIPTION'" per shortcut; SIGUSR1 activates the last one."""
 import os
 import signal
 import sys

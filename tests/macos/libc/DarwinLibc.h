@@ -5,25 +5,16 @@
 
 // Every glibc header that declares one of the names below, read once before they are
 // poisoned (their include guards keep later includes from declaring them again).
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/types.h>
-#include <sys/uio.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -40,7 +31,6 @@ int posix_spawn_file_actions_addinherit_np(posix_spawn_file_actions_t*, int);
 
 // <sys/socket.h>: a socket that never raises SIGPIPE (macOS has no MSG_NOSIGNAL).
 #define SO_NOSIGPIPE 0x1022
-
 }
 
 // Linux's flags and clocks: macOS has none of them, so a file that names one fails to

@@ -57,15 +57,14 @@ inhibitors() {
 vesperon_locks() { inhibitors | awk -F'|' '$2 == "Vesperon"'; }
 # The session's lock, exactly: lid switch, sleep and idle (as a set: logind lists them in
 # its own order), blocking, root's, held by the watcher's process.
-what_set() { tr ':' '\n' <<<"$1" | sort | paste -sd: -; }
 session_lock() {
     local pid what who why mode uid lpid
     pid=$(watcher_pid)
     [ -n "$pid" ] || return 1
     while IFS='|' read -r what who why mode uid lpid; do
-        [ "$(what_set "$what")" = "handle-lid-switch:idle:sleep" ] && [ "$who" = Vesperon ] &&
-            [ "$why" = "A Vesperon session keeps the machine awake" ] && [ "$mode" = block ] && [ "$uid" = 0 ] &&
-            [ "$lpid" = "$pid" ] && return 0
+        [ "$(tr ':' '\n' <<<"$what" | sort | paste -sd: -)" = "handle-lid-switch:idle:sleep" ] &&
+            [ "$who" = Vesperon ] && [ "$why" = "A Vesperon session keeps the machine awake" ] &&
+            [ "$mode" = block ] && [ "$uid" = 0 ] && [ "$lpid" = "$pid" ] && return 0
     done < <(inhibitors)
     return 1
 }

@@ -35,5 +35,4 @@ static inline void EV_SET(struct kevent* kevp, uintptr_t ident, int filter, int 
 int kqueue(void);
 int kevent(int kq, const struct kevent* changelist, int nchanges, struct kevent* eventlist,
            int nevents, const struct timespec* timeout);
-
 }
