@@ -131,6 +131,7 @@ TEST(PanelView, TheEndTimeReadsInTheLocalesShortTimeStyle) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen"); // also for the test discovery at build time
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }
