@@ -22,7 +22,6 @@ class SandboxedMachine {
     ~SandboxedMachine();
     SandboxedMachine(const SandboxedMachine&) = delete;
     SandboxedMachine& operator=(const SandboxedMachine&) = delete;
-
     const std::string& failure() const { return failure_; } // empty when the machine is up
     const std::string& root() const { return root_; }
 
@@ -51,7 +50,6 @@ class SandboxedMachine {
 class FakeApp {
   public:
     explicit FakeApp(const SandboxedMachine& machine);
-
     pid_t pid() const { return process_->pid(); }
     const std::string& heartbeat() const { return heartbeat_; }
     const std::string& stop() const { return stop_; }

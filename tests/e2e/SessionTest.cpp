@@ -1,6 +1,5 @@
-// Sessions through the real executable running as root on a sandboxed machine: setup,
-// the running watcher, and how the watcher ends a session without waiting for its poll
-// when the app dies or on a user folder that never answers, and after a bad record.
+// Sessions through the real executable as root on a sandboxed machine: setup, and how the
+// watcher ends a session at once when the app dies, a user folder never answers or a record is bad.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -34,9 +33,7 @@ class SessionFixture : public ::testing::Test {
         const ProcessOutcome setup = setUp(app);
         ASSERT_EQ(setup.status, 0) << setup.err;
         ASSERT_EQ(setup.out, "READY\n");
-        ASSERT_TRUE(waitUntil([&] { return overrideOn(); }, 5 + slack))
-            << "the watcher did not switch the override on\n"
-            << machine.jobsLog();
+        ASSERT_TRUE(waitUntil([&] { return overrideOn(); }, 5 + slack)) << machine.jobsLog();
     }
 
     bool overrideOn() const { return readFile(machine.machineFile("sleep-disabled")) == "1\n"; }
@@ -56,7 +53,6 @@ class SessionFixture : public ::testing::Test {
 
 using SessionSetup = SessionFixture;
 
-// The watcher switches the override on and sleeps the display once per closing.
 TEST_F(SessionSetup, TheWatcherSleepsTheDisplayOncePerClosingOfTheLid) {
     FakeApp app(machine);
     ASSERT_NO_FATAL_FAILURE(startSession(app));
@@ -114,13 +110,11 @@ using WatcherWakes = SessionFixture;
 TEST_F(WatcherWakes, WhenTheAppDiesBetweenTwoPolls) {
     FakeApp app(machine);
     ASSERT_NO_FATAL_FAILURE(startSession(app));
-    // The watcher has just begun its first 2-second wait. The app is killed but not yet
-    // collected by its parent (this test), so its pid still answers signal 0.
+    // In the watcher's first 2-second wait; the app, not yet collected, still answers signal 0.
     ASSERT_EQ(::kill(app.pid(), SIGKILL), 0);
     const double killed = steadySeconds();
     EXPECT_TRUE(waitUntil([&] { return !overrideOn(); }, 3 + slack));
-    // A poll could not have seen the death for another 1.9 s or so; the restore itself
-    // (two runs of the power tool) is given most of that on a loaded machine.
+    // A poll would not see the death for another 1.9 s; the restore gets most of that.
     EXPECT_LT(steadySeconds() - killed, 1.4) << machine.jobsLog();
     expectRestoredWithin(3);
 }

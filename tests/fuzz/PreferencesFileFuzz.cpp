@@ -1,7 +1,6 @@
-// Opens the preferences over arbitrary file contents. An odd first byte makes the rest
-// the stored preset list inside a well-formed file, an even one the whole file. A list
-// that is not accepted must leave the file exactly as it was; one that is must hold
-// presets within the limits and read back unchanged once written again.
+// The preferences over arbitrary contents: of the whole file (even first byte) or of the
+// stored preset list (odd). A refused list leaves the file as it was; an accepted one holds
+// presets within the limits and reads back unchanged once written again.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>

@@ -1,6 +1,5 @@
-// What the root side reads from outside: the session record's bytes, the power tool's
-// output and the setup arguments. None may crash; a record that decodes is written
-// and read back to the very same bytes.
+// What the root side reads from outside (record, power tool output, setup arguments) never
+// crashes it; a record that decodes is written and read back to the very same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

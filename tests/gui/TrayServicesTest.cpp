@@ -1,5 +1,5 @@
-// The desktop side of the application on a real X server: modal dialogs with the
-// main-queue timer running underneath, the global shortcut's key grab, the tray image.
+// The application's desktop side on a real X server: modal dialogs over the running main
+// queue's timer, the global shortcut's key grab, the tray image.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -58,8 +58,7 @@ TEST_F(OnDesktop, DialogsAnswerWhileTheTimerKeepsFiring) {
     int ticks = 0;
     (void)scheduler.every(0.1, [&] { ++ticks; });
 
-    // Save preset: the typed name and the default button (Return), after a few more
-    // ticks with the dialog open.
+    // Save preset: the typed name and Return, after a few more ticks with the dialog open.
     int ticksWhenShown = 0;
     whenDialogShows(scheduler, [&](QWidget& dialog) {
         ticksWhenShown = ticks;
@@ -118,8 +117,7 @@ std::pair<int, int> inkRows(const QImage& image, int from, int to) {
     return {top, bottom};
 }
 
-// Where the tray shows no title, the title's leading unit stands in place of the moon,
-// large enough to read.
+// Where the tray shows no title, its leading unit stands in place of the moon.
 TEST_F(OnDesktop, TheLeadingUnitOfTheTitleStandsInPlaceOfTheMoonAtReadableSize) {
     const struct {
         const char* title;
@@ -135,8 +133,7 @@ TEST_F(OnDesktop, TheLeadingUnitOfTheTitleStandsInPlaceOfTheMoonAtReadableSize) 
             const QImage image = statusImage(appearance, pixels, leadingUnit(c.title), Qt::black);
             ASSERT_EQ(image.size(), QSize(pixels, pixels));
             EXPECT_NE(image, moon) << c.title;
-            // The digits, in the left part, stand at least 60 % of the height (a narrow
-            // "1" may stand left of the middle); the unit letter is there on the right.
+            // The digits on the left stand at least 60 % of the height; the unit on the right.
             const auto [top, bottom] = inkRows(image, 0, pixels * 6 / 10);
             EXPECT_GE(bottom - top + 1, 0.6 * pixels) << c.title << " at " << pixels;
             EXPECT_GE(inkRows(image, pixels * 3 / 4, pixels).second, 0) << c.title;

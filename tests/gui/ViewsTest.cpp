@@ -20,7 +20,6 @@ namespace {
 class ScriptedOwner final : public PanelOwner {
   public:
     std::vector<std::string> calls;
-
     PanelOwnerState state;
 
     PanelOwnerState panelState() const override { return state; }
@@ -83,7 +82,6 @@ TEST(PanelView, ALongStateTextIsClearOfTheRingOrCutShort) {
     ScriptedOwner owner;
     SessionPanel panel{&owner};
     gui::SessionPanelView view{panel, gui::Appearance::desktop()};
-    // Just above and below the text, where the stroke would run: the panel's background.
     owner.state.lastOutcome = "Agent tracking could not start · sleep restored";
     view.refresh();
     QImage image(view.size(), QImage::Format_RGB32);
@@ -91,6 +89,7 @@ TEST(PanelView, ALongStateTextIsClearOfTheRingOrCutShort) {
     const auto* stateLabel = part<QLabel>(view, "stateLabel");
     const QRect line = stateLabel->geometry();
     const QRect glyphs = QFontMetrics(stateLabel->font()).boundingRect(stateLabel->text());
+    // Just above and below the text, where the stroke would run: the panel's background.
     for (const int y :
          {line.center().y() - glyphs.height() / 2 - 1, line.center().y() + glyphs.height() / 2}) {
         const int x = 170 - static_cast<int>(std::sqrt(76.0 * 76.0 - (147.0 - y) * (147.0 - y)));
@@ -103,8 +102,7 @@ TEST(PanelView, ALongStateTextIsClearOfTheRingOrCutShort) {
     EXPECT_EQ(part<QLabel>(view, "stateLabel")->toolTip().size(), 200);
 }
 
-// The end time in the short time style of the locale the process runs under (ctest
-// runs this once per locale of the table, with LC_ALL set).
+// ctest runs this once per locale of the table, with LC_ALL set.
 TEST(PanelView, TheEndTimeReadsInTheLocalesShortTimeStyle) {
     const std::map<std::string, QString> expected = {
         {"C", "Ends at 15:18"},
@@ -133,7 +131,7 @@ TEST(PanelView, TheEndTimeReadsInTheLocalesShortTimeStyle) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", "offscreen"); // also for the test discovery at build time
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

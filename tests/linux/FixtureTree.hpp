@@ -1,10 +1,9 @@
 #pragma once
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "FileContents.hpp"
 #include "TempFolder.hpp"
 
 namespace vesperon::testing {
@@ -21,9 +20,8 @@ inline Files operator+(Files a, const Files& b) {
 struct FixtureTree {
     explicit FixtureTree(const Files& attributes) {
         for (const std::string& attribute : attributes) {
-            const std::filesystem::path path = folder / attribute.substr(0, attribute.find('='));
-            std::filesystem::create_directories(path.parent_path());
-            std::ofstream(path) << attribute.substr(attribute.find('=') + 1) << '\n';
+            const std::size_t equals = attribute.find('=');
+            writeFile(folder / attribute.substr(0, equals), attribute.substr(equals + 1) + "\n");
         }
     }
     const std::string& root() const { return folder.path(); }

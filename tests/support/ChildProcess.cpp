@@ -55,7 +55,6 @@ ProcessOutcome runProcess(const std::vector<std::string>& argv,
     const OwnedFd err(::memfd_create("err", MFD_CLOEXEC));
     const std::string errPath =
         "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(err.get());
-    const double started = steadySeconds();
     auto child = ChildProcess::start(
         specFor(argv, extraEnvironment, ChildSpec::Output::StandardOutput, errPath));
     if (child) {
@@ -66,7 +65,6 @@ ProcessOutcome runProcess(const std::vector<std::string>& argv,
                                              : 128 + WTERMSIG(status);
         outcome.out = ended.output;
     }
-    outcome.seconds = steadySeconds() - started;
     outcome.err = readFile(errPath);
     return outcome;
 }

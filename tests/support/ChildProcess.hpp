@@ -11,10 +11,9 @@
 namespace vesperon::testing {
 
 struct ProcessOutcome {
-    int status = -1;    // exit status; 128 + signal when killed; -1 when it could not run
-    std::string out;    // standard output
-    std::string err;    // standard error
-    double seconds = 0; // wall time from start to exit
+    int status = -1; // exit status; 128 + signal when killed; -1 when it could not run
+    std::string out;
+    std::string err;
 };
 
 // Runs a program to its end with standard input from /dev/null and the current
@@ -23,9 +22,8 @@ ProcessOutcome runProcess(const std::vector<std::string>& argv,
                           const std::vector<std::string>& extraEnvironment = {},
                           double timeoutSeconds = 60);
 
-// A process in its own process group that runs until it is killed; killing it also
-// reaps it, so that no zombie lingers that still answers kill(pid, 0). Its output is
-// discarded.
+// A process in its own group, output discarded, until killed; killing it also reaps it,
+// so that no zombie lingers that still answers kill(pid, 0).
 class BackgroundProcess {
   public:
     explicit BackgroundProcess(const std::vector<std::string>& argv,

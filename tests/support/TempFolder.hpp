@@ -13,11 +13,9 @@
 
 namespace vesperon::testing {
 
-// A fresh folder "<prefix>-XXXXXX" under `base` (the system's temporary folder when
-// empty) with permission bits `mode`, made by mkdtemp so that no other test shares it,
-// and removed with everything in it when the object goes. Its path is canonical, so it
-// equals what a process working inside it reports. Throws std::runtime_error when the
-// folder cannot be made.
+// A fresh folder "<prefix>-XXXXXX" (mkdtemp) under `base` (default: the system's temporary
+// folder) with permission bits `mode`, removed with its contents when the object goes. Its
+// path is canonical. Throws std::runtime_error when it cannot be made.
 class TempFolder {
   public:
     explicit TempFolder(std::string_view prefix = "vesperon-test", const std::string& base = {},

@@ -1,39 +1,24 @@
-// The C library as a Mac offers it to our portable files, made from the host's glibc
-// headers: scripts/check-macos includes this before every file it checks. It takes
-// away what glibc has and macOS does not (SOCK_CLOEXEC, pipe2, st_mtim, ...) and adds
-// the few Darwin names our files use in their place (st_mtimespec,
-// POSIX_SPAWN_CLOEXEC_DEFAULT), with the values and signatures of Apple's <sys/stat.h>,
-// <spawn.h> and <sys/socket.h>. The list of Linux-only names is ours: a name not on it
-// that glibc has and macOS lacks still passes.
+// The C library as a Mac offers it, made from the host's glibc headers (scripts/check-macos
+// includes this first): Linux-only names taken away, the Darwin names our files use added
+// with the values and signatures of Apple's headers.
 #pragma once
 
 // Every glibc header that declares one of the names below, read once before they are
 // poisoned (their include guards keep later includes from declaring them again).
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/types.h>
-#include <sys/uio.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 // <sys/stat.h>: the times are st_[amc]timespec; st_[amc]time read their seconds.
 #define st_atimespec st_atim
@@ -46,10 +31,7 @@ int posix_spawn_file_actions_addinherit_np(posix_spawn_file_actions_t*, int);
 
 // <sys/socket.h>: a socket that never raises SIGPIPE (macOS has no MSG_NOSIGNAL).
 #define SO_NOSIGPIPE 0x1022
-
-#ifdef __cplusplus
 }
-#endif
 
 // Linux's flags and clocks: macOS has none of them, so a file that names one fails to
 // compile and a feature test (#if defined(O_PATH)) takes the Mac's branch.
@@ -70,9 +52,7 @@ int posix_spawn_file_actions_addinherit_np(posix_spawn_file_actions_t*, int);
 #undef RENAME_NOREPLACE
 #undef RENAME_EXCHANGE
 
-// Linux's calls and fields: a file that names one fails with "attempt to use a
-// poisoned identifier". (st_mtime and the other macros defined above expand to the
-// fields without tripping it.)
+// Linux's calls and fields (st_mtime and the macros above expand to the fields unharmed).
 #pragma clang poison pipe2 accept4 dup3 close_range
 #pragma clang poison posix_spawn_file_actions_addclosefrom_np
 #pragma clang poison getrandom memfd_create renameat2 statx sendfile vmsplice

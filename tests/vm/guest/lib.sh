@@ -57,15 +57,14 @@ inhibitors() {
 vesperon_locks() { inhibitors | awk -F'|' '$2 == "Vesperon"'; }
 # The session's lock, exactly: lid switch, sleep and idle (as a set: logind lists them in
 # its own order), blocking, root's, held by the watcher's process.
-what_set() { tr ':' '\n' <<<"$1" | sort | paste -sd: -; }
 session_lock() {
     local pid what who why mode uid lpid
     pid=$(watcher_pid)
     [ -n "$pid" ] || return 1
     while IFS='|' read -r what who why mode uid lpid; do
-        [ "$(what_set "$what")" = "handle-lid-switch:idle:sleep" ] && [ "$who" = Vesperon ] &&
-            [ "$why" = "A Vesperon session keeps the machine awake" ] && [ "$mode" = block ] && [ "$uid" = 0 ] &&
-            [ "$lpid" = "$pid" ] && return 0
+        [ "$(tr ':' '\n' <<<"$what" | sort | paste -sd: -)" = "handle-lid-switch:idle:sleep" ] &&
+            [ "$who" = Vesperon ] && [ "$why" = "A Vesperon session keeps the machine awake" ] &&
+            [ "$mode" = block ] && [ "$uid" = 0 ] && [ "$lpid" = "$pid" ] && return 0
     done < <(inhibitors)
     return 1
 }
@@ -103,14 +102,9 @@ released() {
     RELEASED=$(since "$3")
     check "$1 releases the lock" no_vesperon_lock
 }
-check_all_clear() {
-    local what=${1:-everything gone}
-    if wait_until "${2:-10}" all_clear; then
-        log "ok: $what (in $(seconds "$WAITED") s)"
-    else
-        describe_leftovers
-        fail "$what"
-    fi
+check_all_clear() {  # [WHAT [SECONDS]]
+    wait_until "${2:-10}" all_clear || describe_leftovers
+    check "${1:-everything gone} (in $(seconds "$WAITED") s)" all_clear
 }
 
 source "$GUEST/battery.sh"
@@ -165,13 +159,9 @@ start_session() {
     start_app
     setup_session "$1"
     check "setup printed READY" setup_ready
-    if wait_until 15 session_lock; then
-        LOCK_AFTER=$WAITED
-        log "ok: the watcher holds the session's lock ($(seconds "$LOCK_AFTER") s after READY)"
-    else
-        inhibitors
-        fail "the watcher took the session's lock"
-    fi
+    wait_until 15 session_lock || inhibitors
+    LOCK_AFTER=$WAITED
+    check "the watcher took the session's lock" session_lock
 }
 # The scenario runs again at the next boot, after a clean reboot or the host's hard reset.
 request_reboot() { sync; touch "$OUT/REBOOT-REQUESTED"; exit 0; }

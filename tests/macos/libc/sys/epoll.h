@@ -1,2 +1,1 @@
-// <sys/epoll.h> is Linux's; macOS has no such header.
-#error "<sys/epoll.h> does not exist on macOS"
+#error "<sys/epoll.h> is Linux's; macOS has no such header"

@@ -1,2 +1,1 @@
-// <sys/fanotify.h> is Linux's; macOS has no such header.
-#error "<sys/fanotify.h> does not exist on macOS"
+#error "<sys/fanotify.h> is Linux's; macOS has no such header"

@@ -1,2 +1,1 @@
-// <sys/inotify.h> is Linux's; macOS has no such header.
-#error "<sys/inotify.h> does not exist on macOS"
+#error "<sys/inotify.h> is Linux's; macOS has no such header"

@@ -1,2 +1,1 @@
-// <sys/pidfd.h> is Linux's; macOS has no such header.
-#error "<sys/pidfd.h> does not exist on macOS"
+#error "<sys/pidfd.h> is Linux's; macOS has no such header"

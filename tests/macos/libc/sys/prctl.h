@@ -1,2 +1,1 @@
-// <sys/prctl.h> is Linux's; macOS has no such header.
-#error "<sys/prctl.h> does not exist on macOS"
+#error "<sys/prctl.h> is Linux's; macOS has no such header"

@@ -1,2 +1,1 @@
-// <sys/signalfd.h> is Linux's; macOS has no such header.
-#error "<sys/signalfd.h> does not exist on macOS"
+#error "<sys/signalfd.h> is Linux's; macOS has no such header"

@@ -1,2 +1,1 @@
-// <sys/timerfd.h> is Linux's; macOS has no such header.
-#error "<sys/timerfd.h> does not exist on macOS"
+#error "<sys/timerfd.h> is Linux's; macOS has no such header"

@@ -3,9 +3,7 @@
 // MacErrors.h), declarations only.
 #include <CoreFoundation/CoreFoundation.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 typedef int32_t OSStatus;
 typedef UInt32 OSType;
@@ -32,11 +30,10 @@ struct EventHotKeyID {
 };
 typedef struct EventHotKeyID EventHotKeyID;
 
-enum { noErr = 0, eventNotHandledErr = -9874, eventHotKeyExistsErr = -9878 };
+enum { noErr = 0, eventNotHandledErr = -9874 };
 enum { kEventClassKeyboard = 0x6B657962 /* 'keyb' */ };
 enum { kEventHotKeyPressed = 5 };
 enum { cmdKey = 0x0100, optionKey = 0x0800, controlKey = 0x1000 };
-enum { kVK_Space = 0x31 };
 
 EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr userRoutine);
 EventTargetRef GetApplicationEventTarget(void);
@@ -49,6 +46,4 @@ OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers,
                              OptionBits inOptions, EventHotKeyRef* outRef);
 OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey);
 
-#ifdef __cplusplus
 }
-#endif

@@ -3,9 +3,7 @@
 // CFPreferences, CFBundle (declarations only).
 #include <stdint.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 typedef unsigned char Boolean;
 typedef uint8_t UInt8;
@@ -23,7 +21,6 @@ typedef struct __CFDictionary* CFMutableDictionaryRef;
 typedef const struct __CFBoolean* CFBooleanRef;
 typedef const struct __CFNumber* CFNumberRef;
 typedef const struct __CFData* CFDataRef;
-typedef const struct __CFDate* CFDateRef;
 typedef struct __CFBundle* CFBundleRef;
 
 typedef struct {
@@ -90,6 +87,4 @@ Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
 CFBundleRef CFBundleGetMainBundle(void);
 CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);
 
-#ifdef __cplusplus
 }
-#endif

@@ -34,12 +34,7 @@ enum : NSUInteger { NSUTF8StringEncoding = 4 };
 @interface NSException : NSObject
 @end
 
-typedef enum : NSInteger {
-    NSProcessInfoThermalStateNominal = 0,
-    NSProcessInfoThermalStateFair = 1,
-    NSProcessInfoThermalStateSerious = 2,
-    NSProcessInfoThermalStateCritical = 3,
-} NSProcessInfoThermalState;
+typedef NSInteger NSProcessInfoThermalState; // an NS_ENUM: 0 nominal ... 3 critical
 
 @interface NSProcessInfo : NSObject
 + (NSProcessInfo*)processInfo;

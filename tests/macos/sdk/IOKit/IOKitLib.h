@@ -3,9 +3,7 @@
 #include <CoreFoundation/CoreFoundation.h>
 #include <mach/mach_time.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 typedef unsigned int mach_port_t;
 typedef mach_port_t io_object_t;
@@ -22,6 +20,4 @@ CFTypeRef IORegistryEntryCreateCFProperty(io_registry_entry_t entry, CFStringRef
                                           CFAllocatorRef allocator, IOOptionBits options);
 kern_return_t IOObjectRelease(io_object_t object);
 
-#ifdef __cplusplus
 }
-#endif

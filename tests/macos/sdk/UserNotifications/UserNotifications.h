@@ -1,20 +1,17 @@
 #pragma once
-// UserNotifications (macOS 10.14+; Banner and List 11+), declarations only.
+// UserNotifications (macOS 10.14+; Banner 11+), declarations only.
 #import <Foundation/Foundation.h>
 
 // NS_OPTIONS as it expands in C++: the type is the integer, the names an enum of it.
 typedef NSUInteger UNAuthorizationOptions;
 enum : NSUInteger {
-    UNAuthorizationOptionBadge = (1 << 0),
     UNAuthorizationOptionSound = (1 << 1),
     UNAuthorizationOptionAlert = (1 << 2),
 };
 
 typedef NSUInteger UNNotificationPresentationOptions;
 enum : NSUInteger {
-    UNNotificationPresentationOptionBadge = (1 << 0),
     UNNotificationPresentationOptionSound = (1 << 1),
-    UNNotificationPresentationOptionList = (1 << 3),
     UNNotificationPresentationOptionBanner = (1 << 4),
 };
 

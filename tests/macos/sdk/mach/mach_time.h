@@ -2,9 +2,7 @@
 // mach/mach_time.h and the kern_return_t of mach/kern_return.h (declarations only).
 #include <stdint.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 typedef int kern_return_t;
 #define KERN_SUCCESS 0
@@ -19,6 +17,4 @@ typedef struct mach_timebase_info mach_timebase_info_data_t;
 kern_return_t mach_timebase_info(mach_timebase_info_t info);
 uint64_t mach_continuous_time(void);
 
-#ifdef __cplusplus
 }
-#endif

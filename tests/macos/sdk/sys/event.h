@@ -3,9 +3,7 @@
 #include <stdint.h>
 #include <time.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 struct kevent {
     uintptr_t ident;
@@ -16,16 +14,11 @@ struct kevent {
     void* udata;
 };
 
-#define EV_SET(kevp, a, b, c, d, e, f)                                                             \
-    do {                                                                                           \
-        struct kevent* __kevp__ = (kevp);                                                          \
-        __kevp__->ident = (a);                                                                     \
-        __kevp__->filter = (int16_t)(b);                                                           \
-        __kevp__->flags = (uint16_t)(c);                                                           \
-        __kevp__->fflags = (uint32_t)(d);                                                          \
-        __kevp__->data = (e);                                                                      \
-        __kevp__->udata = (f);                                                                     \
-    } while (0)
+// A macro in the real header, with the same casts.
+static inline void EV_SET(struct kevent* kevp, uintptr_t ident, int filter, int flags,
+                          uint32_t fflags, intptr_t data, void* udata) {
+    *kevp = {ident, (int16_t)filter, (uint16_t)flags, fflags, data, udata};
+}
 
 #define EVFILT_VNODE (-4)
 #define EVFILT_PROC (-5)
@@ -42,7 +35,4 @@ struct kevent {
 int kqueue(void);
 int kevent(int kq, const struct kevent* changelist, int nchanges, struct kevent* eventlist,
            int nevents, const struct timespec* timeout);
-
-#ifdef __cplusplus
 }
-#endif

@@ -4,9 +4,7 @@
 #include <sys/time.h>
 #include <sys/types.h>
 
-#ifdef __cplusplus
 extern "C" {
-#endif
 
 #define CTL_KERN 1
 #define KERN_PROC 14
@@ -24,6 +22,4 @@ struct kinfo_proc {
 int sysctl(int* name, unsigned int namelen, void* oldp, size_t* oldlenp, void* newp, size_t newlen);
 int sysctlbyname(const char* name, void* oldp, size_t* oldlenp, void* newp, size_t newlen);
 
-#ifdef __cplusplus
 }
-#endif

@@ -7,11 +7,9 @@ lookalike() { inhibitors | grep -q '^idle|Vesperon|look-alike|block|1000|'; }
 check "tester's look-alike lock is held" wait_until 20 lookalike
 root_lock() { inhibitors | awk -F'|' '$2 == "Vesperon" && $5 == 0' | grep -q .; }
 unit_and_files_gone() { unit_gone && no_files; }
-start_session 600
-check "the session is set up beside the look-alike" session_lock
+start_session 600  # beside the look-alike
 t=$(now); request_stop
-wait_until 15 negate root_lock
-check "the stop file releases the session's lock" negate root_lock
+check "the stop file releases the session's lock" wait_until 15 negate root_lock
 check "the watcher's unit ends, nothing restarts it" wait_until 15 unit_gone
 check "the files are removed" wait_until 5 no_files
 figure "stop file with a look-alike: $(seconds "$(since "$t")" 1) s"
