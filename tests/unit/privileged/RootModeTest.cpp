@@ -114,6 +114,18 @@ TEST(SetupMode, InstallsACopyOfTheRunningExecutableAndLeavesTheOverrideToTheWatc
     EXPECT_EQ(record->session.timing->duration, 600);
 }
 
+TEST(SetupMode, AFailedBootstrapRollsBack) {
+    StandInRootTools machine;
+    TemporaryFolder folder;
+    machine.failBootstrap();
+    const ProcessOutcome outcome = machine.vesperon(
+        {"--setup", std::to_string(::getpid()), "600", folder / "heartbeat", folder / "stop"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "Setup failed: launchctl bootstrap failed with status 5: Bootstrap "
+                           "failed: 5: I/O error\n");
+    EXPECT_FALSE(machine.rootStatePresent() || machine.jobFilePresent());
+}
+
 class RestoreMode : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -30,12 +30,17 @@ case "$1" in
 esac
 )SH";
 
-// launchctl: bootstrap marks the job loaded, bootout unloads it, print answers 113
-// for a job that is not loaded.
+// launchctl: bootstrap marks the job loaded (or fails as told), bootout unloads it,
+// print answers 113 for a job that is not loaded.
 constexpr const char* launchctlScript = R"SH(
 echo "$*" >>"$m/launchctl.log"
 case "$1" in
-bootstrap) : >"$m/job-loaded" ;;
+bootstrap)
+    if [ -e "$m/bootstrap-failure" ]; then
+        cat "$m/bootstrap-failure"
+        exit 5
+    fi
+    : >"$m/job-loaded" ;;
 bootout)
     [ -e "$m/job-loaded" ] || exit 3
     [ -e "$m/job-sticky" ] && exit 125

@@ -50,6 +50,7 @@ class StandInRootTools {
     bool jobLoaded() const { return pathExists(file("job-loaded")); }
     // bootout fails and print keeps answering "loaded".
     void makeJobSticky() const { put("job-sticky", ""); }
+    void failBootstrap() const { put("bootstrap-failure", "Bootstrap failed: 5: I/O error"); }
 
     std::vector<std::string> pmsetCalls() const { return lines("pmset.log"); }
     std::vector<std::string> launchctlCalls() const { return lines("launchctl.log"); }
