@@ -15,10 +15,11 @@ Result<bool> existingPasses(const GuardedConfigFile& files, const std::string& p
     if (!bytes) {
         return std::unexpected(bytes.error());
     }
-    if (!*bytes) {
+    const std::optional<std::string>& contents = *bytes;
+    if (!contents) {
         return false;
     }
-    return test(**bytes);
+    return test(*contents);
 }
 
 constexpr std::string_view claudeSettings = ".claude/settings.json";
