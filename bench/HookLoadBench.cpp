@@ -64,10 +64,13 @@ double drainFloorSeconds(const std::string& parent, int count) {
         char name[64];
         std::snprintf(name, sizeof name, "/%08d-0000-4000-8000-000000000000.json", k);
         const int fd = open((folder + name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 || write(fd, record.data(), record.size()) < 0) {
+        const bool written = fd >= 0 && write(fd, record.data(), record.size()) > 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (!written) {
             return -1;
         }
-        close(fd);
     }
     const double start = threadCpuSeconds();
     const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -79,9 +82,9 @@ double drainFloorSeconds(const std::string& parent, int count) {
         }
         const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         struct stat info {};
-        const bool read = fstat(fd, &info) == 0 && ::read(fd, buffer, sizeof buffer) > 0;
+        const bool consumed = fstat(fd, &info) == 0 && read(fd, buffer, sizeof buffer) > 0;
         close(fd);
-        if (!read) {
+        if (!consumed) {
             break;
         }
         unlinkat(dirFd, entry->d_name, 0);

@@ -154,7 +154,7 @@ Result<void> preparePrivateFolder(const std::string& folder) {
         return systemError("Could not inspect", folder, errno);
     }
     if (info.st_uid != ourUserId()) {
-        return fail(errorDomain::instance, folder + " belongs to another user.");
+        return fail(errorDomain::system, folder + " belongs to another user.");
     }
     if ((info.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
         return systemError("Could not make " + folder + " private", "", errno);

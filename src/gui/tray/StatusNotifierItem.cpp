@@ -9,10 +9,9 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QDir>
+#include <QFile>
 #include <QVariantMap>
 #include <QtEndian>
-#include <sys/stat.h>
 
 #include "common/AtomicFile.hpp"
 #include "platform/UserHome.hpp"
